@@ -1,0 +1,46 @@
+// POSIX code only: stop signals through sigaction.
+#include "corelib/platform/Signals.h"
+
+#include <atomic>
+#include <cerrno>
+#include <initializer_list>
+
+#include <signal.h>
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+std::atomic<StopSignalCallback> stopCallback{nullptr};
+
+// There is no thread message queue to post a quit message to on POSIX: the handler only
+// reports the signal through the callback (which sets the stop-requested flag).
+void onStopSignal(int)
+{
+    const int savedErrno = errno;
+    const StopSignalCallback callback = stopCallback.load();
+    if (callback != nullptr) {
+        callback();
+    }
+    errno = savedErrno;
+}
+
+}  // namespace
+
+bool installStopSignals(StopSignalCallback onStop)
+{
+    stopCallback.store(onStop);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    bool installed = true;
+    for (const int signalNumber : {SIGABRT, SIGINT, SIGTERM}) {
+        if (sigaction(signalNumber, &action, nullptr) != 0) {
+            installed = false;
+        }
+    }
+    return installed;
+}
+
+}  // namespace KelvraCorelib::Platform

@@ -1,0 +1,95 @@
+// Runs a small application through the program entry; the first argument picks its behaviour:
+//   code N       run returns N
+//   exception    run throws an Exception
+//   unknown      run throws an int
+//   state N      runState is N after construction; run would write "ran"
+//   constructor  the constructor throws
+//   destructor   run returns 0, the destructor throws
+//   signals      run raises SIGINT, SIGTERM and SIGABRT and reports the stop flag
+//   args         run writes the kept arguments, one a line
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "corelib/Exception.h"
+#include "corelib/ProgramEntry.h"
+
+namespace {
+
+std::string mode;
+int modeValue = 0;
+
+class HelperApplication {
+public:
+    KELVRA_ERROR_CLASS(Run_Failed);
+
+    HelperApplication()
+    {
+        if (mode == "constructor") {
+            throw KelvraCorelib::Exception("@helper.constructor{Constructor failed};");
+        }
+        if (mode == "state") {
+            state = modeValue;
+        }
+    }
+
+    ~HelperApplication() noexcept(false)
+    {
+        std::fputs("[destroyed]", stdout);
+        if (mode == "destructor") {
+            throw 5;
+        }
+    }
+
+    int32_t runState() const { return state; }
+
+    int runGuarded()
+    {
+        return KelvraCorelib::runGuarded([this] { return run(); }, [](const KelvraCorelib::Exception& error) {
+            std::printf("[fatal %s]", error.getLogText().c_str());
+        });
+    }
+
+private:
+    int run()
+    {
+        if (mode == "exception") {
+            throw Run_Failed("@helper.run.failed{Run failed (%)};", KelvraCorelib::ParamStream() << "disk full");
+        }
+        if (mode == "unknown") {
+            throw 42;
+        }
+        if (mode == "signals") {
+            std::printf("before=%d", KelvraCorelib::stopRequested() ? 1 : 0);
+            std::raise(SIGINT);
+            std::raise(SIGTERM);
+            std::raise(SIGABRT);
+            std::printf(" after=%d", KelvraCorelib::stopRequested() ? 1 : 0);
+            return 0;
+        }
+        if (mode == "args") {
+            const KelvraCorelib::ProgramArguments arguments = KelvraCorelib::programArguments();
+            for (int i = 0; i < arguments.count; ++i) {
+                std::printf("%s\n", i == 0 ? "(program)" : arguments.values[i]);
+            }
+            return 0;
+        }
+        if (mode == "state") {
+            std::fputs("ran", stdout);
+        }
+        return modeValue;
+    }
+
+    int32_t state = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    mode = argc > 1 ? argv[1] : "";
+    modeValue = argc > 2 ? std::atoi(argv[2]) : 0;
+    return KelvraCorelib::runProgram<HelperApplication>(argc, argv);
+}
