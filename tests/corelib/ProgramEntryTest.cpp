@@ -255,15 +255,6 @@ TEST(ProgramEntry, ErrorsOfConstructionAndDestructionGiveTwo)
     EXPECT_FALSE(runCalled);
 }
 
-TEST(ProgramEntry, KeepsTheArgumentsOfTheEntry)
-{
-    const EntryResult result = runEntry<TestApplication>(running([] {
-        const KelvraCorelib::ProgramArguments arguments = KelvraCorelib::programArguments();
-        return arguments.count == 1 && std::string(arguments.values[0]) == "trawlex" ? 0 : 1;
-    }));
-    EXPECT_EQ(result.exitCode, 0);
-}
-
 // The real process: exit code, exact bytes on standard output, and signals that only set the flag.
 namespace {
 
@@ -303,18 +294,6 @@ TEST(ProgramEntryProcess, ExitCodesAndOutputOfTheProcess)
     result = runHelper("exception");
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.output, " Run failed (disk full)[fatal @helper.run.failed{Run failed (%)};][destroyed]");
-
-    result = runHelper("unknown");
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, "ERROR: Unknown exception[fatal @unknown-exception{Unknown exception};][destroyed]");
-
-    result = runHelper("state 2");
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, "[destroyed]");
-
-    result = runHelper("state 3");
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, "[destroyed]");
 
     result = runHelper("constructor");
     EXPECT_EQ(result.exitCode, 2);

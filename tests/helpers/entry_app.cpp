@@ -1,8 +1,6 @@
 // Runs a small application through the program entry; the first argument picks its behaviour:
 //   code N       run returns N
 //   exception    run throws an Exception
-//   unknown      run throws an int
-//   state N      runState is N after construction; run would write "ran"
 //   constructor  the constructor throws
 //   destructor   run returns 0, the destructor throws
 //   signals      run raises SIGINT, SIGTERM and SIGABRT and reports the stop flag
@@ -10,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "corelib/Exception.h"
@@ -30,9 +27,6 @@ public:
         if (mode == "constructor") {
             throw KelvraCorelib::Exception("@helper.constructor{Constructor failed};");
         }
-        if (mode == "state") {
-            state = modeValue;
-        }
     }
 
     ~HelperApplication() noexcept(false)
@@ -43,7 +37,7 @@ public:
         }
     }
 
-    int32_t runState() const { return state; }
+    int32_t runState() const { return 0; }
 
     int runGuarded()
     {
@@ -57,9 +51,6 @@ private:
     {
         if (mode == "exception") {
             throw Run_Failed("@helper.run.failed{Run failed (%)};", KelvraCorelib::ParamStream() << "disk full");
-        }
-        if (mode == "unknown") {
-            throw 42;
         }
         if (mode == "signals") {
             std::printf("before=%d", KelvraCorelib::stopRequested() ? 1 : 0);
@@ -76,13 +67,8 @@ private:
             }
             return 0;
         }
-        if (mode == "state") {
-            std::fputs("ran", stdout);
-        }
         return modeValue;
     }
-
-    int32_t state = 0;
 };
 
 }  // namespace
