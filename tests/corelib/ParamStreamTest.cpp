@@ -308,3 +308,16 @@ TEST(ParamStreamNumbers, ExtremeDoublesRoundTrip)
     EXPECT_DOUBLE_EQ(b, 1e-300);
     EXPECT_DOUBLE_EQ(c, 0.1);
 }
+
+TEST(ParamStreamDisplay, TimeItemsShowTheDateTimeText)
+{
+    ParamStream p;
+    EXPECT_TRUE(p.writeTime(86400000));
+    EXPECT_TRUE(p.writeTime(3155760000000 + 59 * 86400000LL + 43200000 + 10));
+    EXPECT_EQ(p.format("% / %"), "1900-01-01T00:00:00.000Z / 2000-02-29T12:00:00.010Z");
+    p.rewind();
+    int64_t count = 0;
+    EXPECT_TRUE(p.readTime(count));
+    EXPECT_EQ(count, 86400000);
+    EXPECT_EQ(item(Time, "86400000").toWideText(), u"1900-01-01T00:00:00.000Z");
+}

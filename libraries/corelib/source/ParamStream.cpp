@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "corelib/DateTime.h"
 #include "corelib/StringTools.h"
 
 namespace KelvraCorelib {
@@ -129,9 +130,10 @@ SharedTextTable& sharedTexts()
     return *table;
 }
 
+// The stream form of a date-time: UTC fields with milliseconds, "2010-05-06T07:08:09.010Z".
 std::string timeText(const std::string& countText)
 {
-    return countText;
+    return DateTime(parseInt64(countText), TimeZone()).toText(true, false, false);
 }
 
 }  // namespace
