@@ -1,0 +1,111 @@
+#pragma once
+// Runs an external program with an argument text, captures its standard output, enforces a
+// time limit and reports the exit code.
+//
+//   ProcessTools::Process* process = ProcessTools::create("/usr/bin/df", "-k /", true);
+//   std::string output;
+//   if (ProcessTools::runAndWait(process, 60000, &output)) {
+//       use(output, process->exitCode);
+//   }
+//   ProcessTools::discard(process);      // or: releaseFinished() for every finished run
+//
+// Started processes belong to a process-wide registry (keyed by child process id) until
+// releaseFinished sees them finished and deletes them. An object that was never started
+// (state 0, e.g. the program could not be started) still belongs to its creator.
+//
+// The program runs in a process group of its own: a time-out asks the whole group to quit
+// and, after a grace of 500 ms, kills the group, so that the children it started go as well.
+// A program ended by a signal reports 128 plus the signal number as its exit code.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "corelib/ParamStream.h"
+
+namespace KelvraCorelib {
+
+class ProcessTools {
+public:
+    // State values of a process object.
+    static constexpr int32_t stateCreated = 0;
+    static constexpr int32_t stateRunning = 1;
+    static constexpr int32_t stateTerminated = 5;  // killed by this runner after a time-out
+    static constexpr int32_t stateFinished = 6;    // exit code known
+
+    class Process {
+    public:
+        Process() = default;
+        Process(const Process&) = delete;
+        Process& operator=(const Process&) = delete;
+        ~Process();  // closes the pipe; a child that still runs is left running
+
+        std::string path;
+        WideString widePath;
+        std::vector<std::string> arguments;
+        std::vector<WideString> wideArguments;
+        bool inheritHandles = false;
+        int32_t pipeRead = -1;
+        int32_t pipeWrite = -1;
+        bool capturing = false;
+        bool pipeEnded = false;  // the read end reported the end of data
+        uint32_t processId = 0;
+        uint32_t ownProcessId = 0;
+        int32_t state = stateCreated;
+        int32_t exitCode = -1;
+        bool registered = false;
+        int32_t childWatch = -1;  // becomes ready when the child ends; -1 when the platform has none
+
+        // Creates the capture pipe. True when capturing (also when it already was); false
+        // while the process runs or when the pipe cannot be made.
+        bool setUpCapture();
+        // Starts the program (the capture pipe, if any, as its standard output). False when
+        // it already runs or cannot be started.
+        bool start();
+        // Running in state 1; otherwise, or when the query fails, false. Seeing the end
+        // stores the exit code and moves to state 6.
+        bool isRunning();
+        // Appends what the pipe holds now (up to a few MiB) to output. True for zero or more
+        // bytes (pipeEnded tells the end of data), false for a read error or when not capturing.
+        bool readChunk(std::string& output);
+        // Asks the program's process group to quit. True when the request was delivered.
+        bool askToQuit();
+        // Kills the program's process group and collects the child: state 5, ids cleared.
+        bool terminate();
+
+    private:
+        friend class ProcessTools;
+        void closePipe();
+        void closeWatch();
+        // Waits up to timeoutMs for data, the pipe's end or the child's end.
+        void waitForActivity(int64_t timeoutMs, bool watchPipe);
+        size_t readHint = 0;
+    };
+
+    // A new process object for path with the argument text split into arguments; marked
+    // registered. The caller owns it until it is started.
+    static Process* create(const std::string& path, const std::string& argumentText, bool inheritHandles);
+
+    // Starts the process and waits up to timeoutMs. With output, the program's standard
+    // output is appended to it. True when the program ended in time (exitCode is then set);
+    // false when it could not be started or the time ran out (output is then emptied).
+    static bool runAndWait(Process* process, uint64_t timeoutMs, std::string* output);
+
+    // Deletes every registered process object whose program has finished.
+    static void releaseFinished();
+
+    // Deletes an object that is not in the registry (one that was never started); a
+    // registered one is left to releaseFinished. Accepts nullptr.
+    static void discard(Process* process);
+
+    // Number of objects in the registry.
+    static size_t registeredCount();
+
+    // Splits an argument text at spaces outside double quotes (quotes around an argument are
+    // removed; around the last argument single quotes are removed as well).
+    static std::vector<std::string> splitArguments(const std::string& text);
+    // Joins non-empty arguments with single spaces, quoting those that contain a space.
+    static WideString joinArguments(const std::vector<WideString>& arguments);
+};
+
+}  // namespace KelvraCorelib

@@ -1,0 +1,57 @@
+#pragma once
+// Child processes and the pipe that captures their standard output.
+//
+// Descriptors are the C runtime's file descriptor numbers; a child is named by its process id.
+// Functions that can fail return 0 or the platform's error number.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace KelvraCorelib::Platform {
+
+// A pipe for capturing a child's output. Both ends are closed in started programs unless
+// handed over explicitly, both are numbered 3 or above (never a standard descriptor), and
+// the read end does not block. The pipe's buffer is enlarged where the platform allows it.
+int createCapturePipe(int& readEnd, int& writeEnd);
+
+// Starts `path` with `arguments` (argument 0 is the path itself; a path without a slash is
+// searched on the PATH) in a process group of its own, with the signal dispositions reset to
+// their defaults and no signal blocked. When `outputDescriptor` is not -1 it becomes the
+// child's standard output; standard input and standard error are this program's.
+int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
+                 uint32_t& processId);
+
+// Looks at a child without waiting. Returns 1 while it runs; 0 once it has ended (the child is
+// collected and `exitCode` set: its exit status, or 128 plus the signal number when a signal
+// ended it); -1 when the query fails (`error` set).
+int queryChild(uint32_t processId, int32_t& exitCode, int& error);
+
+// Sends the child's whole process group the request to quit (forcibly false) or the kill
+// (forcibly true). True when the signal was delivered.
+bool signalChildGroup(uint32_t processId, bool forcibly);
+
+// A descriptor that becomes ready when the child ends, or -1 when the platform offers none
+// (callers then look with queryChild at short intervals).
+int openChildWatch(uint32_t processId);
+
+// Waits up to `timeoutMs` until `inputDescriptor` has data or reached its end, or
+// `watchDescriptor` reports the child's end; a descriptor of -1 is not watched (with both -1
+// this only sleeps). Returns 0 (a timeout leaves both flags false) or the error number;
+// an interrupted wait returns 0 early.
+int waitForEvents(int inputDescriptor, int watchDescriptor, int timeoutMs, bool& inputReady, bool& watchReady);
+
+// Results of readAvailable besides a byte count.
+constexpr int64_t ReadNothingYet = -1;  // no data for now, the writers are still there
+constexpr int64_t ReadFailed = -2;      // `error` holds the reason
+
+// One read from a non-blocking descriptor: the count of bytes read (0 at the end of data),
+// ReadNothingYet or ReadFailed.
+int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error);
+
+void closeDescriptor(int descriptor);
+
+uint32_t currentProcessId();
+
+}  // namespace KelvraCorelib::Platform

@@ -1,0 +1,250 @@
+// POSIX code only: child processes and capture pipes.
+#include "corelib/platform/Process.h"
+
+#include <cerrno>
+#include <climits>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+extern char** environ;
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+constexpr int pipeCapacity = 1 << 20;
+
+// A child id that names one real process: never 0 or 1, which kill and waitpid read as
+// "my own group" or "everybody".
+bool validChild(uint32_t processId)
+{
+    return processId > 1 && processId <= static_cast<uint32_t>(INT_MAX);
+}
+
+// Moves a descriptor to 3 or above (close-on-exec), so that handing it over as standard output
+// always means a real duplication.
+int moveAboveStandard(int& descriptor)
+{
+    if (descriptor > 2) {
+        return 0;
+    }
+    const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) {
+        return errno;
+    }
+    close(descriptor);
+    descriptor = moved;
+    return 0;
+}
+
+int makeCloseOnExec(int descriptor)
+{
+    const int flags = fcntl(descriptor, F_GETFD);
+    if (flags < 0 || fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC) < 0) {
+        return errno;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int createCapturePipe(int& readEnd, int& writeEnd)
+{
+    int ends[2];
+#if defined(__linux__)
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return errno;
+    }
+#else
+    if (pipe(ends) != 0) {
+        return errno;
+    }
+#endif
+    int error = 0;
+    for (int& end : ends) {
+        if (error == 0) {
+            error = makeCloseOnExec(end);
+        }
+        if (error == 0) {
+            error = moveAboveStandard(end);
+        }
+    }
+    if (error == 0) {
+        const int flags = fcntl(ends[0], F_GETFL);
+        if (flags < 0 || fcntl(ends[0], F_SETFL, flags | O_NONBLOCK) < 0) {
+            error = errno;
+        }
+    }
+    if (error != 0) {
+        close(ends[0]);
+        close(ends[1]);
+        return error;
+    }
+#if defined(F_SETPIPE_SZ)
+    // Fewer wake-ups per megabyte; the default size stays when the system refuses.
+    (void)fcntl(ends[1], F_SETPIPE_SZ, pipeCapacity);
+#endif
+    readEnd = ends[0];
+    writeEnd = ends[1];
+    return 0;
+}
+
+int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
+                 uint32_t& processId)
+{
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    int error = posix_spawn_file_actions_init(&actions);
+    if (error != 0) {
+        return error;
+    }
+    posix_spawnattr_t attributes;
+    error = posix_spawnattr_init(&attributes);
+    if (error != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return error;
+    }
+
+    if (outputDescriptor != -1) {
+        error = posix_spawn_file_actions_adddup2(&actions, outputDescriptor, STDOUT_FILENO);
+    }
+    sigset_t defaults;
+    sigset_t unblocked;
+    sigfillset(&defaults);
+    sigdelset(&defaults, SIGKILL);
+    sigdelset(&defaults, SIGSTOP);
+    sigemptyset(&unblocked);
+    if (error == 0) {
+        error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                                          POSIX_SPAWN_SETSIGMASK);
+    }
+    if (error == 0) {
+        error = posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    if (error == 0) {
+        error = posix_spawnattr_setsigdefault(&attributes, &defaults);
+    }
+    if (error == 0) {
+        error = posix_spawnattr_setsigmask(&attributes, &unblocked);
+    }
+    pid_t child = 0;
+    if (error == 0) {
+        error = posix_spawnp(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
+    }
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error == 0) {
+        processId = static_cast<uint32_t>(child);
+    }
+    return error;
+}
+
+int queryChild(uint32_t processId, int32_t& exitCode, int& error)
+{
+    if (!validChild(processId)) {
+        error = ESRCH;
+        return -1;
+    }
+    int status = 0;
+    pid_t result;
+    do {
+        result = waitpid(static_cast<pid_t>(processId), &status, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) {
+        return 1;
+    }
+    if (result < 0) {
+        error = errno;
+        return -1;
+    }
+    if (WIFSIGNALED(status)) {
+        exitCode = 128 + WTERMSIG(status);
+    } else {
+        exitCode = WEXITSTATUS(status);
+    }
+    return 0;
+}
+
+bool signalChildGroup(uint32_t processId, bool forcibly)
+{
+    if (!validChild(processId)) {
+        return false;
+    }
+    return kill(-static_cast<pid_t>(processId), forcibly ? SIGKILL : SIGTERM) == 0;
+}
+
+int openChildWatch(uint32_t processId)
+{
+    if (!validChild(processId)) {
+        return -1;
+    }
+#if defined(SYS_pidfd_open)
+    const long descriptor = syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0);
+    if (descriptor >= 0) {
+        return static_cast<int>(descriptor);
+    }
+#endif
+    return -1;
+}
+
+int waitForEvents(int inputDescriptor, int watchDescriptor, int timeoutMs, bool& inputReady, bool& watchReady)
+{
+    inputReady = false;
+    watchReady = false;
+    pollfd descriptors[2] = {{inputDescriptor, POLLIN, 0}, {watchDescriptor, POLLIN, 0}};
+    const int result = poll(descriptors, 2, timeoutMs < 0 ? 0 : timeoutMs);
+    if (result < 0) {
+        return errno == EINTR ? 0 : errno;
+    }
+    const short ready = POLLIN | POLLHUP | POLLERR | POLLNVAL;
+    inputReady = inputDescriptor >= 0 && (descriptors[0].revents & ready) != 0;
+    watchReady = watchDescriptor >= 0 && (descriptors[1].revents & ready) != 0;
+    return 0;
+}
+
+int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error)
+{
+    for (;;) {
+        const ssize_t count = read(descriptor, buffer, size);
+        if (count >= 0) {
+            return count;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return ReadNothingYet;
+        }
+        error = errno;
+        return ReadFailed;
+    }
+}
+
+void closeDescriptor(int descriptor)
+{
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+}
+
+uint32_t currentProcessId()
+{
+    return static_cast<uint32_t>(getpid());
+}
+
+}  // namespace KelvraCorelib::Platform

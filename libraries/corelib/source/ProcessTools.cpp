@@ -1,0 +1,490 @@
+#include "corelib/ProcessTools.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <map>
+#include <thread>
+
+#include "corelib/StringTools.h"
+#include "corelib/ThreadLock.h"
+#include "corelib/platform/Process.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+// Capture reads: at least this much per read into the output's spare room, at most the pipe's
+// capacity, and no more than readBudget per readChunk so that the waiting loop keeps an eye on
+// the clock and the child while data flows.
+constexpr size_t minimumRead = 64 * 1024;
+constexpr size_t maximumRead = 1024 * 1024;
+constexpr size_t readBudget = 4 * 1024 * 1024;
+
+// After the child has ended, capture stops once the pipe stays silent this long (a program
+// the child started may hold the pipe open for much longer).
+constexpr int64_t quietPeriodMs = 20;
+// How often to look at the child where the platform cannot signal its end.
+constexpr int64_t lookIntervalMs = 10;
+// Grace between the request to quit and the kill.
+constexpr int64_t quitGraceMs = 500;
+// How long to wait for a killed child to be collected.
+constexpr int64_t killCollectMs = 5000;
+
+int64_t clockMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t deadlineAfter(int64_t now, uint64_t timeoutMs)
+{
+    const uint64_t room = static_cast<uint64_t>(INT64_MAX - now);
+    return timeoutMs >= room ? INT64_MAX : now + static_cast<int64_t>(timeoutMs);
+}
+
+struct Registry {
+    ThreadLock lock;
+    std::map<uint32_t, ProcessTools::Process*> entries;
+};
+
+// Lives until the process ends (never destroyed, so its objects stay reachable).
+Registry& registry()
+{
+    static Registry* instance = new Registry();
+    return *instance;
+}
+
+// Removes every entry that holds process; true when there was one.
+bool unregister(ProcessTools::Process* process)
+{
+    bool found = false;
+    auto& entries = registry().entries;
+    for (auto entry = entries.begin(); entry != entries.end();) {
+        if (entry->second == process) {
+            entry = entries.erase(entry);
+            found = true;
+        } else {
+            ++entry;
+        }
+    }
+    return found;
+}
+
+WideString widenText(const std::string& text)
+{
+    return StringTools::widen(text);
+}
+
+}  // namespace
+
+// ---- Process --------------------------------------------------------------------------------
+
+ProcessTools::Process::~Process()
+{
+    closePipe();
+    closeWatch();
+    if (registered) {
+        ThreadLockScope guard(registry().lock);
+        unregister(this);
+    }
+}
+
+void ProcessTools::Process::closePipe()
+{
+    Platform::closeDescriptor(pipeRead);
+    Platform::closeDescriptor(pipeWrite);
+    pipeRead = -1;
+    pipeWrite = -1;
+    capturing = false;
+}
+
+void ProcessTools::Process::closeWatch()
+{
+    Platform::closeDescriptor(childWatch);
+    childWatch = -1;
+}
+
+bool ProcessTools::Process::setUpCapture()
+{
+    if (capturing) {
+        return true;
+    }
+    if (isRunning()) {
+        return false;
+    }
+    int readEnd = -1;
+    int writeEnd = -1;
+    if (Platform::createCapturePipe(readEnd, writeEnd) != 0) {
+        return false;
+    }
+    pipeRead = readEnd;
+    pipeWrite = writeEnd;
+    pipeEnded = false;
+    readHint = minimumRead;
+    inheritHandles = true;
+    capturing = true;
+    return true;
+}
+
+bool ProcessTools::Process::start()
+{
+    if (isRunning()) {
+        return false;
+    }
+    uint32_t child = 0;
+    const int error = Platform::spawnProcess(path, arguments, capturing ? pipeWrite : -1, child);
+    // The child holds its own copy of the write end; ours would keep the pipe from ending.
+    Platform::closeDescriptor(pipeWrite);
+    pipeWrite = -1;
+    if (error != 0) {
+        closePipe();
+        return false;
+    }
+    closeWatch();
+    state = stateRunning;
+    exitCode = -1;
+    processId = child;
+    ownProcessId = Platform::currentProcessId();
+    childWatch = Platform::openChildWatch(child);
+    if (registered) {
+        ThreadLockScope guard(registry().lock);
+        unregister(this);
+        auto& entries = registry().entries;
+        const auto previous = entries.find(child);
+        if (previous != entries.end()) {
+            Process* stale = previous->second;
+            entries.erase(previous);
+            delete stale;
+        }
+        entries[child] = this;
+    }
+    return true;
+}
+
+bool ProcessTools::Process::isRunning()
+{
+    if (state != stateRunning) {
+        return false;
+    }
+    int32_t code = -1;
+    int error = 0;
+    const int result = Platform::queryChild(processId, code, error);
+    if (result == 1) {
+        return true;
+    }
+    if (result == 0) {
+        exitCode = code;
+        state = stateFinished;
+        closeWatch();
+    }
+    return false;
+}
+
+bool ProcessTools::Process::readChunk(std::string& output)
+{
+    if (!capturing) {
+        return false;
+    }
+    if (pipeRead < 0 || pipeEnded) {
+        return true;
+    }
+    char side[minimumRead];
+    size_t total = 0;
+    for (;;) {
+        int error = 0;
+        int64_t count;
+        const size_t spare = output.capacity() - output.size();
+        if (spare >= minimumRead) {
+            // Straight into the output's spare room; the request follows what the pipe gave
+            // lately, so that little is cleared in vain.
+            readHint = std::clamp(readHint, minimumRead, maximumRead);
+            const size_t request = std::min(spare, readHint);
+            const size_t length = output.size();
+            output.resize(length + request);
+            count = Platform::readAvailable(pipeRead, output.data() + length, request, error);
+            output.resize(length + static_cast<size_t>(std::max<int64_t>(count, 0)));
+            if (count == static_cast<int64_t>(request)) {
+                readHint *= 2;
+            } else if (count > 0 && static_cast<size_t>(count) < request / 2) {
+                readHint /= 2;
+            }
+        } else {
+            // Full: grow (geometrically, by append) only once there really is more to keep.
+            count = Platform::readAvailable(pipeRead, side, sizeof side, error);
+            if (count > 0) {
+                output.append(side, static_cast<size_t>(count));
+            }
+        }
+        if (count > 0) {
+            total += static_cast<size_t>(count);
+            if (total >= readBudget) {
+                return true;
+            }
+            continue;
+        }
+        if (count == 0) {
+            pipeEnded = true;
+            return true;
+        }
+        return count == Platform::ReadNothingYet;
+    }
+}
+
+bool ProcessTools::Process::askToQuit()
+{
+    if (!isRunning()) {
+        return false;
+    }
+    return Platform::signalChildGroup(processId, false);
+}
+
+bool ProcessTools::Process::terminate()
+{
+    if (!isRunning()) {
+        return false;
+    }
+    if (!Platform::signalChildGroup(processId, true)) {
+        return false;
+    }
+    // Collect the killed child so that it does not linger as a zombie.
+    const int64_t until = clockMs() + killCollectMs;
+    while (isRunning() && clockMs() < until) {
+        waitForActivity(std::min(until - clockMs(), lookIntervalMs), false);
+    }
+    processId = 0;
+    ownProcessId = 0;
+    state = stateTerminated;
+    return true;
+}
+
+void ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
+{
+    const int input = watchPipe && capturing && !pipeEnded ? pipeRead : -1;
+    const int timeout = static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, INT_MAX));
+    bool inputReady = false;
+    bool childEnded = false;
+    if (Platform::waitForEvents(input, childWatch, timeout, inputReady, childEnded) != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeout, 1)));
+    }
+}
+
+// ---- ProcessTools ---------------------------------------------------------------------------
+
+ProcessTools::Process* ProcessTools::create(const std::string& path, const std::string& argumentText,
+                                            bool inheritHandles)
+{
+    Process* process = new Process();
+    process->path = path;
+    process->widePath = widenText(path);
+    process->arguments = splitArguments(argumentText);
+    for (const std::string& argument : process->arguments) {
+        process->wideArguments.push_back(widenText(argument));
+    }
+    process->inheritHandles = inheritHandles;
+    process->registered = true;
+    return process;
+}
+
+bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string* output)
+{
+    if (process == nullptr) {
+        return false;
+    }
+    if (output != nullptr && !process->setUpCapture()) {
+        return false;
+    }
+    if (!process->start()) {
+        return false;
+    }
+    const int64_t deadline = deadlineAfter(clockMs(), timeoutMs);
+
+    // Capture and wait on this thread: read whenever the pipe has data, look at the child
+    // whenever something happened (or, without an end signal from the platform, at short
+    // intervals). Once the child has ended, take what the pipe still holds and stop at its
+    // end or when it stays quiet.
+    bool ended = false;
+    bool waitedQuietly = false;
+    int64_t backoffMs = 0;
+    for (;;) {
+        bool grew = false;
+        if (output != nullptr && process->capturing && !process->pipeEnded) {
+            const size_t length = output->size();
+            if (!process->readChunk(*output)) {
+                process->pipeEnded = true;  // a read error ends capture; the child is still awaited
+            }
+            grew = output->size() != length;
+        }
+        if (!ended) {
+            ended = !process->isRunning();
+        }
+        const bool pipeOpen = output != nullptr && process->capturing && !process->pipeEnded;
+        if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
+            break;
+        }
+        const int64_t now = clockMs();
+        if (now >= deadline) {
+            break;
+        }
+        int64_t waitMs = deadline - now;
+        if (ended) {
+            waitMs = std::min(waitMs, quietPeriodMs);
+            waitedQuietly = true;
+        } else if (process->childWatch < 0) {
+            if (pipeOpen) {
+                waitMs = std::min(waitMs, lookIntervalMs);
+            } else {
+                waitMs = std::min(waitMs, backoffMs);
+                backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
+            }
+        }
+        process->waitForActivity(waitMs, pipeOpen);
+    }
+
+    if (ended) {
+        process->closePipe();
+        return process->state == stateFinished;
+    }
+
+    // Time-out: ask the program's group to quit, give it the grace, then kill the group. The
+    // pipe is drained (and the data dropped) meanwhile so that a program that writes while
+    // quitting is not held up by a full pipe.
+    const bool asked = process->askToQuit();
+    if (output != nullptr) {
+        output->clear();
+        output->shrink_to_fit();
+    }
+    if (asked) {
+        const int64_t graceEnd = clockMs() + quitGraceMs;
+        std::string dropped;
+        for (;;) {
+            if (process->capturing) {
+                dropped.clear();
+                process->readChunk(dropped);
+            }
+            if (!process->isRunning()) {
+                break;
+            }
+            const int64_t now = clockMs();
+            if (now >= graceEnd) {
+                break;
+            }
+            int64_t waitMs = graceEnd - now;
+            if (process->childWatch < 0) {
+                waitMs = std::min(waitMs, lookIntervalMs);
+            }
+            process->waitForActivity(waitMs, true);
+        }
+    }
+    process->terminate();
+    process->closePipe();
+    return false;
+}
+
+void ProcessTools::releaseFinished()
+{
+    ThreadLockScope guard(registry().lock);
+    auto& entries = registry().entries;
+    for (auto entry = entries.begin(); entry != entries.end();) {
+        Process* process = entry->second;
+        if (process == nullptr) {
+            entry = entries.erase(entry);
+        } else if (!process->isRunning()) {
+            entry = entries.erase(entry);
+            delete process;
+        } else {
+            ++entry;
+        }
+    }
+}
+
+void ProcessTools::discard(Process* process)
+{
+    if (process == nullptr) {
+        return;
+    }
+    ThreadLockScope guard(registry().lock);
+    for (const auto& entry : registry().entries) {
+        if (entry.second == process) {
+            return;
+        }
+    }
+    delete process;
+}
+
+size_t ProcessTools::registeredCount()
+{
+    ThreadLockScope guard(registry().lock);
+    return registry().entries.size();
+}
+
+std::vector<std::string> ProcessTools::splitArguments(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::string current;
+    bool insideQuotes = false;
+    bool escapePending = false;
+    for (const char c : text) {
+        if (!insideQuotes) {
+            if (c == ' ') {
+                if (!current.empty()) {
+                    if (current.size() > 1 && current.front() == '"' && current.back() == '"') {
+                        current = current.substr(1, current.size() - 2);
+                    }
+                    result.push_back(current);
+                    current.clear();
+                }
+            } else {
+                current += c;
+                if (c == '"') {
+                    insideQuotes = true;
+                }
+            }
+        } else if (escapePending) {
+            current += '\\';
+            current += c;
+            escapePending = false;
+        } else if (c == '\\') {
+            escapePending = true;
+        } else {
+            current += c;
+            if (c == '"') {
+                insideQuotes = false;
+            }
+        }
+    }
+    if (escapePending) {
+        current += '\\';  // a backslash at the very end is kept, not lost
+    }
+    if (current.size() > 1 && current.front() == current.back() && (current.front() == '"' || current.front() == '\'')) {
+        current = current.substr(1, current.size() - 2);
+    }
+    if (!current.empty()) {
+        result.push_back(current);
+    }
+    return result;
+}
+
+WideString ProcessTools::joinArguments(const std::vector<WideString>& arguments)
+{
+    WideString result;
+    for (const WideString& argument : arguments) {
+        if (argument.empty()) {
+            continue;
+        }
+        if (!result.empty()) {
+            result += u' ';
+        }
+        if (argument.find(u' ') != WideString::npos && argument.front() != u'"') {
+            result += u'"';
+            result += argument;
+            result += u'"';
+        } else {
+            result += argument;
+        }
+    }
+    return result;
+}
+
+}  // namespace KelvraCorelib

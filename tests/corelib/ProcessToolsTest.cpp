@@ -1,0 +1,358 @@
+#include "corelib/ProcessTools.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+using KelvraCorelib::ProcessTools;
+using KelvraCorelib::WideString;
+
+namespace {
+
+std::string helper(const std::string& name)
+{
+    return std::string(TEST_HELPER_DIR) + "/" + name;
+}
+
+std::string scratchFile(const std::string& name)
+{
+    return std::string(TEST_BINARY_DIR) + "/proc-test-" + std::to_string(getpid()) + "-" + name;
+}
+
+using Args = std::vector<std::string>;
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Gone: no such process, or only its zombie is left (nobody may collect an orphan here).
+bool processGone(int pid)
+{
+    if (kill(pid, 0) != 0 && errno == ESRCH) {
+        return true;
+    }
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return true;
+    }
+    const size_t close = line.rfind(") ");
+    return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
+}
+
+bool waitUntilGone(int pid, double seconds)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (!processGone(pid)) {
+        if (secondsSince(start) > seconds) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+int readPid(const std::string& file)
+{
+    std::ifstream in(file);
+    int pid = 0;
+    in >> pid;
+    return pid;
+}
+
+// Runs a helper with capture; the object stays in the registry.
+bool run(const std::string& name, const std::string& arguments, uint64_t timeoutMs, std::string& output,
+         int32_t& exitCode, int32_t* state = nullptr)
+{
+    ProcessTools::Process* process = ProcessTools::create(helper(name), arguments, true);
+    const bool result = ProcessTools::runAndWait(process, timeoutMs, &output);
+    exitCode = process->exitCode;
+    if (state != nullptr) {
+        *state = process->state;
+    }
+    ProcessTools::discard(process);
+    return result;
+}
+
+}  // namespace
+
+// ---- Argument texts -------------------------------------------------------------------------
+
+TEST(ProcessToolsArguments, SplitsAtSpacesOutsideQuotes)
+{
+    EXPECT_EQ(ProcessTools::splitArguments("one \"two words\" three"), (Args{"one", "two words", "three"}));
+    EXPECT_EQ(ProcessTools::splitArguments("  a   b  "), (Args{"a", "b"}));
+    EXPECT_EQ(ProcessTools::splitArguments("a\tb"), (Args{"a\tb"}));
+    EXPECT_EQ(ProcessTools::splitArguments(""), Args{});
+    EXPECT_EQ(ProcessTools::splitArguments("   "), Args{});
+    // Quotes inside an argument stay; only enclosing ones go.
+    EXPECT_EQ(ProcessTools::splitArguments("--name=\"a b\" x"), (Args{"--name=\"a b\"", "x"}));
+    // An explicitly empty argument before the end is kept; a lone quote character is no pair.
+    EXPECT_EQ(ProcessTools::splitArguments("a \"\" b"), (Args{"a", "", "b"}));
+    EXPECT_EQ(ProcessTools::splitArguments("\" x"), (Args{"\" x"}));
+}
+
+TEST(ProcessToolsArguments, BackslashInsideQuotesKeepsBothCharacters)
+{
+    EXPECT_EQ(ProcessTools::splitArguments("\"a\\\"b c\" d"), (Args{"a\\\"b c", "d"}));
+    EXPECT_EQ(ProcessTools::splitArguments("\"c:\\dir\\x\""), (Args{"c:\\dir\\x"}));
+    // Outside quotes a backslash is an ordinary character and does not protect a space.
+    EXPECT_EQ(ProcessTools::splitArguments("a\\ b"), (Args{"a\\", "b"}));
+    // A backslash that ends the text is kept.
+    EXPECT_EQ(ProcessTools::splitArguments("x \"ab\\"), (Args{"x", "\"ab\\"}));
+}
+
+TEST(ProcessToolsArguments, SingleQuotesGoOnlyAroundTheLastArgument)
+{
+    EXPECT_EQ(ProcessTools::splitArguments("a 'b'"), (Args{"a", "b"}));
+    EXPECT_EQ(ProcessTools::splitArguments("'b' a"), (Args{"'b'", "a"}));
+    EXPECT_EQ(ProcessTools::splitArguments("a \"last\""), (Args{"a", "last"}));
+    EXPECT_EQ(ProcessTools::splitArguments("'"), (Args{"'"}));
+}
+
+TEST(ProcessToolsArguments, JoinQuotesArgumentsWithSpaces)
+{
+    EXPECT_EQ(ProcessTools::joinArguments({u"one", u"two words", u"three"}), u"one \"two words\" three");
+    EXPECT_EQ(ProcessTools::joinArguments({u"", u"a", u"", u"b"}), u"a b");
+    EXPECT_EQ(ProcessTools::joinArguments({u"\"already quoted\"", u"x"}), u"\"already quoted\" x");
+    EXPECT_EQ(ProcessTools::joinArguments({}), u"");
+
+    ProcessTools::Process* process = ProcessTools::create("prog", "one \"two words\" three", true);
+    EXPECT_EQ(process->wideArguments, (std::vector<WideString>{u"one", u"two words", u"three"}));
+    EXPECT_EQ(ProcessTools::joinArguments(process->wideArguments), u"one \"two words\" three");
+    EXPECT_EQ(process->widePath, u"prog");
+    EXPECT_EQ(process->exitCode, -1);
+    EXPECT_EQ(process->state, ProcessTools::stateCreated);
+    ProcessTools::discard(process);
+}
+
+// ---- Runs that end in time ------------------------------------------------------------------
+
+TEST(ProcessToolsRun, ReportsExitCodeAndAppendsOutput)
+{
+    std::string output = "kept:";
+    int32_t exitCode = 0;
+    int32_t state = 0;
+    ASSERT_TRUE(run("proc_exit", "7 hello", 30000, output, exitCode, &state));
+    EXPECT_EQ(output, "kept:hello");
+    EXPECT_EQ(exitCode, 7);
+    EXPECT_EQ(state, ProcessTools::stateFinished);
+
+    output.clear();
+    ASSERT_TRUE(run("proc_exit", "0", 30000, output, exitCode));
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST(ProcessToolsRun, ProgramEndedBySignalReportsShellStyleCode)
+{
+    std::string output;
+    int32_t exitCode = 0;
+    ASSERT_TRUE(run("proc_exit", "signal " + std::to_string(SIGUSR1), 30000, output, exitCode));
+    EXPECT_EQ(exitCode, 128 + SIGUSR1);
+}
+
+TEST(ProcessToolsRun, WithoutCaptureWaitsForTheExitCode)
+{
+    ProcessTools::Process* process = ProcessTools::create(helper("proc_exit"), "5", true);
+    ASSERT_TRUE(ProcessTools::runAndWait(process, 30000, nullptr));
+    EXPECT_EQ(process->exitCode, 5);
+    EXPECT_FALSE(process->capturing);
+    ProcessTools::discard(process);
+}
+
+TEST(ProcessToolsRun, CapturesLargeOutputByteForByte)
+{
+    const size_t total = 12 * 1024 * 1024 + 12345;
+    std::string output;
+    int32_t exitCode = -1;
+    ASSERT_TRUE(run("proc_write", std::to_string(total), 120000, output, exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_EQ(output.size(), total);
+    size_t firstWrong = total;
+    for (size_t i = 0; i < total; ++i) {
+        if (static_cast<unsigned char>(output[i]) != i % 251) {
+            firstWrong = i;
+            break;
+        }
+    }
+    EXPECT_EQ(firstWrong, total);
+    EXPECT_LE(output.capacity(), 2 * total);
+}
+
+TEST(ProcessToolsRun, PassesSplitArgumentsWithoutShell)
+{
+    std::string output;
+    int32_t exitCode = -1;
+    ASSERT_TRUE(run("proc_args", "one \"two words\" $HOME;* \"a\\\"b\" 'last'", 30000, output, exitCode));
+    EXPECT_EQ(output, "[one]\n[two words]\n[$HOME;*]\n[a\\\"b]\n[last]\n");
+}
+
+TEST(ProcessToolsRun, ChildStartsCleanInItsOwnGroup)
+{
+    // Dispositions and the mask of this program must not leak into the child.
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGTERM, &ignore, &previous);
+    sigset_t block;
+    sigset_t previousMask;
+    sigemptyset(&block);
+    sigaddset(&block, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &block, &previousMask);
+
+    std::string output;
+    int32_t exitCode = -1;
+    const bool result = run("proc_inspect", "", 30000, output, exitCode);
+
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    sigaction(SIGTERM, &previous, nullptr);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(output, "group=own\nreadend=closed\nsigterm=default\nmask=empty\n");
+}
+
+TEST(ProcessToolsRun, GrandchildHoldingThePipeDoesNotHoldTheRun)
+{
+    const std::string pidFile = scratchFile("holder");
+    std::string output;
+    int32_t exitCode = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const bool result = run("proc_grandchild", "exit " + pidFile + " 30 3", 60000, output, exitCode);
+    const double elapsed = secondsSince(start);
+    const int grandchild = readPid(pidFile);
+    if (grandchild > 1) {
+        kill(grandchild, SIGKILL);
+    }
+    std::remove(pidFile.c_str());
+
+    EXPECT_TRUE(result);
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(output, "child\n");
+    EXPECT_GT(grandchild, 1);
+    EXPECT_LT(elapsed, 20.0) << "the run waited for the grandchild";
+}
+
+TEST(ProcessToolsRun, HugeTimeLimitDoesNotOverflow)
+{
+    std::string output;
+    int32_t exitCode = -1;
+    EXPECT_TRUE(run("proc_exit", "0 x", UINT64_MAX, output, exitCode));
+    EXPECT_EQ(output, "x");
+}
+
+// ---- Time-outs ------------------------------------------------------------------------------
+
+TEST(ProcessToolsTimeout, ProgramThatQuitsOnRequest)
+{
+    std::string output = "old";
+    int32_t exitCode = -1;
+    int32_t state = -1;
+    EXPECT_FALSE(run("proc_hang", "120", 500, output, exitCode, &state));
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(state, ProcessTools::stateFinished);
+    EXPECT_EQ(exitCode, 128 + SIGTERM);
+}
+
+TEST(ProcessToolsTimeout, ProgramIgnoringTheRequestIsKilledAfterTheGrace)
+{
+    const std::string pidFile = scratchFile("stubborn");
+    ProcessTools::Process* process = ProcessTools::create(helper("proc_ignore_term"), pidFile, true);
+    std::string output;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProcessTools::runAndWait(process, 1000, &output));
+    const double elapsed = secondsSince(start);
+    const int pid = readPid(pidFile);
+    std::remove(pidFile.c_str());
+
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(process->state, ProcessTools::stateTerminated);
+    EXPECT_EQ(process->processId, 0u);
+    EXPECT_FALSE(process->isRunning());
+    ASSERT_GT(pid, 1);
+    EXPECT_TRUE(waitUntilGone(pid, 10.0));
+    EXPECT_GE(elapsed, 1.4) << "killed before the grace had passed";
+    ProcessTools::releaseFinished();
+}
+
+TEST(ProcessToolsTimeout, GrandchildrenGoWithTheProgram)
+{
+    for (const std::string mode : {"hang", "stubborn"}) {
+        SCOPED_TRACE(mode);
+        const std::string pidFile = scratchFile("grandchild-" + mode);
+        std::string output;
+        int32_t exitCode = -1;
+        EXPECT_FALSE(run("proc_grandchild", mode + " " + pidFile + " 120", 1500, output, exitCode));
+        const int grandchild = readPid(pidFile);
+        std::remove(pidFile.c_str());
+        ASSERT_GT(grandchild, 1);
+        const bool gone = waitUntilGone(grandchild, 10.0);
+        if (!gone) {
+            kill(grandchild, SIGKILL);
+        }
+        EXPECT_TRUE(gone);
+        EXPECT_EQ(output, "");
+    }
+}
+
+// ---- Start failures and the registry --------------------------------------------------------
+
+TEST(ProcessToolsStart, ProgramThatCannotBeStarted)
+{
+    ProcessTools::releaseFinished();
+    const size_t before = ProcessTools::registeredCount();
+    for (const std::string& path : {std::string("/nonexistent/program"), std::string(TEST_SOURCE_DIR) + "/CMakeLists.txt",
+                                   std::string("")}) {
+        SCOPED_TRACE(path);
+        ProcessTools::Process* process = ProcessTools::create(path, "a b", true);
+        std::string output;
+        EXPECT_FALSE(ProcessTools::runAndWait(process, 5000, &output));
+        EXPECT_EQ(process->state, ProcessTools::stateCreated);
+        EXPECT_EQ(process->pipeRead, -1);
+        EXPECT_FALSE(process->capturing);
+        EXPECT_EQ(ProcessTools::registeredCount(), before);
+        ProcessTools::discard(process);
+    }
+    EXPECT_FALSE(ProcessTools::runAndWait(nullptr, 1000, nullptr));
+}
+
+TEST(ProcessToolsRegistry, ReleaseFinishedKeepsRunningPrograms)
+{
+    ProcessTools::releaseFinished();
+    const size_t before = ProcessTools::registeredCount();
+
+    ProcessTools::Process* running = ProcessTools::create(helper("proc_hang"), "120", true);
+    ASSERT_TRUE(running->start());
+    EXPECT_FALSE(running->start());
+    EXPECT_FALSE(running->setUpCapture());
+
+    ProcessTools::Process* finished = ProcessTools::create(helper("proc_exit"), "0", true);
+    ASSERT_TRUE(ProcessTools::runAndWait(finished, 30000, nullptr));
+    // Run the same object again: it must be registered once, under its new id.
+    ASSERT_TRUE(ProcessTools::runAndWait(finished, 30000, nullptr));
+    EXPECT_EQ(ProcessTools::registeredCount(), before + 2);
+    ProcessTools::discard(finished);  // registered: left to releaseFinished
+    EXPECT_EQ(ProcessTools::registeredCount(), before + 2);
+
+    ProcessTools::releaseFinished();
+    EXPECT_EQ(ProcessTools::registeredCount(), before + 1);
+    EXPECT_TRUE(running->isRunning());
+
+    EXPECT_TRUE(running->askToQuit());
+    EXPECT_TRUE(running->terminate() || !running->isRunning());
+    EXPECT_FALSE(running->isRunning());
+    EXPECT_FALSE(running->askToQuit());
+    EXPECT_FALSE(running->terminate());
+    ProcessTools::releaseFinished();
+    EXPECT_EQ(ProcessTools::registeredCount(), before);
+}
