@@ -1,0 +1,145 @@
+#pragma once
+// Files, directories, links and time stamps of the file system, and a small interface to
+// open files named by an integer handle.
+//
+// Paths are native path texts. Functions that can fail return 0 or the platform's error
+// number; the is... predicates below classify such a number.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace KelvraCorelib::Platform {
+
+// ---- Error numbers ------------------------------------------------------------------------
+
+bool isNotFound(int error);        // the path or one of its directories does not exist
+bool isAlreadyExists(int error);   // the target exists
+bool isAccessDenied(int error);    // permissions or a read-only file system refuse it
+bool isCrossDevice(int error);     // a rename between two file systems
+bool isLockedElsewhere(int error); // lockFile: another open file holds the lock
+std::string errorText(int error);
+
+// ---- Status and queries -------------------------------------------------------------------
+
+struct FileStatus {
+    bool isDirectory = false;
+    bool isRegular = false;
+    bool isSymbolicLink = false;  // only from linkStatus
+    uint64_t size = 0;
+    uint64_t device = 0;
+    uint64_t node = 0;
+    int64_t lastAccessTime = 0;  // milliseconds since 1970-01-01T00:00:00Z
+    int64_t lastWriteTime = 0;
+};
+
+// The status of the path, following symbolic links.
+int fileStatus(const std::string& path, FileStatus& status);
+// The status of the path itself (a symbolic link is reported as such).
+int linkStatus(const std::string& path, FileStatus& status);
+
+// The access test for existence.
+bool pathExists(const std::string& path);
+bool canRead(const std::string& path);
+
+// True when both paths can be read for their status and name the same file.
+bool isSameFile(const std::string& a, const std::string& b);
+
+// The target text of a symbolic link.
+int readSymbolicLink(const std::string& path, std::string& target);
+
+// The process's current directory.
+int currentDirectory(std::string& path);
+
+// The system's Windows directory; empty where there is none.
+std::string windowsDirectory();
+
+// The long form of a path; the path itself where the platform has no short names.
+int longPathName(const std::string& path, std::string& longPath);
+
+// ---- Directories --------------------------------------------------------------------------
+
+struct DirectoryEntry {
+    std::string name;
+    bool isDirectory = false;     // following a symbolic link
+    bool isSymbolicLink = false;
+};
+
+// Every entry of the directory except "." and "..", in the order the system gives them.
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries);
+
+int makeDirectory(const std::string& path);
+int removeEmptyDirectory(const std::string& path);
+
+// ---- Files --------------------------------------------------------------------------------
+
+// Removes a file or a symbolic link (never the target of a link).
+int removeFile(const std::string& path);
+
+// Renames, replacing an existing target atomically.
+int renameReplacing(const std::string& from, const std::string& to);
+
+// Renames only when the target does not exist; an existing target gives an error that
+// isAlreadyExists accepts and is never replaced, even when it appears during the call.
+// Where the file system cannot rename without replacing, a file is linked under the new
+// name and the old name removed.
+int renameNoReplace(const std::string& from, const std::string& to);
+
+// Sets the owner's read permission when readable, and the write permission when writable;
+// without writable every write permission is removed (the file becomes read-only).
+int setPermissions(const std::string& path, bool readable, bool writable);
+
+// Milliseconds since 1970-01-01T00:00:00Z.
+int setFileTimes(const std::string& path, bool setAccess, int64_t accessTime, bool setWrite, int64_t writeTime);
+// Both time stamps to the current time.
+int setFileTimesToNow(const std::string& path);
+
+// ---- Stdio streams (positions are 64-bit) -------------------------------------------------
+
+// origin: 0 from the start, 1 from the current position, 2 from the end.
+int seekStream(std::FILE* stream, int64_t offset, int origin);
+int64_t tellStream(std::FILE* stream);  // -1 on failure
+// Flushes the stream and forces its data to the storage device.
+int syncStream(std::FILE* stream);
+
+// ---- Files by handle ----------------------------------------------------------------------
+//
+//   int handle = -1;
+//   if (createExclusive(path, handle) == 0) {  // fails when the path exists
+//       writeFile(handle, text.data(), text.size());
+//       syncFile(handle);
+//       closeFile(handle);
+//   }
+
+enum OpenFlags : int {
+    OpenRead = 1,
+    OpenWrite = 2,
+    OpenCreate = 4,     // create the file when it is missing
+    OpenExclusive = 8,  // with OpenCreate: fail when the file exists
+    OpenTruncate = 16,
+    OpenAppend = 32,    // every write goes to the end
+};
+
+// Opens with a combination of OpenFlags; new files get the default permissions.
+int openFile(const std::string& path, int flags, int& handle);
+// openFile(path, OpenRead | OpenWrite | OpenCreate | OpenExclusive, handle).
+int createExclusive(const std::string& path, int& handle);
+
+// One read of up to size bytes; bytesRead 0 at the end of the file.
+int readFile(int handle, char* buffer, size_t size, size_t& bytesRead);
+// Writes all bytes (repeating short writes).
+int writeFile(int handle, const char* data, size_t size);
+// origin as for seekStream; position receives the new position.
+int seekFile(int handle, int64_t offset, int origin, int64_t& position);
+int syncFile(int handle);
+// Forces the directory's entries (names created, renamed or removed) to the storage device.
+int syncDirectory(const std::string& path);
+// An exclusive advisory lock that does not wait: a lock held through another open file
+// gives an error that isLockedElsewhere accepts. Closing the handle releases it.
+int lockFile(int handle);
+int unlockFile(int handle);
+int closeFile(int handle);
+
+}  // namespace KelvraCorelib::Platform
