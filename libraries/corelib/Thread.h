@@ -14,11 +14,15 @@
 //   Thread worker("worker", work, std::move(parameters));
 //   worker.start();
 //
-// Killing is cancellation at defined points, not termination at an arbitrary
-// instruction: kill asks the thread to stop at its next blocking system call (read, poll,
-// sleep, waits ...), except while it holds a ThreadLock, and waits for it to be gone. The
-// thread's stack unwinds, so destructors run and no lock stays held. A catch (...) on a
-// thread that may be killed must rethrow what it caught.
+// Killing is cooperative cancellation at defined points, never termination at an
+// arbitrary instruction (which could leave a lock held or memory half-written): kill marks
+// the thread, and its next Platform::sleepMilliseconds or Platform::cancellationPoint,
+// outside any held ThreadLock, throws Platform::ThreadCancelled. That unwinds the thread
+// function like any exception (destructors run, locks held by scope objects are
+// released) and ends the thread. kill waits up to killWaitMilliseconds for this; a thread
+// function must therefore reach such a point now and then, and a catch (...) in it must
+// rethrow. An Exception or std::exception that escapes the thread function ends the
+// thread with succeeded false; any other escaping exception ends the program.
 
 #include <atomic>
 #include <cstdint>

@@ -53,6 +53,12 @@ void stubborn(Thread* thread)
     }
 }
 
+// Fails with an error of the library.
+void failing(Thread*)
+{
+    throw Exception("@test.failure{Failure};");
+}
+
 Thread::ParameterList counterList(std::atomic<bool>* destroyed = nullptr)
 {
     Thread::ParameterList list;
@@ -150,6 +156,16 @@ TEST(Thread, StartTwiceAndGetParameterOutOfRange)
         EXPECT_FALSE(destroyed);
     }
     EXPECT_TRUE(destroyed);  // parameters go with the thread
+}
+
+TEST(Thread, AnErrorThatEscapesTheFunctionEndsTheThreadAsFailed)
+{
+    Thread thread("failing", failing);
+    thread.succeeded = true;
+    thread.start();
+    waitUntilInactive(thread);
+    EXPECT_EQ(thread.state, Thread::ended);
+    EXPECT_FALSE(thread.succeeded);
 }
 
 TEST(Thread, AnEndedThreadCanBeStartedAgain)

@@ -1,16 +1,22 @@
 #pragma once
 // Operating-system threads of this program: start, cancel, wait, identity and sleeping.
 //
-// Cancellation is deferred: a cancelled thread stops only when it next reaches a blocking
-// call of the system (read, poll, sleep, wait ...), and never while it is inside a
-// no-cancel region. The class library keeps a thread inside such a region for as long as
-// it holds a ThreadLock, so a cancelled thread never leaves a lock held. A cancelled
-// thread unwinds its stack: destructors run, and a catch (...) on that thread must
-// rethrow what it caught.
+// Cancellation is cooperative and happens at defined points only. cancelThread marks the
+// thread; its next cancellation point (sleepMilliseconds or cancellationPoint, both wake
+// at once when the mark is set) throws ThreadCancelled, which unwinds the thread's stack
+// to its end: destructors run as for any exception. Inside a no-cancel region the
+// points do not throw (sleepMilliseconds returns false early instead); the class library
+// keeps a thread in such a region for as long as it holds a ThreadLock, so a cancelled
+// thread never leaves a lock held. A catch (...) on a thread that may be cancelled must
+// rethrow what it caught, or the thread goes on running.
 
 #include <cstdint>
 
 namespace KelvraCorelib::Platform {
+
+// Thrown at a cancellation point of a thread that was asked to stop. Deliberately not
+// derived from any error class, so that ordinary error handlers let it pass.
+struct ThreadCancelled {};
 
 using ThreadEntry = void (*)(void* argument);
 
@@ -19,11 +25,12 @@ using ThreadEntry = void (*)(void* argument);
 int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& threadId);
 
 // Asks the thread to stop at its next cancellation point and waits up to waitMilliseconds
-// for it to finish. Returns 0 when it has finished, otherwise an error number (the thread
-// may still stop later; the request stays). Cancelling the calling thread is refused.
+// for its entry function to be left. Returns 0 when that happened, otherwise an error
+// number (the request stays; the thread may still stop later). Cancelling the calling
+// thread is refused.
 int cancelThread(uint64_t handle, uint32_t waitMilliseconds);
 
-// True when the thread's entry function has returned or the thread was cancelled.
+// True when the thread's entry function has been left.
 bool threadFinished(uint64_t handle);
 
 // Threads are never created suspended here: resuming always succeeds (0).
@@ -34,9 +41,17 @@ int resumeThread(uint64_t handle);
 void closeThread(uint64_t handle);
 
 uint32_t currentThreadId();
-void sleepMilliseconds(uint32_t milliseconds);
 
-// Regions of the calling thread in which a cancellation request waits; they nest.
+// Sleeps; a cancellation point. True when the whole time was slept, false when a
+// cancellation request inside a no-cancel region cut it short.
+bool sleepMilliseconds(uint32_t milliseconds);
+// Throws ThreadCancelled when the calling thread was asked to stop and is not inside a
+// no-cancel region.
+void cancellationPoint();
+// True when the calling thread was asked to stop.
+bool cancellationRequested();
+
+// Regions of the calling thread in which cancellation points do not throw; they nest.
 void enterNoCancelRegion();
 void leaveNoCancelRegion();
 

@@ -1,5 +1,7 @@
 #include "corelib/Thread.h"
 
+#include <exception>
+
 
 #include "corelib/DateTime.h"
 #include "corelib/platform/Threads.h"
@@ -11,7 +13,17 @@ namespace {
 void runThreadFunction(void* argument)
 {
     Thread* thread = static_cast<Thread*>(argument);
-    thread->function(thread);
+    // An error that escapes the thread function ends the thread as failed. The
+    // cancellation of a killed thread passes on to the platform layer.
+    try {
+        thread->function(thread);
+    } catch (const Exception&) {
+        thread->succeeded = false;
+        thread->markEnded();
+    } catch (const std::exception&) {
+        thread->succeeded = false;
+        thread->markEnded();
+    }
 }
 
 }  // namespace
@@ -34,7 +46,7 @@ Thread::Thread(const std::string& name, ThreadFunction function, ParameterList p
 
 Thread::~Thread()
 {
-    // Waits and sleeps here must not be cut short by a cancellation of this thread.
+    // A cancellation of this thread must not throw out of the waits below.
     Platform::enterNoCancelRegion();
     try {
         if (stopOnDestroy && isActive()) {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cxxabi.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -20,9 +19,10 @@ struct ThreadRecord {
     void* argument = nullptr;
     pthread_t thread{};
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed;  // started, finished or cancellation requested
     bool started = false;
     bool finished = false;
+    bool cancelRequested = false;
     uint32_t threadId = 0;
 };
 
@@ -31,7 +31,11 @@ ThreadRecord* recordOf(uint64_t handle)
     return reinterpret_cast<ThreadRecord*>(static_cast<uintptr_t>(handle));
 }
 
-// Marks the record finished however the entry function is left (return or cancellation).
+// The record of the calling thread when startThread made it; null for other threads.
+thread_local ThreadRecord* currentRecord = nullptr;
+thread_local int noCancelDepth = 0;
+
+// Marks the record finished however the entry function is left.
 struct FinishMark {
     ThreadRecord* record;
     ~FinishMark()
@@ -45,6 +49,7 @@ struct FinishMark {
 void* runThread(void* raw)
 {
     ThreadRecord* record = static_cast<ThreadRecord*>(raw);
+    currentRecord = record;
     FinishMark mark{record};
     {
         std::lock_guard<std::mutex> guard(record->mutex);
@@ -54,15 +59,11 @@ void* runThread(void* raw)
     }
     try {
         record->entry(record->argument);
-    } catch (abi::__forced_unwind&) {
-        throw;  // cancellation: must reach the end of the thread
-    } catch (...) {
-        // An exception that escapes the thread function ends this thread only.
+    } catch (const ThreadCancelled&) {
+        // The ordinary end of a cancelled thread.
     }
     return nullptr;
 }
-
-thread_local int noCancelDepth = 0;
 
 }  // namespace
 
@@ -73,10 +74,8 @@ int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& t
     ThreadRecord* record = new ThreadRecord;
     record->entry = entry;
     record->argument = argument;
-    enterNoCancelRegion();
     const int error = pthread_create(&record->thread, nullptr, runThread, record);
     if (error != 0) {
-        leaveNoCancelRegion();
         delete record;
         return error;
     }
@@ -85,7 +84,6 @@ int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& t
         record->changed.wait(guard, [record] { return record->started; });
         threadId = record->threadId;
     }
-    leaveNoCancelRegion();
     handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record));
     return 0;
 }
@@ -95,24 +93,13 @@ int cancelThread(uint64_t handle, uint32_t waitMilliseconds)
     ThreadRecord* record = recordOf(handle);
     if (record == nullptr)
         return ESRCH;
-    if (pthread_equal(record->thread, pthread_self()))
+    if (record == currentRecord)
         return EDEADLK;
-    {
-        std::lock_guard<std::mutex> guard(record->mutex);
-        if (record->finished)
-            return 0;
-    }
-    const int error = pthread_cancel(record->thread);
-    if (error != 0 && error != ESRCH)
-        return error;
-    enterNoCancelRegion();
-    bool finished;
-    {
-        std::unique_lock<std::mutex> guard(record->mutex);
-        finished = record->changed.wait_for(guard, std::chrono::milliseconds(waitMilliseconds),
-                                            [record] { return record->finished; });
-    }
-    leaveNoCancelRegion();
+    std::unique_lock<std::mutex> guard(record->mutex);
+    record->cancelRequested = true;
+    record->changed.notify_all();
+    const bool finished = record->changed.wait_for(guard, std::chrono::milliseconds(waitMilliseconds),
+                                                   [record] { return record->finished; });
     return finished ? 0 : ETIMEDOUT;
 }
 
@@ -135,14 +122,12 @@ void closeThread(uint64_t handle)
     ThreadRecord* record = recordOf(handle);
     if (record == nullptr)
         return;
-    if (pthread_equal(record->thread, pthread_self())) {
+    if (record == currentRecord) {
         // The record stays with the running thread; it is not reclaimed.
         pthread_detach(record->thread);
         return;
     }
-    enterNoCancelRegion();
     pthread_join(record->thread, nullptr);
-    leaveNoCancelRegion();
     delete record;
 }
 
@@ -155,27 +140,49 @@ uint32_t currentThreadId()
 #endif
 }
 
-void sleepMilliseconds(uint32_t milliseconds)
+bool sleepMilliseconds(uint32_t milliseconds)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    ThreadRecord* record = currentRecord;
+    if (record == nullptr) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return true;
+    }
+    bool cancelled;
+    {
+        std::unique_lock<std::mutex> guard(record->mutex);
+        cancelled = record->changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                             [record] { return record->cancelRequested; });
+    }
+    if (!cancelled)
+        return true;
+    cancellationPoint();
+    return false;
+}
+
+void cancellationPoint()
+{
+    if (noCancelDepth == 0 && cancellationRequested())
+        throw ThreadCancelled();
+}
+
+bool cancellationRequested()
+{
+    ThreadRecord* record = currentRecord;
+    if (record == nullptr)
+        return false;
+    std::lock_guard<std::mutex> guard(record->mutex);
+    return record->cancelRequested;
 }
 
 void enterNoCancelRegion()
 {
-    if (noCancelDepth++ == 0) {
-        int previous;
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
-    }
+    ++noCancelDepth;
 }
 
 void leaveNoCancelRegion()
 {
-    if (noCancelDepth == 0)
-        return;
-    if (--noCancelDepth == 0) {
-        int previous;
-        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    }
+    if (noCancelDepth > 0)
+        --noCancelDepth;
 }
 
 }  // namespace KelvraCorelib::Platform
