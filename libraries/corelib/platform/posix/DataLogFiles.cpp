@@ -1,0 +1,123 @@
+// POSIX code only: locked exclusive creation, handle status and truncation for the data log.
+#include "corelib/platform/DataLogFiles.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+int lastError()
+{
+    return errno != 0 ? errno : EIO;
+}
+
+std::string parentOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int lockNow(int descriptor)
+{
+    int result;
+    do {
+        result = flock(descriptor, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : lastError();
+}
+
+#if defined(O_TMPFILE)
+// An unnamed file in the target directory, locked, then linked under its name; the link
+// fails without touching an existing file. Returns -1 when the way is not available here.
+int createUnnamedThenLink(const std::string& path, int& handle)
+{
+    const int descriptor = open(parentOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        const int error = lastError();
+        // Not supported by the kernel or the file system: take the other way.
+        if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT) {
+            struct stat info {};
+            if (error == ENOENT && stat(parentOf(path).c_str(), &info) != 0) {
+                return error;
+            }
+            return -1;
+        }
+        return error;
+    }
+    int error = lockNow(descriptor);
+    if (error == 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            handle = descriptor;
+            return 0;
+        }
+        error = lastError();
+        if (error != EEXIST) {
+            error = -1;  // no /proc, or links refused: take the other way
+        }
+    }
+    close(descriptor);
+    return error;
+}
+#endif
+
+}  // namespace
+
+int createLockedExclusive(const std::string& path, int& handle)
+{
+#if defined(O_TMPFILE)
+    const int result = createUnnamedThenLink(path, handle);
+    if (result != -1) {
+        return result;
+    }
+#endif
+    int descriptor;
+    do {
+        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        return lastError();
+    }
+    const int error = lockNow(descriptor);
+    if (error != 0) {
+        close(descriptor);
+        return error;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+int handleStatus(int handle, FileStatus& status)
+{
+    struct stat info {};
+    if (fstat(handle, &info) != 0) {
+        return lastError();
+    }
+    status.isDirectory = S_ISDIR(info.st_mode);
+    status.isRegular = S_ISREG(info.st_mode);
+    status.isSymbolicLink = false;
+    status.size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    status.device = static_cast<uint64_t>(info.st_dev);
+    status.node = static_cast<uint64_t>(info.st_ino);
+    return 0;
+}
+
+int truncateFile(int handle, uint64_t size)
+{
+    int result;
+    do {
+        result = ftruncate(handle, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : lastError();
+}
+
+}  // namespace KelvraCorelib::Platform

@@ -1,0 +1,167 @@
+#pragma once
+// The data log writer: signed, line-oriented text files with a header of meta keys, the
+// collected data and a signature line.
+//
+//   DataLog log;
+//   log.setLogType(DataCommons::logRaw);
+//   log.setSource(source);
+//   log.makeReadyToOpenWriteFile("/var/data", "app", true, true);
+//   log.openWriteFile(0);                 // dir/app-<source>-<time>.make
+//   log.setRawLine(std::move(output));
+//   log.writeRaw();
+//   log.closeFile();                      // signed, renamed to dir/app-<source>-<time>-00.data
+//
+// File format: "@META:", one "key=value" line per meta key, then before the first data text
+// "" and "@DATA:", each data text and a line feed, and at close "", "" and
+// "@SIGNATURE: C2(S2):<hex>". Every line but the signature line is signed.
+//
+// While a working file is open this object holds an exclusive advisory lock on it; working
+// files locked by another process are never finalised, replaced or appended to.
+//
+// Failures follow the process-wide error mode (see DataCommons.h).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "corelib/Crypto.h"
+#include "corelib/DateTime.h"
+#include "datahandling/DataCommons.h"
+
+namespace KelvraCorelib {
+
+class DataLog : public DataCommons {
+public:
+    KELVRA_ERROR_CLASS(MakeReady_BadSaveDir);
+    KELVRA_ERROR_CLASS(OpenWriteFile_HaveFileAlready);
+    KELVRA_ERROR_CLASS(OpenWriteFile_OutOfMemory);
+    KELVRA_ERROR_CLASS(OpenWriteFile_FileError);
+    KELVRA_ERROR_CLASS(OpenWriteFile_InvalidSignature);
+    KELVRA_ERROR_CLASS(OpenWriteFile_BackupFailure);
+    KELVRA_ERROR_CLASS(OpenWriteFile_WriteError);
+    KELVRA_ERROR_CLASS(CloseFile_NoFile);
+    KELVRA_ERROR_CLASS(CloseFile_InvalidFile);
+    KELVRA_ERROR_CLASS(CloseFile_FailedToMakeFinal);
+    KELVRA_ERROR_CLASS(CloseFile_WriteError);
+    KELVRA_ERROR_CLASS(WriteLine_NoFile);
+    KELVRA_ERROR_CLASS(WriteLine_NotOpenForWriting);
+    KELVRA_ERROR_CLASS(WriteLine_AppendSeekError);
+    KELVRA_ERROR_CLASS(WriteLine_WriteError);
+    KELVRA_ERROR_CLASS(Write_TypeNotRaw);
+    KELVRA_ERROR_CLASS(Write_FileError);
+    KELVRA_ERROR_CLASS(Rotate_CloseError);
+    KELVRA_ERROR_CLASS(UpdateWriteFile_CloseError);
+    KELVRA_ERROR_CLASS(UpdateWriteFile_OpenError);
+    KELVRA_ERROR_CLASS(GetSignature_CannotRead);
+
+    // Open modes.
+    static constexpr int32_t createNew = 0;  // fails when the file exists
+    static constexpr int32_t append = 1;     // continues a file whose signature checks
+    static constexpr int32_t replace = 2;    // creates, replacing an existing file
+
+    // Rotation modes.
+    static constexpr int32_t rotateByOpenTime = 0;
+    static constexpr int32_t rotateByDataTime = 1;
+    static constexpr int32_t rotateBySize = 2;
+
+    // A value of the current row: a text for "string" columns, a number or a DateTime else.
+    using RowValue = std::variant<std::string, int64_t, uint64_t, double, DateTime>;
+
+    // Result of checking a file's signature.
+    enum class Check { valid, invalid, unreadable };
+
+    DataLog();
+    ~DataLog() override;
+
+    bool parseColumns(const std::string& definition) override;
+    bool copyColumns(const std::vector<Column>& newColumns, const std::set<uint32_t>& newKeyColumns) override;
+    bool setColumns(const std::string& definition) override;
+
+    // Remembers dir and lead, creates the directory (force) and finalises the working files
+    // that an earlier run left behind (finalizeOld).
+    bool makeReadyToOpenWriteFile(const std::string& dir, const std::string& lead, bool force, bool finalizeOld);
+    // Opens a new working file (mode: createNew, append or replace) and writes its header.
+    // A zero time takes the file time from "source.time".
+    bool openWriteFile(int32_t mode, const DateTime& time = DateTime(int64_t(0)));
+
+    // Only for raw logs. The text is kept until writeRaw; pass a temporary (or std::move) to
+    // hand over a large text without copying it.
+    bool setRawLine(const std::string& text);
+    bool setRawLine(std::string&& text);
+    bool writeRaw();
+
+    // Signs, closes and finalises the file. keepIfRotating leaves it as a signed working file
+    // when the collection interval differs from the rotation period.
+    bool closeFile(bool keepIfRotating = false);
+
+    void setRotationMode(int32_t mode) { rotationMode = mode; }
+    void setMaxBytes(uint64_t bytes) { maxBytes = bytes; }
+    void setRotationPattern(const std::string& pattern) { rotationPattern = pattern; }
+    void setAutoRotate(bool on) { autoRotate = on; }
+
+    // Sets (or, with an empty value, clears) a value of the current row.
+    bool setRowValue(uint32_t column, const std::optional<RowValue>& value);
+
+    // Closes any open file (errors swallowed) and clears all state.
+    void reset();
+
+    // Names. sourceName: application[.module][.datatype]; stem: lead-source-filetime.
+    std::string sourceName() const;
+    std::string stem(const DateTime& time) const;
+    std::string workingName(const DateTime& time) const;
+    const std::string& currentFileName() const { return fileName; }
+    const std::string& directory() const { return dir; }
+    bool hasInvalidSignature() const { return invalidSignature; }
+    bool isOpen() const { return file != nullptr; }
+
+    // The signature check of the open file (from its start up to the first signature line);
+    // sets the result that hasInvalidSignature reports. False when the file cannot be read.
+    bool checkSignature();
+
+    // The same check for a file by name, as a reader of finished files does it.
+    static Check checkFileSignature(const std::string& path, std::string& reason);
+
+    struct WorkFile;
+
+private:
+    bool writeLine(const std::string& text, bool sign);
+    bool flushFile();
+    bool ensureOpen();
+    void rotateIfNeeded();
+    bool signAndFinalise(bool keepIfRotating);
+    bool writeHeader();
+    bool appendToExisting(int32_t mode, const DateTime& time, bool& reopened);
+    void finaliseOldFiles();
+    void dropFile();
+    bool rotationAligned(const DateTime& at, DateTime& aligned) const;
+    int64_t fileTime(const DateTime& time) const;
+    std::optional<DateTime> currentRowTime() const;
+    void rebuildRowValues();
+
+    std::map<std::string, std::string> existingMeta;
+    std::vector<std::optional<RowValue>> rowValues;
+    std::string rawLine;
+    bool invalidSignature = true;
+    int64_t pendingAppendPosition = 0;
+    std::string dir;
+    std::string lead;
+    std::string fileName;
+    std::unique_ptr<WorkFile> file;
+    DateTime openTime;
+    Crypto::Signature signature;
+    uint32_t linesWritten = 0;
+    bool openForWriting = false;
+    bool appendMode = false;
+    bool autoRotate = true;
+    int32_t rotationMode = rotateByOpenTime;
+    DateTime lastDataTime;
+    uint64_t maxBytes = 10000000;
+    uint64_t bytesWritten = 0;
+    std::string rotationPattern;
+};
+
+}  // namespace KelvraCorelib

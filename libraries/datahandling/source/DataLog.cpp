@@ -1,0 +1,1082 @@
+#include "datahandling/DataLog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "corelib/FileTools.h"
+#include "corelib/MatchGlob.h"
+#include "corelib/PathTools.h"
+#include "corelib/StringTools.h"
+#include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/Process.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+Logger& fileLogger()
+{
+    static Logger* logger = new Logger();  // lives until the process ends
+    return *logger;
+}
+
+const std::string signaturePrefix = "@SIGNATURE: ";
+
+// Pieces of this size go to the file and the digest in turn, so that each piece is still in
+// the cache for the second pass.
+constexpr size_t writePiece = 1024 * 1024;
+constexpr size_t writeBufferSize = 64 * 1024;
+constexpr size_t readPiece = 256 * 1024;
+
+TimeZone localZone()
+{
+    TimeZone zone;
+    zone.setLocal();
+    return zone;
+}
+
+// Ensures the path names the file open under handle (it was not renamed or replaced between
+// opening and locking).
+bool namesOpenFile(const std::string& path, int handle)
+{
+    Platform::FileStatus byName;
+    Platform::FileStatus byHandle;
+    return Platform::fileStatus(path, byName) == 0 && Platform::handleStatus(handle, byHandle) == 0 &&
+           byName.device == byHandle.device && byName.node == byHandle.node;
+}
+
+// Opens an existing file for reading and writing under an exclusive lock. Gives the error
+// number; a file that another process holds locked gives an error accepted by
+// isLockedElsewhere.
+int openExistingLocked(const std::string& path, int& handle)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        int opened = -1;
+        const int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, opened);
+        if (error != 0) {
+            return error;
+        }
+        const int lockError = Platform::lockFile(opened);
+        if (lockError != 0) {
+            Platform::closeFile(opened);
+            return lockError;
+        }
+        if (namesOpenFile(path, opened)) {
+            handle = opened;
+            return 0;
+        }
+        Platform::closeFile(opened);  // renamed or replaced meanwhile: look again
+    }
+    return -1;
+}
+
+// The part of a name before its last "n" characters.
+std::string withoutTail(const std::string& name, size_t n)
+{
+    return name.size() >= n ? name.substr(0, name.size() - n) : std::string();
+}
+
+std::string twoDigits(uint32_t n)
+{
+    std::string text = std::to_string(n);
+    return text.size() < 2 ? "0" + text : text;
+}
+
+// Renames without replacing: to first, then base + "-NN" + extension for NN = 00, 01, ...
+// when the name is taken. Gives the error number; finalName receives the last name tried.
+int renameToFreeName(const std::string& from, const std::string& first, const std::string& base,
+                     const std::string& extension, std::string& finalName)
+{
+    int error = 0;
+    if (!first.empty()) {
+        finalName = first;
+        error = Platform::renameNoReplace(from, first);
+        if (!Platform::isAlreadyExists(error)) {
+            return error;
+        }
+    }
+    for (uint32_t n = 0; n < 100000; ++n) {
+        finalName = base + "-" + twoDigits(n) + extension;
+        if (Platform::pathExists(finalName)) {
+            continue;
+        }
+        error = Platform::renameNoReplace(from, finalName);
+        if (!Platform::isAlreadyExists(error)) {
+            return error;
+        }
+    }
+    return error;
+}
+
+// Reads a file from its start, feeding every line before the first signature line (with its
+// line feed) to an accumulator, and keeps the text after "@SIGNATURE: " on that line. On
+// request it collects the first header ("@META:" up to "@DATA:").
+class SignatureScan {
+public:
+    SignatureScan(Crypto::Signature& accumulator, std::map<std::string, std::string>* header)
+        : digest(accumulator), meta(header)
+    {
+    }
+
+    void feed(const char* data, size_t size)
+    {
+        while (size > 0 && !done) {
+            if (inSignature) {
+                const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
+                const size_t n = end ? size_t(end - data) : size;
+                stored.append(data, n);
+                done = end != nullptr;
+                return;
+            }
+            if (!decided) {
+                // The first bytes of a line tell whether it is the signature line.
+                size_t n = 0;
+                while (n < size && head.size() < signaturePrefix.size() && data[n] != '\n') {
+                    head += data[n++];
+                }
+                data += n;
+                size -= n;
+                if (head.size() == signaturePrefix.size()) {
+                    if (head == signaturePrefix) {
+                        inSignature = true;
+                        continue;
+                    }
+                    decided = true;
+                    digest.update(head);
+                    if (keepingLine()) {
+                        line = head;
+                    }
+                    continue;
+                }
+                if (size > 0) {  // a line feed ends a short line
+                    digest.update(head);
+                    digest.update("\n", 1);
+                    endLine(head);
+                    data += 1;
+                    size -= 1;
+                }
+                continue;
+            }
+            const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
+            const size_t n = end ? size_t(end - data) : size;
+            digest.update(data, n);
+            if (keepingLine()) {
+                line.append(data, n);
+            }
+            data += n;
+            size -= n;
+            if (end) {
+                digest.update("\n", 1);
+                endLine(line);
+                data += 1;
+                size -= 1;
+            }
+        }
+    }
+
+    // At the end of the file: a last line without a line feed is fed with one.
+    void finish()
+    {
+        if (done || inSignature) {
+            return;
+        }
+        if (decided || !head.empty()) {
+            if (!decided) {
+                digest.update(head);
+            }
+            digest.update("\n", 1);
+        }
+    }
+
+    bool isDone() const { return done; }
+    bool foundSignature() const { return inSignature; }
+    const std::string& storedSignature() const { return stored; }
+
+private:
+    bool keepingLine() const { return meta != nullptr && headerState == 1; }
+
+    void endLine(const std::string& text)
+    {
+        if (meta != nullptr && headerState == 0 && text == "@META:") {
+            headerState = 1;
+        } else if (meta != nullptr && headerState == 1) {
+            if (text == "@DATA:") {
+                headerState = 2;
+            } else {
+                addMetaLine(text);
+            }
+        }
+        head.clear();
+        line.clear();
+        decided = false;
+    }
+
+    void addMetaLine(std::string text)
+    {
+        StringTools::trimLeft(text);
+        StringTools::trimRight(text);
+        const size_t equals = text.find('=');
+        if (equals == std::string::npos) {
+            (*meta)[text] = "";
+            return;
+        }
+        std::string key = text.substr(0, equals);
+        std::string value = text.substr(equals + 1);
+        StringTools::trimRight(key);
+        StringTools::trimLeft(value);
+        (*meta)[key] = value;
+    }
+
+    Crypto::Signature& digest;
+    std::map<std::string, std::string>* meta;
+    std::string head;
+    std::string line;
+    std::string stored;
+    bool decided = false;
+    bool inSignature = false;
+    bool done = false;
+    int headerState = 0;  // 0 before "@META:", 1 in the first header, 2 after it
+};
+
+// Scans an open file from its start; false when it cannot be read.
+bool scanHandle(int handle, SignatureScan& scan)
+{
+    int64_t position = 0;
+    if (Platform::seekFile(handle, 0, 0, position) != 0) {
+        return false;
+    }
+    std::string buffer(readPiece, '\0');
+    while (!scan.isDone()) {
+        size_t count = 0;
+        if (Platform::readFile(handle, buffer.data(), buffer.size(), count) != 0) {
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        scan.feed(buffer.data(), count);
+    }
+    scan.finish();
+    return true;
+}
+
+// The check itself: the current form "C2(S2):..." against the private start state, the
+// older form (no parentheses) in lower case against the standard one. Digest errors (an
+// empty signed part) count as a mismatch.
+bool checkHandle(int handle, std::map<std::string, std::string>* header, bool& valid)
+{
+    Crypto::Signature current(2, true);
+    SignatureScan scan(current, header);
+    if (!scanHandle(handle, scan)) {
+        return false;
+    }
+    const std::string stored = scan.storedSignature();
+    std::string expected;
+    try {
+        if (matchGlob(stored, "*(*)*")) {
+            expected = current.signatureText(2, true, 0);
+        } else if (scan.foundSignature()) {
+            Crypto::Signature legacy(2, false);
+            SignatureScan legacyScan(legacy, nullptr);
+            if (!scanHandle(handle, legacyScan)) {
+                return false;
+            }
+            expected = legacy.signatureText(3, false, 0);
+            StringTools::toLower(expected);
+        }
+    } catch (const Exception&) {
+        expected.clear();
+    }
+    valid = scan.foundSignature() && !expected.empty() && stored == expected;
+    return true;
+}
+
+}  // namespace
+
+// The open working file: a handle under an exclusive lock, with a small write buffer.
+struct DataLog::WorkFile {
+    explicit WorkFile(const std::string& name) : path(name) {}
+    ~WorkFile() { close(); }
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+
+    bool isOpen() const { return handle >= 0; }
+
+    bool write(const char* data, size_t size)
+    {
+        if (!isOpen()) {
+            return false;
+        }
+        if (buffer.size() + size <= writeBufferSize) {
+            buffer.append(data, size);
+            return true;
+        }
+        return flush() && Platform::writeFile(handle, data, size) == 0;
+    }
+
+    bool flush()
+    {
+        if (!isOpen()) {
+            return false;
+        }
+        if (buffer.empty()) {
+            return true;
+        }
+        const bool ok = Platform::writeFile(handle, buffer.data(), buffer.size()) == 0;
+        buffer.clear();
+        return ok;
+    }
+
+    bool seek(int64_t offset, int origin)
+    {
+        int64_t position = 0;
+        return flush() && Platform::seekFile(handle, offset, origin, position) == 0;
+    }
+
+    bool close()
+    {
+        if (!isOpen()) {
+            return true;
+        }
+        const bool flushed = flush();
+        const bool closed = Platform::closeFile(handle) == 0;
+        handle = -1;
+        return flushed && closed;
+    }
+
+    std::string path;
+    int handle = -1;
+    std::string buffer;
+};
+
+DataLog::DataLog() : signature(2, true)
+{
+    logger.setModuleName("datalog");
+    reset();
+    autoRotate = true;
+    rotationMode = rotateByOpenTime;
+    maxBytes = 10000000;
+}
+
+DataLog::~DataLog()
+{
+    try {
+        if (file) {
+            closeFile(false);
+        }
+    } catch (...) {
+    }
+    dropFile();
+}
+
+// ---- Columns ----------------------------------------------------------------------------
+
+void DataLog::rebuildRowValues()
+{
+    rowValues.assign(columns.size(), std::nullopt);
+}
+
+bool DataLog::parseColumns(const std::string& definition)
+{
+    if (!DataCommons::parseColumns(definition)) {
+        return false;
+    }
+    rebuildRowValues();
+    return true;
+}
+
+bool DataLog::copyColumns(const std::vector<Column>& newColumns, const std::set<uint32_t>& newKeyColumns)
+{
+    if (!DataCommons::copyColumns(newColumns, newKeyColumns)) {
+        return false;
+    }
+    rebuildRowValues();
+    return true;
+}
+
+bool DataLog::setColumns(const std::string& definition)
+{
+    try {
+        return DataCommons::setColumns(definition);
+    } catch (const Exception& e) {
+        Exception located(e);
+        located.annotations.push_back(KELVRA_HERE);
+        throw located;
+    }
+}
+
+bool DataLog::setRowValue(uint32_t column, const std::optional<RowValue>& value)
+{
+    if (column >= rowValues.size()) {
+        return false;
+    }
+    rowValues[column] = value;
+    return true;
+}
+
+std::optional<DateTime> DataLog::currentRowTime() const
+{
+    const int32_t index = columnIndexOf("time");
+    if (index < 0 || size_t(index) >= rowValues.size() || !rowValues[size_t(index)]) {
+        return std::nullopt;
+    }
+    const RowValue& value = *rowValues[size_t(index)];
+    if (const auto* time = std::get_if<DateTime>(&value)) {
+        return *time;
+    }
+    if (const auto* number = std::get_if<int64_t>(&value)) {
+        return DateTime(*number);
+    }
+    if (const auto* number = std::get_if<uint64_t>(&value)) {
+        return DateTime(int64_t(*number));
+    }
+    return std::nullopt;
+}
+
+// ---- Names ------------------------------------------------------------------------------
+
+std::string DataLog::sourceName() const
+{
+    std::string name = getSourceMeta("application");
+    const std::string module = getSourceMeta("module");
+    const std::string datatype = getSourceMeta("datatype");
+    if (module != name) {
+        name += name.empty() ? module : "." + module;
+    }
+    if (datatype != module) {
+        name += name.empty() ? datatype : "." + datatype;
+    }
+    return name;
+}
+
+int64_t DataLog::fileTime(const DateTime& time) const
+{
+    int64_t t = time.count;
+    if (rotationMode == rotateByDataTime) {
+        if (const auto rowTime = currentRowTime()) {
+            t = rowTime->count;
+        }
+    }
+    if (t == 0 && hasMeta("source", "time")) {
+        t = getSourceTime().count;
+    }
+    const TimeSpan interval = getCollectionInterval();
+    const TimeSpan period = getRotationPeriod();
+    if (interval.milliseconds != 0 && interval.compare(period) < 0) {
+        const int64_t p = period.totalMilliseconds(false);
+        if (p > 0) {
+            t -= t % p;
+        }
+    }
+    return t;
+}
+
+std::string DataLog::stem(const DateTime& time) const
+{
+    return lead + "-" + sourceName() + "-" + StringTools::formatUInt64(uint64_t(fileTime(time)));
+}
+
+std::string DataLog::workingName(const DateTime& time) const
+{
+    return dir + stem(time) + ".make";
+}
+
+// ---- Preparing --------------------------------------------------------------------------
+
+bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const std::string& leadText, bool force,
+                                       bool finalizeOld)
+{
+    if (debugEnabled()) {
+        logger.debug("DataLog::makeReadyToOpenWriteFile: Preparing with dir=\"%\", lead=\"%\", force=%, "
+                     "finalize-old=%",
+                     ParamStream() << directoryPath << leadText << (force ? "yes" : "no")
+                                   << (finalizeOld ? "yes" : "no"));
+    }
+    dir = directoryPath.empty() ? std::string() : addTrailingSeparator(normalisePath(directoryPath));
+    lead = leadText;
+    if (force && !dir.empty() && !isDirectory(dir) && !createDirectory(dir)) {
+        return raise(MakeReady_BadSaveDir("@data-log.make-ready.bad-savedir{Could not access/create save directory "
+                                          "\"%\"};",
+                                          KELVRA_HERE, ParamStream() << dir),
+                     fileLogger());
+    }
+    if (finalizeOld) {
+        finaliseOldFiles();
+    }
+    logger.debug("DataLog::makeReadyToOpenWriteFile: Prepared" + KELVRA_HERE);
+    return true;
+}
+
+void DataLog::finaliseOldFiles()
+{
+    const std::string listed = dir.empty() ? std::string(".") : dir;
+    const std::set<std::string> names = listFiles(listed, lead + "-" + sourceName() + "*.make");
+    if (names.empty()) {
+        return;
+    }
+    const std::string own = stem(DateTime(int64_t(0))) + ".make";
+    bool moved = false;
+    for (const std::string& name : names) {
+        if (name == own) {
+            continue;
+        }
+        const std::string from = dir + name;
+        const std::string base = dir + withoutTail(name, 5);
+        // A working file that another run holds locked is still being written.
+        int handle = -1;
+        if (Platform::openFile(from, Platform::OpenRead, handle) != 0) {
+            continue;  // gone meanwhile
+        }
+        const int lockError = Platform::lockFile(handle);
+        if (lockError != 0 || !namesOpenFile(from, handle)) {
+            if (lockError != 0 && debugEnabled()) {
+                logger.debug("DataLog: Working file \"%\" is in use, not finalised", ParamStream() << from);
+            }
+            Platform::closeFile(handle);
+            continue;
+        }
+        std::string to;
+        const int error = renameToFreeName(from, base + ".data", base, ".data", to);
+        Platform::closeFile(handle);
+        if (error != 0) {
+            fileLogger().warning("@file.move.file.fail{Failed to rename old file \"%\" to \"%\"};",
+                                 ParamStream() << from << to);
+        } else {
+            moved = true;
+        }
+    }
+    if (moved) {
+        Platform::syncDirectory(listed);
+    }
+}
+
+// ---- Opening ----------------------------------------------------------------------------
+
+void DataLog::dropFile()
+{
+    if (file) {
+        file->close();
+        file.reset();
+    }
+}
+
+bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
+{
+    logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
+    if (file) {
+        return raise(OpenWriteFile_HaveFileAlready("@data-log.open-write-file.have-file-already{Attempting to open "
+                                                   "file when file is already open};",
+                                                   KELVRA_HERE),
+                     fileLogger());
+    }
+    const std::string name = workingName(time);
+    try {
+        file = std::make_unique<WorkFile>(name);
+    } catch (const std::bad_alloc&) {
+        return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
+    }
+    appendMode = false;
+    bool openedExisting = false;
+    int error = -1;
+    if (mode == createNew) {
+        error = Platform::createLockedExclusive(name, file->handle);
+    } else if (mode == append || mode == replace) {
+        appendMode = mode == append;
+        // An existing file is opened under its lock (never one that another run holds);
+        // a missing one is created, and a race between the two is tried again.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            error = openExistingLocked(name, file->handle);
+            if (error == 0) {
+                openedExisting = true;
+                if (mode == replace && Platform::truncateFile(file->handle, 0) != 0) {
+                    error = -1;
+                    file->close();
+                }
+                break;
+            }
+            if (!Platform::isNotFound(error)) {
+                break;
+            }
+            error = Platform::createLockedExclusive(name, file->handle);
+            if (!Platform::isAlreadyExists(error)) {
+                break;
+            }
+        }
+    }
+    if (error != 0) {
+        dropFile();
+        appendMode = false;
+        return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
+                                             "writing};",
+                                             KELVRA_HERE, ParamStream() << name),
+                     fileLogger());
+    }
+    openTime = DateTime::now();
+    pendingAppendPosition = 0;
+    openForWriting = true;
+    existingMeta.clear();
+    signature.reset();
+
+    if (appendMode && openedExisting) {
+        bool reopened = false;
+        const bool result = appendToExisting(mode, time, reopened);
+        if (reopened || !result) {
+            return result;
+        }
+    }
+
+    bool written = false;
+    try {
+        written = writeHeader() && flushFile();
+    } catch (const Exception& e) {
+        dropFile();
+        openForWriting = false;
+        throw OpenWriteFile_WriteError(KELVRA_HERE, e);
+    }
+    if (!written) {
+        dropFile();
+        openForWriting = false;
+        return false;
+    }
+    linesWritten = 0;
+    bytesWritten = 0;
+    fileName = name;
+    if (debugEnabled()) {
+        logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << fileName);
+    }
+    return true;
+}
+
+bool DataLog::appendToExisting(int32_t mode, const DateTime& time, bool& reopened)
+{
+    const std::string name = file->path;
+    bool readable = false;
+    try {
+        readable = checkSignature();
+    } catch (const Exception& e) {
+        dropFile();
+        openForWriting = false;
+        throw OpenWriteFile_InvalidSignature(KELVRA_HERE, e);
+    }
+    if (!readable) {
+        dropFile();
+        openForWriting = false;
+        appendMode = false;
+        return raise(OpenWriteFile_InvalidSignature("@data-log.open-write-file.invalid-signature{Invalid signature in "
+                                                    "existing (append) file \"%\"};",
+                                                    KELVRA_HERE, ParamStream() << name),
+                     fileLogger());
+    }
+    if (!invalidSignature) {
+        // Writing continues at the end of the file.
+        if (!file->seek(0, 2)) {
+            dropFile();
+            openForWriting = false;
+            appendMode = false;
+            return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
+                                                 "writing};",
+                                                 KELVRA_HERE, ParamStream() << name),
+                         fileLogger());
+        }
+        return true;
+    }
+    logger.error("@data-log.append.invalid-signature{Invalid signature on file \"%\" - cannot append new data to "
+                 "this file - will rename it};",
+                 ParamStream() << name);
+    // Moved aside while still locked, so that no other run takes it in between; an earlier
+    // backup of the same name is kept.
+    const std::string base = name + "-" + std::to_string(Platform::currentProcessId());
+    std::string backup;
+    const int error = renameToFreeName(name, base + "-tampered.make", base, "-tampered.make", backup);
+    dropFile();
+    openForWriting = false;
+    appendMode = false;
+    reopened = true;
+    if (error != 0) {
+        return raise(OpenWriteFile_BackupFailure("@data-log.open-write-file.backup-failure{Failed to back up existing "
+                                                 "file \"%\" (with incorrect signature) to \"%\"};",
+                                                 KELVRA_HERE, ParamStream() << name << backup),
+                     fileLogger());
+    }
+    // The same name, now free: a fresh file.
+    return openWriteFile(mode, time);
+}
+
+bool DataLog::writeHeader()
+{
+    if (existingMeta.empty()) {
+        if (!writeLine("@META:", true)) {
+            return false;
+        }
+        for (const auto& [key, value] : meta) {
+            if (!writeLine(key + "=" + value, true)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    bool first = true;
+    for (const auto& [key, value] : meta) {
+        const auto found = existingMeta.find(key);
+        if (found != existingMeta.end() && found->second == value) {
+            continue;
+        }
+        if (first && !writeLine("@META:", true)) {
+            return false;
+        }
+        first = false;
+        if (!writeLine(key + "=" + value, true)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Signature check --------------------------------------------------------------------
+
+bool DataLog::checkSignature()
+{
+    if (!file || !file->isOpen()) {
+        return raise(GetSignature_CannotRead("@data-log.get-signature.cannot-read{Current file is not open for "
+                                             "reading};",
+                                             KELVRA_HERE),
+                     fileLogger());
+    }
+    int64_t position = 0;
+    if (!file->flush() || Platform::seekFile(file->handle, 0, 1, position) != 0) {
+        return false;
+    }
+    bool valid = false;
+    const bool read = checkHandle(file->handle, appendMode ? &existingMeta : nullptr, valid);
+    int64_t ignored = 0;
+    const bool restored = Platform::seekFile(file->handle, position, 0, ignored) == 0;
+    if (!read || !restored) {
+        return false;
+    }
+    invalidSignature = !valid;
+    return true;
+}
+
+DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string& reason)
+{
+    int handle = -1;
+    const int error = Platform::openFile(path, Platform::OpenRead, handle);
+    if (error != 0) {
+        reason = Platform::errorText(error);
+        return Check::unreadable;
+    }
+    Platform::FileStatus status;
+    if (Platform::handleStatus(handle, status) == 0 && status.isDirectory) {
+        Platform::closeFile(handle);
+        reason = "is a directory";
+        return Check::unreadable;
+    }
+    bool valid = false;
+    const bool read = checkHandle(handle, nullptr, valid);
+    Platform::closeFile(handle);
+    if (!read) {
+        reason = "read error";
+        return Check::unreadable;
+    }
+    reason.clear();
+    return valid ? Check::valid : Check::invalid;
+}
+
+// ---- Writing ----------------------------------------------------------------------------
+
+bool DataLog::writeLine(const std::string& text, bool sign)
+{
+    if (!file) {
+        return raise(WriteLine_NoFile("@data-log.write-line.no-file{Attemting to write, but have no file};",
+                                      KELVRA_HERE),
+                     fileLogger());
+    }
+    if (!openForWriting || !file->isOpen()) {
+        return raise(WriteLine_NotOpenForWriting("@data-log.write-line.not-open-for-reading{Attempting to write to "
+                                                 "file \"%s\", but it is not open for writing};",
+                                                 KELVRA_HERE, ParamStream() << file->path),
+                     fileLogger());
+    }
+    if (pendingAppendPosition > 0) {
+        const bool moved = file->seek(pendingAppendPosition, 0);
+        pendingAppendPosition = 0;
+        if (!moved) {
+            return raise(WriteLine_AppendSeekError("@data-log.write-line.append-seek-error{Failed to move to proper "
+                                                   "write postition for appending to \"%\"};",
+                                                   KELVRA_HERE, ParamStream() << file->path),
+                         fileLogger());
+        }
+    }
+    // Large texts go out piece by piece, each piece digested right after it is written: no
+    // copy of the text is made.
+    bool ok = true;
+    for (size_t offset = 0; offset < text.size() && ok; offset += writePiece) {
+        const size_t n = std::min(writePiece, text.size() - offset);
+        ok = file->write(text.data() + offset, n);
+        if (ok && sign) {
+            signature.update(text.data() + offset, n);
+        }
+    }
+    if (ok) {
+        ok = file->write("\n", 1);
+    }
+    if (!ok) {
+        return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};",
+                                          KELVRA_HERE, ParamStream() << file->path),
+                     fileLogger());
+    }
+    if (sign) {
+        signature.update("\n", 1);
+    }
+    ++linesWritten;
+    return true;
+}
+
+bool DataLog::flushFile()
+{
+    if (file->flush()) {
+        return true;
+    }
+    return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};", KELVRA_HERE,
+                                      ParamStream() << file->path),
+                 fileLogger());
+}
+
+bool DataLog::setRawLine(const std::string& text)
+{
+    if (getLogType() != logRaw) {
+        return false;
+    }
+    rawLine = text;
+    return true;
+}
+
+bool DataLog::setRawLine(std::string&& text)
+{
+    if (getLogType() != logRaw) {
+        return false;
+    }
+    rawLine = std::move(text);
+    return true;
+}
+
+bool DataLog::writeRaw()
+{
+    if (getLogType() != logRaw) {
+        return raise(Write_TypeNotRaw("@data-log.write.type-not-raw{Trying to write raw line for non-raw data};",
+                                      KELVRA_HERE),
+                     fileLogger());
+    }
+    try {
+        if (autoRotate && !ensureOpen()) {
+            return false;
+        }
+        if (linesWritten == 0 && !writeLine("\n@DATA:", true)) {
+            return false;
+        }
+    } catch (const Exception& e) {
+        throw Write_FileError(KELVRA_HERE, e);
+    }
+    bool written = false;
+    try {
+        written = writeLine(rawLine, true);
+    } catch (const Exception& e) {
+        throw Write_FileError(KELVRA_HERE, e);
+    }
+    if (!written) {
+        return false;
+    }
+    bytesWritten += rawLine.size() + 1;
+    std::string().swap(rawLine);
+    return true;
+}
+
+// ---- Rotation ---------------------------------------------------------------------------
+
+bool DataLog::rotationAligned(const DateTime& at, DateTime& aligned) const
+{
+    const int64_t period = StringTools::parseInt64(getSourceMeta("rotation-period"));
+    aligned = period != 0 ? at.floorTo(period, localZone()) : at;
+    return period != 0;
+}
+
+bool DataLog::ensureOpen()
+{
+    if (file && openForWriting) {
+        try {
+            rotateIfNeeded();
+        } catch (const Exception& e) {
+            throw UpdateWriteFile_CloseError(KELVRA_HERE, e);
+        }
+        if (file) {
+            return true;
+        }
+    }
+    DateTime start;
+    rotationAligned(DateTime::now(), start);
+    try {
+        return openWriteFile(replace, start);
+    } catch (const Exception& e) {
+        throw UpdateWriteFile_OpenError(KELVRA_HERE, e);
+    }
+}
+
+void DataLog::rotateIfNeeded()
+{
+    if (openTime.count == 0 || fileName.empty() || !file) {
+        return;
+    }
+    const int64_t period = StringTools::parseInt64(getSourceMeta("rotation-period"));
+    bool rotate = false;
+    switch (rotationMode) {
+    case rotateByOpenTime:
+        if (period != 0) {
+            const DateTime start = openTime.floorTo(period, localZone());
+            rotate = DateTime::now().count > start.count + period;
+        }
+        break;
+    case rotateByDataTime: {
+        const auto t = currentRowTime();
+        if (t && period != 0) {
+            if (lastDataTime.count != 0) {
+                const DateTime start = lastDataTime.floorTo(period, localZone());
+                lastDataTime = *t;
+                rotate = t->count > start.count + period;
+            } else {
+                lastDataTime = *t;
+            }
+        }
+        break;
+    }
+    case rotateBySize:
+        rotate = bytesWritten >= maxBytes && matchGlob(rawLine, rotationPattern);
+        break;
+    default:
+        break;
+    }
+    if (!rotate) {
+        return;
+    }
+    try {
+        closeFile(false);
+    } catch (const Exception& e) {
+        throw Rotate_CloseError(KELVRA_HERE, e);
+    }
+    DateTime start;
+    rotationAligned(DateTime::now(), start);
+    setSourceMeta("time", StringTools::formatUInt64(uint64_t(start.count)));
+}
+
+// ---- Closing ----------------------------------------------------------------------------
+
+bool DataLog::closeFile(bool keepIfRotating)
+{
+    if (!file) {
+        return raise(CloseFile_NoFile("@data-log.close-file.no-file{Attempting to close file when there is no file};",
+                                      KELVRA_HERE),
+                     fileLogger());
+    }
+    if (!file->isOpen()) {
+        const std::string name = file->path;
+        dropFile();
+        openForWriting = false;
+        appendMode = false;
+        fileName.clear();
+        return raise(CloseFile_InvalidFile("@data-log.close-file.invalid-file{Attempting to close file that is not "
+                                           "valid (%)};",
+                                           KELVRA_HERE, ParamStream() << name),
+                     fileLogger());
+    }
+    bool result = true;
+    if (openForWriting) {
+        try {
+            result = signAndFinalise(keepIfRotating);
+        } catch (...) {
+            dropFile();
+            openForWriting = false;
+            appendMode = false;
+            fileName.clear();
+            throw;
+        }
+    }
+    // Also after a failure: the file is never signed twice. A file left behind keeps its
+    // working name and is finalised by a later run.
+    dropFile();
+    openForWriting = false;
+    appendMode = false;
+    fileName.clear();
+    return result;
+}
+
+bool DataLog::signAndFinalise(bool keepIfRotating)
+{
+    bool written = false;
+    try {
+        written = writeLine("\n", true) &&
+                  writeLine(signaturePrefix + signature.signatureText(2, true, 0), false) && flushFile();
+    } catch (const Exception& e) {
+        throw CloseFile_WriteError(KELVRA_HERE, e);
+    }
+    if (!written) {
+        return false;
+    }
+    if (keepIfRotating && getCollectionInterval().compare(getRotationPeriod()) != 0) {
+        return true;
+    }
+    // The content reaches the disk before the name says the file is complete; the rename
+    // happens under the lock and never replaces a file.
+    const std::string working = file->path;
+    const std::string base = withoutTail(working, 5);
+    std::string finalName = base + "-00.data";
+    int error = Platform::syncFile(file->handle);
+    if (error == 0) {
+        error = renameToFreeName(working, std::string(), base, ".data", finalName);
+    }
+    if (error == 0) {
+        const std::string parent = parentDirectory(working);
+        Platform::syncDirectory(parent.empty() ? std::string(".") : parent);
+        return true;
+    }
+    dropFile();
+    return raise(CloseFile_FailedToMakeFinal("@data-log.close-file.failed-to-make-final{Failed to finalize file "
+                                             "from \"%\" to \"%\"};",
+                                             KELVRA_HERE, ParamStream() << working << finalName),
+                 fileLogger());
+}
+
+// ---- Reset ------------------------------------------------------------------------------
+
+void DataLog::reset()
+{
+    logger.debug("DataLog::reset: Resetting" + KELVRA_HERE);
+    if (file) {
+        try {
+            closeFile(false);
+        } catch (const Exception&) {
+        }
+        dropFile();
+    }
+    rowValues.clear();
+    meta.clear();
+    existingMeta.clear();
+    columns.clear();
+    columnIndex.clear();
+    keyColumns.clear();
+    signature.reset();
+    linesWritten = 0;
+    rawLine.clear();
+    dir.clear();
+    lead.clear();
+    fileName.clear();
+    invalidSignature = true;
+    pendingAppendPosition = 0;
+    openTime = DateTime(int64_t(0));
+    lastDataTime = DateTime(int64_t(0));
+    openForWriting = false;
+    appendMode = false;
+    bytesWritten = 0;
+}
+
+}  // namespace KelvraCorelib
