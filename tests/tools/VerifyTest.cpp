@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "corelib/Crypto.h"
+#include "datahandling/DataLog.h"
+
+using namespace KelvraCorelib;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeAll(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+struct Result {
+    int code;
+    std::string out;
+};
+
+class VerifyTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = (fs::path(TEST_BINARY_DIR) / "verify-test").string() + "/";
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        setErrorModeThrows(true);
+        DataLog log;
+        log.setLogType(DataCommons::logRaw);
+        log.setSourceMeta("application", "app");
+        log.setSourceMeta("module", "app");
+        log.setSourceMeta("datatype", "app");
+        log.setSourceMeta("time", "3850000000000");
+        ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
+        ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
+        ASSERT_TRUE(log.setRawLine("line one\r\nline two"));
+        ASSERT_TRUE(log.writeRaw());
+        ASSERT_TRUE(log.closeFile());
+        valid = dir + "app-app-3850000000000-00.data";
+        ASSERT_TRUE(fs::exists(valid));
+    }
+
+    // Runs the tool; stdout only.
+    Result verify(const std::string& arguments)
+    {
+        const std::string tool = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
+        const std::string command = tool + " " + arguments + " > " + dir + "out 2> " + dir + "err; echo $? > " + dir +
+                                    "code";
+        std::system(command.c_str());
+        return {std::atoi(readAll(dir + "code").c_str()), readAll(dir + "out")};
+    }
+
+    std::string dir;
+    std::string valid;
+};
+
+}  // namespace
+
+TEST_F(VerifyTool, ValidTamperedTruncatedAndUnsignedFiles)
+{
+    Result r = verify(valid);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, valid + ": OK\n");
+
+    const std::string content = readAll(valid);
+    std::string tampered = content;
+    tampered[content.find("line one")] = 'L';
+    writeAll(dir + "tampered.data", tampered);
+    writeAll(dir + "truncated.data", content.substr(0, content.find("line two")));
+    writeAll(dir + "unsigned.data", content.substr(0, content.find("@SIGNATURE: ")));
+    std::string lower = content;
+    const size_t hex = lower.find("C2(S2):") + 7;
+    for (size_t i = hex; i < lower.size(); ++i) {
+        lower[i] = char(std::tolower(static_cast<unsigned char>(lower[i])));
+    }
+    writeAll(dir + "lower.data", lower);
+
+    for (const char* name : {"tampered.data", "truncated.data", "unsigned.data", "lower.data"}) {
+        r = verify(dir + name);
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_EQ(r.out, dir + name + ": INVALID\n");
+    }
+
+    r = verify(valid + " " + dir + "tampered.data " + valid);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, valid + ": OK\n" + dir + "tampered.data: INVALID\n" + valid + ": OK\n");
+}
+
+TEST_F(VerifyTool, OlderSignatureForm)
+{
+    const std::string lines = "@META:\nlog.type=raw\n\n@DATA:\nold data\n\n\n";
+    Crypto::Signature legacy(2, false);
+    legacy.update(lines);
+    std::string text = legacy.signatureText(3, false, 0);
+    writeAll(dir + "upper.data", lines + "@SIGNATURE: " + text + "\n");
+    for (char& c : text) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    writeAll(dir + "old.data", lines + "@SIGNATURE: " + text + "\n");
+    Result r = verify(dir + "old.data");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, dir + "old.data: OK\n");
+    r = verify(dir + "upper.data");
+    EXPECT_EQ(r.code, 1);
+}
+
+TEST_F(VerifyTool, MissingFilesAndUsage)
+{
+    Result r = verify(valid + " " + dir + "missing.data " + valid);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out.rfind(valid + ": OK\n" + dir + "missing.data: UNREADABLE (", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(valid + ": OK\n", valid.size() + 5), std::string::npos);
+    r = verify(dir);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.out.find("UNREADABLE"), std::string::npos);
+
+    r = verify("");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(readAll(dir + "err").find("Usage: trawlex-verify"), std::string::npos);
+    r = verify("--bogus " + valid);
+    EXPECT_EQ(r.code, 2);
+    r = verify("--help");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
+    // After "--" a name that starts with "-" is a file.
+    r = verify("-- --help");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out.rfind("--help: UNREADABLE", 0), 0u);
+}
