@@ -130,6 +130,7 @@ public:
 private:
     bool writeLine(const std::string& text, bool sign);
     bool flushFile();
+    bool writeSigned(const std::string& text);
     bool ensureOpen();
     void rotateIfNeeded();
     bool signAndFinalise(bool keepIfRotating);

@@ -244,6 +244,20 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-01.data"));
 }
 
+TEST(DataLogFormat, LargeTextSignedLikeASmallOne)
+{
+    // Large texts take another path through the writer; the bytes and the signature are the same.
+    const std::string dir = testDir();
+    std::string text(5 * 1024 * 1024 + 3, '\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        text[i] = char((i * 131) % 251);
+    }
+    const std::string path = writeOne(dir, text);
+    const std::string signedPart = header + "\n@DATA:\n" + text + "\n\n\n";
+    EXPECT_TRUE(readAll(path) == signedPart + signatureLineFor(signedPart));
+    EXPECT_TRUE(verifies(path));
+}
+
 TEST(DataLogFormat, RawTextOnlyForRawLogs)
 {
     DataLog log;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "corelib/FileTools.h"
 #include "corelib/MatchGlob.h"
@@ -29,6 +32,8 @@ const std::string signaturePrefix = "@SIGNATURE: ";
 constexpr size_t writePiece = 1024 * 1024;
 constexpr size_t writeBufferSize = 64 * 1024;
 constexpr size_t readPiece = 256 * 1024;
+// From this size on a text is digested on a second thread while it is written.
+constexpr size_t parallelDigestSize = 4 * 1024 * 1024;
 
 TimeZone localZone()
 {
@@ -809,16 +814,7 @@ bool DataLog::writeLine(const std::string& text, bool sign)
                          fileLogger());
         }
     }
-    // Large texts go out piece by piece, each piece digested right after it is written: no
-    // copy of the text is made.
-    bool ok = true;
-    for (size_t offset = 0; offset < text.size() && ok; offset += writePiece) {
-        const size_t n = std::min(writePiece, text.size() - offset);
-        ok = file->write(text.data() + offset, n);
-        if (ok && sign) {
-            signature.update(text.data() + offset, n);
-        }
-    }
+    bool ok = sign ? writeSigned(text) : file->write(text.data(), text.size());
     if (ok) {
         ok = file->write("\n", 1);
     }
@@ -831,6 +827,48 @@ bool DataLog::writeLine(const std::string& text, bool sign)
         signature.update("\n", 1);
     }
     ++linesWritten;
+    return true;
+}
+
+bool DataLog::writeSigned(const std::string& text)
+{
+    // A large text is digested on a second thread while this one writes it: both only read
+    // the text, and no copy of it is made.
+    if (text.size() >= parallelDigestSize && !signature.isFinalized()) {
+        std::exception_ptr failure;
+        std::thread digester;
+        try {
+            digester = std::thread([&] {
+                try {
+                    signature.update(text.data(), text.size());
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+        }
+        if (digester.joinable()) {
+            // The content goes to the device while the digest is still running, so that
+            // little is left for the sync before the final rename.
+            const bool written = file->write(text.data(), text.size());
+            if (written) {
+                Platform::syncFile(file->handle);
+            }
+            digester.join();
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
+            return written;
+        }
+    }
+    // Otherwise piece by piece, each piece digested while it is still in the cache.
+    for (size_t offset = 0; offset < text.size(); offset += writePiece) {
+        const size_t n = std::min(writePiece, text.size() - offset);
+        if (!file->write(text.data() + offset, n)) {
+            return false;
+        }
+        signature.update(text.data() + offset, n);
+    }
     return true;
 }
 
