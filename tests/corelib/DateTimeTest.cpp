@@ -247,6 +247,10 @@ TEST_F(DateTimeTest, NormalizeCarriesAndBorrows)
     EXPECT_EQ(DateTimeDetails(2000, 1, 1, 0, 0, 0, 0, false).toCount() + 100000 * day,
               DateTimeDetails(2000, 1, 100001, 0, 0, 0, 0, false).toCount());
 
+    // Far beyond what a count can hold: clamped, not overflowed.
+    EXPECT_GT(DateTimeDetails(INT32_MAX, 1, INT64_MAX / 2, 0, 0, 0, 0, false).toCount(), utc(9999, 1, 1));
+    EXPECT_EQ(DateTimeDetails(INT64_MAX).toCount(), INT64_MAX);
+
     // Before 1900: the default fields.
     EXPECT_EQ(DateTimeDetails(1899, 12, 31, 23, 0, 0, 0, false).toText(), "1900-01-01T00:00:00.000Z");
     EXPECT_EQ(DateTimeDetails(1900, 1, 0, 0, 0, 0, 0, false).toText(), "1900-01-01T00:00:00.000Z");

@@ -156,6 +156,12 @@ TEST(TimeSpan, TotalsAndCompare)
     EXPECT_EQ(TimeSpan().compare(TimeSpan("PT1S")), -1);
     EXPECT_EQ(TimeSpan("P-1D").compare(TimeSpan()), -1);
     EXPECT_EQ(TimeSpan("P99Y").compare(TimeSpan("P1188M")), 0);
+
+    // Spans too long for a 64-bit total saturate rather than wrap.
+    const TimeSpan huge("P2147483647Y");
+    EXPECT_EQ(huge.totalMilliseconds(true), INT64_MAX);
+    EXPECT_EQ(huge.compare(TimeSpan("P99Y")), 1);
+    EXPECT_EQ(TimeSpan("P-2147483647Y").compare(TimeSpan("P-99Y")), -1);
 }
 
 TEST(TimeSpan, AddsToDateTimesByCalendarFields)

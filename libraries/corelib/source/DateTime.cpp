@@ -1,6 +1,7 @@
 // DateTime and DateTimeDetails: counts, calendar fields, text form and parsing.
 #include "corelib/DateTime.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "corelib/platform/Clock.h"
@@ -12,6 +13,9 @@ namespace {
 constexpr int64_t millisecondsPerDay = 86400000;
 constexpr int64_t millisecondsPerHour = 3600000;
 constexpr int64_t millisecondsPerWeek = 604800000;
+// The largest day number whose counts fit in 64 bits, and a year safely before it.
+constexpr int64_t maxDayNumber = INT64_MAX / millisecondsPerDay - 1;
+constexpr int64_t maxYear = 290000000;
 
 int64_t floorDivide(int64_t value, int64_t divisor)
 {
@@ -273,7 +277,10 @@ void DateTimeDetails::normalize()
 
     // Days beyond the month's length run into the following months, days below 1 into the
     // preceding ones: the same as counting from the first of the month.
-    const int64_t number = dayNumber(year, month, 1) + day - 1;
+    // Years and days beyond what a count can hold are clamped.
+    year = year > maxYear ? maxYear : (year < -maxYear ? -maxYear : year);
+    int64_t number = dayNumber(year, month, 1);
+    number = day - 1 > maxDayNumber - number ? maxDayNumber : number + day - 1;
     if (number < 1) {
         setDefaultDate();
     } else {

@@ -2,6 +2,7 @@
 #include "corelib/TimeSpan.h"
 
 #include <charconv>
+#include <cstdint>
 
 namespace KelvraCorelib {
 
@@ -190,7 +191,18 @@ int64_t TimeSpan::totalMilliseconds(bool includeYearsAndMonths) const
     if (!includeYearsAndMonths) {
         return milliseconds;
     }
-    return (years * 12 + months) * millisecondsPerMonth + milliseconds;
+    // Saturates instead of overflowing, so that huge configured spans still compare sensibly.
+    int64_t allMonths = 0;
+    int64_t total = 0;
+    if (__builtin_mul_overflow(years, int64_t(12), &allMonths) ||
+        __builtin_add_overflow(allMonths, months, &allMonths) ||
+        __builtin_mul_overflow(allMonths, millisecondsPerMonth, &total) ||
+        __builtin_add_overflow(total, milliseconds, &total)) {
+        const long double exact =
+            ((long double)years * 12 + (long double)months) * millisecondsPerMonth + (long double)milliseconds;
+        return exact < 0 ? INT64_MIN : INT64_MAX;
+    }
+    return total;
 }
 
 int TimeSpan::compare(const TimeSpan& other) const
