@@ -1,0 +1,355 @@
+// POSIX only: machine facts from uname, the resolver, the user and group databases,
+// getifaddrs, statvfs and the system's settings files.
+#include "corelib/platform/MachineFacts.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <grp.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "corelib/platform/Environment.h"
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+bool readTextFile(const char* path, std::string& text)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
+    return true;
+}
+
+bool settingsOfFile(const char* path, std::map<std::string, std::string>& settings)
+{
+    std::string text;
+    if (!readTextFile(path, text))
+        return false;
+    settings = parseAssignments(text);
+    return true;
+}
+
+std::string settingOf(const std::map<std::string, std::string>& settings, const std::string& key)
+{
+    const auto found = settings.find(key);
+    return found == settings.end() ? std::string() : found->second;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+bool isNameCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+std::string afterFirstDot(const std::string& name)
+{
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos)
+        return std::string();
+    return name.substr(dot + 1);
+}
+
+// Calls lookup(buffer, size) with a growing buffer while it answers ERANGE. The buffer is
+// gone when this returns: lookup copies what it needs.
+template <typename Lookup>
+int withGrowingBuffer(Lookup lookup)
+{
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const int result = lookup(buffer.data(), buffer.size());
+        if (result != ERANGE || buffer.size() >= (1u << 24))
+            return result;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> parseAssignments(const std::string& text)
+{
+    std::map<std::string, std::string> settings;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t position = 0;
+        while (position < line.size() && isSpace(line[position]))
+            ++position;
+        if (line.compare(position, 7, "export ") == 0)
+            position += 7;
+        const size_t keyStart = position;
+        while (position < line.size() && isNameCharacter(line[position]))
+            ++position;
+        if (position == keyStart || position >= line.size() || line[position] != '=')
+            continue;
+        const std::string key = line.substr(keyStart, position - keyStart);
+        ++position;
+        std::string value;
+        char quote = 0;
+        for (; position < line.size(); ++position) {
+            const char c = line[position];
+            if (quote == '\'') {
+                if (c == '\'')
+                    quote = 0;
+                else
+                    value += c;
+            } else if (quote == '"') {
+                if (c == '"')
+                    quote = 0;
+                else if (c == '\\' && position + 1 < line.size() && std::strchr("$`\"\\", line[position + 1]))
+                    value += line[++position];
+                else
+                    value += c;
+            } else if (c == '\\' && position + 1 < line.size()) {
+                value += line[++position];
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (isSpace(c) || c == '#') {
+                break;
+            } else {
+                value += c;
+            }
+        }
+        settings[key] = value;
+    }
+    return settings;
+}
+
+bool hostName(std::string& name)
+{
+    char buffer[256];
+    if (::gethostname(buffer, sizeof buffer) != 0)
+        return false;
+    buffer[sizeof buffer - 1] = '\0';
+    if (buffer[0] == '\0')
+        return false;
+    name = buffer;
+    return true;
+}
+
+bool nisDomainName(std::string& name)
+{
+    char buffer[256];
+    if (::getdomainname(buffer, sizeof buffer) != 0)
+        return false;
+    buffer[sizeof buffer - 1] = '\0';
+    const std::string domain = buffer;
+    if (domain.empty() || domain == "(none)")
+        return false;
+    name = domain;
+    return true;
+}
+
+bool dnsDomainName(const std::string& host, std::string& domain)
+{
+    std::string found = afterFirstDot(host);
+    if (found.empty() && !host.empty()) {
+        struct addrinfo hints;
+        std::memset(&hints, 0, sizeof hints);
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_flags = AI_CANONNAME;
+        struct addrinfo* answers = nullptr;
+        if (::getaddrinfo(host.c_str(), nullptr, &hints, &answers) == 0 && answers != nullptr) {
+            if (answers->ai_canonname != nullptr)
+                found = afterFirstDot(answers->ai_canonname);
+            ::freeaddrinfo(answers);
+        }
+    }
+    if (found.empty())
+        return false;
+    domain = found;
+    return true;
+}
+
+bool kernelFacts(KernelFacts& facts)
+{
+    struct utsname names;
+    if (::uname(&names) != 0)
+        return false;
+    facts.systemName = names.sysname;
+    facts.release = names.release;
+    facts.machine = names.machine;
+    return true;
+}
+
+bool osReleaseSettings(std::map<std::string, std::string>& settings)
+{
+    return settingsOfFile("/etc/os-release", settings) || settingsOfFile("/usr/lib/os-release", settings);
+}
+
+bool systemLocale(std::string& locale)
+{
+    for (const char* path : {"/etc/default/locale", "/etc/locale.conf"}) {
+        std::map<std::string, std::string> settings;
+        if (settingsOfFile(path, settings)) {
+            const std::string language = settingOf(settings, "LANG");
+            if (!language.empty()) {
+                locale = language;
+                return true;
+            }
+        }
+    }
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        std::string value;
+        if (environmentVariable(variable, value) && !value.empty()) {
+            locale = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool keyboardSettings(KeyboardSettings& settings)
+{
+    std::map<std::string, std::string> values;
+    if (settingsOfFile("/etc/default/keyboard", values) && !settingOf(values, "XKBLAYOUT").empty()) {
+        settings.model = settingOf(values, "XKBMODEL");
+        settings.layout = settingOf(values, "XKBLAYOUT");
+        settings.variant = settingOf(values, "XKBVARIANT");
+        return true;
+    }
+    values.clear();
+    if (settingsOfFile("/etc/vconsole.conf", values)) {
+        std::string layout = settingOf(values, "XKBLAYOUT");
+        if (layout.empty())
+            layout = settingOf(values, "KEYMAP");
+        if (!layout.empty()) {
+            settings.model = settingOf(values, "XKBMODEL");
+            settings.layout = layout;
+            settings.variant = settingOf(values, "XKBVARIANT");
+            return true;
+        }
+    }
+    return false;
+}
+
+bool userName(std::string& name)
+{
+    struct passwd entry;
+    std::string found;
+    const uid_t user = ::geteuid();
+    const int result = withGrowingBuffer([&](char* buffer, size_t size) {
+        struct passwd* answer = nullptr;
+        const int error = ::getpwuid_r(user, &entry, buffer, size, &answer);
+        // The name lives in the buffer: copy it before the buffer goes away.
+        if (error == 0 && answer != nullptr && answer->pw_name != nullptr)
+            found = answer->pw_name;
+        return error;
+    });
+    if (result != 0 || found.empty())
+        return false;
+    name = found;
+    return true;
+}
+
+bool groupNames(std::vector<std::string>& names)
+{
+    names.clear();
+    ::setgrent();
+    std::vector<char> buffer(4096);
+    for (;;) {
+        struct group entry;
+        struct group* found = nullptr;
+        const int result = ::getgrent_r(&entry, buffer.data(), buffer.size(), &found);
+        if (result == ERANGE && buffer.size() < (1u << 24)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (result != 0 || found == nullptr)
+            break;
+        if (found->gr_name != nullptr)
+            names.push_back(found->gr_name);
+    }
+    ::endgrent();
+    return true;
+}
+
+bool groupMemberNames(const std::string& group, std::vector<std::string>& names)
+{
+    names.clear();
+    struct group entry;
+    bool known = false;
+    gid_t groupId = 0;
+    const int result = withGrowingBuffer([&](char* buffer, size_t size) {
+        struct group* found = nullptr;
+        const int answer = ::getgrnam_r(group.c_str(), &entry, buffer, size, &found);
+        // The member names live in the buffer: copy them before it goes away.
+        if (answer == 0 && found != nullptr) {
+            known = true;
+            groupId = found->gr_gid;
+            for (char** member = found->gr_mem; member != nullptr && *member != nullptr; ++member)
+                names.push_back(*member);
+        }
+        return answer;
+    });
+    if (result != 0 || !known)
+        return false;
+
+    ::setpwent();
+    std::vector<char> buffer(4096);
+    for (;;) {
+        struct passwd user;
+        struct passwd* next = nullptr;
+        const int answer = ::getpwent_r(&user, buffer.data(), buffer.size(), &next);
+        if (answer == ERANGE && buffer.size() < (1u << 24)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (answer != 0 || next == nullptr)
+            break;
+        if (next->pw_gid == groupId && next->pw_name != nullptr)
+            names.push_back(next->pw_name);
+    }
+    ::endpwent();
+    return true;
+}
+
+bool ipv4Addresses(std::vector<std::array<uint8_t, 4>>& addresses)
+{
+    addresses.clear();
+    struct ifaddrs* interfaces = nullptr;
+    if (::getifaddrs(&interfaces) != 0)
+        return false;
+    for (struct ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        struct sockaddr_in address;
+        std::memcpy(&address, entry->ifa_addr, sizeof address);
+        std::array<uint8_t, 4> bytes;
+        std::memcpy(bytes.data(), &address.sin_addr.s_addr, 4);
+        addresses.push_back(bytes);
+    }
+    ::freeifaddrs(interfaces);
+    std::sort(addresses.begin(), addresses.end());
+    return true;
+}
+
+bool fileSystemId(const std::string& path, uint64_t& id)
+{
+    struct statvfs status;
+    if (::statvfs(path.empty() ? "." : path.c_str(), &status) != 0)
+        return false;
+    id = static_cast<uint64_t>(status.f_fsid);
+    return true;
+}
+
+}  // namespace KelvraCorelib::Platform
