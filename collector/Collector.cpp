@@ -1,0 +1,235 @@
+#include "collector/Collector.h"
+
+#include <boost/regex.hpp>
+
+#include "corelib/FileTools.h"
+#include "corelib/PathTools.h"
+#include "corelib/ProcessTools.h"
+#include "corelib/StringTools.h"
+#include "corelib/Unicode.h"
+#include "datahandling/DataLog.h"
+
+namespace Kelvra {
+
+using namespace KelvraCorelib;
+
+namespace {
+
+std::string trimmed(std::string text)
+{
+    StringTools::trimRight(text);
+    StringTools::trimLeft(text);
+    return text;
+}
+
+const char* const separatorLine = "--------------------------------------------------";
+
+// Deletes a process object that never made it into the registry.
+class ProcessHolder {
+public:
+    explicit ProcessHolder(ProcessTools::Process* process) : process(process) {}
+    ~ProcessHolder() { ProcessTools::discard(process); }
+    ProcessHolder(const ProcessHolder&) = delete;
+    ProcessHolder& operator=(const ProcessHolder&) = delete;
+    ProcessTools::Process* get() const { return process; }
+
+private:
+    ProcessTools::Process* process;
+};
+
+}  // namespace
+
+void Collector::setTargetDir(const std::string& directory)
+{
+    targetDir = stripTrailingSeparators(fullNormalise(directory));
+    if (isDirectory(targetDir)) {
+        return;
+    }
+    if (!createDirectory(targetDir + separator()) && !isDirectory(targetDir)) {
+        throw Target_BadDir("Invalid target directory: \"" + targetDir + "\"");
+    }
+}
+
+void Collector::setInterval(const std::string& pNotation)
+{
+    interval = TimeSpan(pNotation);
+    if (interval.totalSeconds() < 1.0) {
+        throw Target_TooShortInterval("Interval cannot be less than PT1S");
+    }
+}
+
+void Collector::setOffset(const std::string& pNotation)
+{
+    offset = TimeSpan(pNotation);
+}
+
+void Collector::setAppName(const std::string& name)
+{
+    appName = trimmed(name);
+    if (appName.empty()) {
+        throw Target_VoidAppName("Application name cannot be empty");
+    }
+}
+
+void Collector::setModule(const std::string& name)
+{
+    module = trimmed(name);
+    if (module.empty()) {
+        throw Target_VoidModule("Module cannot be empty");
+    }
+}
+
+void Collector::setDataType(const std::string& name)
+{
+    dataType = trimmed(name);
+    if (dataType.empty()) {
+        throw Target_VoidDataType("Data type cannot be empty");
+    }
+}
+
+bool Collector::setExePath(const std::string& path)
+{
+    exePath = trimmed(fullNormalise(path));
+    if (isFile(exePath)) {
+        return true;
+    }
+    if (skipOnError) {
+        return false;  // a missing utility is a silent skip at collection time
+    }
+    throw Exe_NotFound("Could not find \"" + exePath + "\"");
+}
+
+void Collector::setExeArgs(const std::string& arguments)
+{
+    exeArgs = arguments;
+}
+
+void Collector::setTimeout(const std::string& pNotation)
+{
+    timeout = TimeSpan(pNotation);
+    if (timeout.totalSeconds() < 1.0) {
+        throw Exe_TooShortTimeout("Executable timeout cannot be less than PT1S");
+    }
+}
+
+void Collector::setInFile(const std::string& path)
+{
+    if (path.empty()) {
+        throw Exe_InvalidFileName("Executable's output file name can't be empty");
+    }
+    inFile = path;
+}
+
+std::string Collector::errorBlock(const std::string& exePath, const std::string& exeArgs, int64_t exitCode)
+{
+    return std::string(separatorLine) + "\nEXECUTABLE ERROR" + "\nExecutable=" + exePath + "\nArguments=" + exeArgs +
+           "\nExit-value=" + std::to_string(exitCode) + "\n" + separatorLine;
+}
+
+std::string Collector::decodeInputText(std::string bytes)
+{
+    auto startsWith = [&bytes](const char* mark, size_t size) { return bytes.compare(0, size, mark, size) == 0; };
+    if (bytes.size() >= 3 && startsWith("\xEF\xBB\xBF", 3)) {
+        bytes.erase(0, 3);
+    } else if (bytes.size() >= 2 && startsWith("\xFF\xFE", 2)) {
+        Unicode text;
+        text.setFromUtf16LE(bytes.data() + 2, bytes.size() - 2);
+        bytes = text.toUtf8();
+    } else if (bytes.size() >= 2 && startsWith("\xFE\xFF", 2)) {
+        Unicode text;
+        text.setFromUtf16BE(bytes.data() + 2, bytes.size() - 2);
+        bytes = text.toUtf8();
+    }
+    std::erase(bytes, '\r');
+    return bytes;
+}
+
+std::string Collector::readInputFile()
+{
+    std::string bytes;
+    bool readOk = false;
+    {
+        CarriageReturnsSwitch keepBytes(false);
+        readOk = readWholeFile(inFile, bytes);
+    }
+    if (!testMode) {
+        deleteFile(inFile, false);  // deleted whether or not it could be read
+    }
+    if (!readOk) {
+        throw Collect_FailedToReadDataLog("Failed to open data log \"" + inFile + "\"");
+    }
+    return decodeInputText(std::move(bytes));
+}
+
+void Collector::collect()
+{
+    if (!isFile(exePath) && skipOnError) {
+        return;
+    }
+
+    std::string output;
+    int64_t exitCode = 0;
+    {
+        ProcessHolder process(ProcessTools::create(exePath, exeArgs, true));
+        const bool ended =
+            ProcessTools::runAndWait(process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(false)), &output);
+        if (!ended) {
+            if (skipOnError) {
+                return;
+            }
+            throw Collect_FailedToStartExe("Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\"");
+        }
+        exitCode = process.get()->exitCode;
+    }
+    ProcessTools::releaseFinished();
+
+    if (skipOnError && exitCode != 0) {
+        return;
+    }
+    if (!inFile.empty()) {
+        output = readInputFile();
+    }
+    if (!skipOnRegex.empty()) {
+        const boost::regex pattern(skipOnRegex);
+        if (boost::regex_search(output, pattern)) {
+            return;
+        }
+    }
+
+    DataLog dataLog;
+    dataLog.setLogType(DataCommons::logRaw);
+    DataCommons::SourceInfo source;
+    source.application = appName;
+    source.module = module;
+    source.datatype = dataType;
+    source.collectionInterval = interval;
+    source.rotationPeriod = TimeSpan();
+    dataLog.setSource(source);
+    dataLog.setSourceMeta("exe", exePath);
+    dataLog.setSourceMeta("exeargs", exeArgs);
+    dataLog.setSourceMeta("offset", std::to_string(offset.totalMilliseconds(false)));
+    dataLog.setRotationMode(DataLog::rotateBySize);
+    if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
+        throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
+    }
+    if (!dataLog.openWriteFile(DataLog::createNew, DateTime(int64_t(0)))) {
+        throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"");
+    }
+    const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
+    if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
+        throw Collect_FailedToWriteDataLog(writeFailure);
+    }
+    if (exitCode != 0) {
+        if (!dataLog.setRawLine(errorBlock(exePath, exeArgs, exitCode)) || !dataLog.writeRaw()) {
+            throw Collect_FailedToWriteDataLog(writeFailure);
+        }
+    }
+    dataLog.closeFile(false);  // its result is not checked: a failed close leaves a working file for the next run
+
+    if (exitCode != 0) {
+        throw Collect_FailedToRunExe("\"" + exePath + "\" with arguments \"" + exeArgs + "\" exited with exit value " +
+                                     std::to_string(exitCode));
+    }
+}
+
+}  // namespace Kelvra

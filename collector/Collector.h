@@ -1,0 +1,85 @@
+#pragma once
+// One collection: run the utility with its time-out, take its output (or the file it wrote),
+// apply the skip rules and store the text in a new signed data log in the target directory.
+//
+//   Collector c;
+//   c.setTargetDir("/var/data");  c.setAppName("trawlex");  c.setModule("os");
+//   c.setDataType("df");  c.setInterval("PT1H");  c.setTimeout("PT30S");
+//   c.setExePath("/bin/df");  c.setExeArgs("-k");
+//   c.collect();   // one ".data" file, or a skip, or a Collect_ error
+
+#include <string>
+
+#include "corelib/Exception.h"
+#include "corelib/TimeSpan.h"
+
+namespace Kelvra {
+
+class Collector {
+public:
+    KELVRA_ERROR_CLASS(Target_BadDir);
+    KELVRA_ERROR_CLASS(Target_TooShortInterval);
+    KELVRA_ERROR_CLASS(Target_VoidAppName);
+    KELVRA_ERROR_CLASS(Target_VoidModule);
+    KELVRA_ERROR_CLASS(Target_VoidDataType);
+    KELVRA_ERROR_CLASS(Exe_NotFound);
+    KELVRA_ERROR_CLASS(Exe_TooShortTimeout);
+    KELVRA_ERROR_CLASS(Exe_InvalidFileName);
+    KELVRA_ERROR_CLASS(Collect_FailedToStartExe);
+    KELVRA_ERROR_CLASS(Collect_FailedToPrepareDataLog);
+    KELVRA_ERROR_CLASS(Collect_FailedToOpenDataLog);
+    KELVRA_ERROR_CLASS(Collect_FailedToReadDataLog);
+    KELVRA_ERROR_CLASS(Collect_FailedToWriteDataLog);
+    KELVRA_ERROR_CLASS(Collect_FailedToRunExe);
+
+    Collector() = default;
+    virtual ~Collector() = default;
+
+    void setTargetDir(const std::string& directory);
+    void setInterval(const std::string& pNotation);
+    void setOffset(const std::string& pNotation);
+    void setAppName(const std::string& name);
+    void setModule(const std::string& name);
+    void setDataType(const std::string& name);
+    // False (without error) for a missing file when skipOnError is set.
+    bool setExePath(const std::string& path);
+    void setExeArgs(const std::string& arguments);
+    void setTimeout(const std::string& pNotation);
+    void setInFile(const std::string& path);
+    void setSkipOnError(bool skip) { skipOnError = skip; }
+    void setSkipOnRegex(const std::string& pattern) { skipOnRegex = pattern; }
+    void setTestMode() { testMode = true; }
+
+    // One collection run. Skips return normally; failures throw a Collect_ class, an
+    // Exception of a lower layer, or boost::regex_error for a malformed skip pattern.
+    void collect();
+
+    const std::string& getTargetDir() const { return targetDir; }
+    const std::string& getExePath() const { return exePath; }
+    bool isTestMode() const { return testMode; }
+
+    // The text stored after the output when the utility exits with a non-zero code.
+    static std::string errorBlock(const std::string& exePath, const std::string& exeArgs, int64_t exitCode);
+    // An input file's bytes as UTF-8 without CR: byte-order marks decoded (UTF-8 mark removed,
+    // UTF-16 LE/BE re-encoded).
+    static std::string decodeInputText(std::string bytes);
+
+private:
+    std::string readInputFile();
+
+    std::string targetDir;
+    std::string appName;
+    std::string module;
+    std::string dataType;
+    KelvraCorelib::TimeSpan interval;
+    KelvraCorelib::TimeSpan offset;
+    std::string exePath;
+    std::string exeArgs;
+    KelvraCorelib::TimeSpan timeout;
+    bool skipOnError = false;
+    std::string skipOnRegex;
+    std::string inFile;
+    bool testMode = false;
+};
+
+}  // namespace Kelvra

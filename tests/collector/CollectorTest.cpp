@@ -1,0 +1,384 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "collector/Collector.h"
+#include "corelib/Exception.h"
+#include "datahandling/DataLog.h"
+
+namespace fs = std::filesystem;
+using Kelvra::Collector;
+using KelvraCorelib::DataLog;
+
+namespace {
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// A data log with the same lead and source as the collector's in these tests.
+void prepareLikeTheCollector(DataLog& log, const fs::path& dir)
+{
+    log.setLogType(KelvraCorelib::DataCommons::logRaw);
+    KelvraCorelib::DataCommons::SourceInfo source;
+    source.application = "trawlex";
+    source.module = "test";
+    source.datatype = "sample";
+    log.setSource(source);
+    log.makeReadyToOpenWriteFile(dir.string(), "trawlex", true, false);
+}
+
+std::vector<fs::path> filesEndingIn(const fs::path& dir, const std::string& suffix)
+{
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
+int runVerifier(const fs::path& file)
+{
+    const std::string command = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify '" +
+                                file.string() + "' > /dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool processExists(pid_t pid)
+{
+    return pid > 0 && kill(pid, 0) == 0;
+}
+
+class CollectorRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KelvraCorelib::setErrorModeThrows(false);
+        char pattern[] = "/tmp/trawlex-collector-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        work = pattern;
+        target = work / "target";
+    }
+    void TearDown() override
+    {
+        KelvraCorelib::setErrorModeThrows(true);
+        fs::remove_all(work);
+    }
+
+    // A shell-script utility with the given body.
+    fs::path utility(const std::string& name, const std::string& body)
+    {
+        const fs::path path = work / name;
+        writeFile(path, "#!/bin/sh\n" + body + "\n");
+        fs::permissions(path, fs::perms::owner_all);
+        return path;
+    }
+
+    // A collector set up as the application does it, for the given utility.
+    void configure(Collector& collector, const fs::path& exe, const std::string& args = "", bool skipOnError = false)
+    {
+        collector.setSkipOnError(skipOnError);
+        collector.setTargetDir(target.string());
+        collector.setAppName("trawlex");
+        collector.setModule("test");
+        collector.setDataType("sample");
+        collector.setInterval("PT1H");
+        collector.setOffset("PT5M");
+        collector.setTimeout("PT20S");
+        collector.setExePath(exe.string());
+        collector.setExeArgs(args);
+    }
+
+    fs::path onlyDataFile()
+    {
+        const auto data = filesEndingIn(target, ".data");
+        EXPECT_EQ(data.size(), 1u);
+        EXPECT_TRUE(filesEndingIn(target, ".make").empty());
+        return data.empty() ? fs::path() : data.front();
+    }
+
+    fs::path work;
+    fs::path target;
+};
+
+TEST_F(CollectorRun, StoresTheOutputInOneVerifiableFileWithItsMetaKeys)
+{
+    const fs::path exe = utility("hello.sh", "printf 'line one\\nline two %s\\n' \"$1\"");
+    Collector collector;
+    configure(collector, exe, "\"two words\"");
+    collector.collect();
+
+    const fs::path file = onlyDataFile();
+    EXPECT_EQ(runVerifier(file), 0);
+    std::string reason;
+    EXPECT_EQ(DataLog::checkFileSignature(file.string(), reason), DataLog::Check::valid) << reason;
+
+    const std::string content = readFile(file);
+    EXPECT_NE(content.find("\n@DATA:\nline one\nline two two words\n\n"), std::string::npos) << content;
+    EXPECT_NE(content.find("source.exe=" + exe.string() + "\n"), std::string::npos);
+    EXPECT_NE(content.find("source.exeargs=\"two words\"\n"), std::string::npos);
+    EXPECT_NE(content.find("source.offset=300000\n"), std::string::npos);
+    EXPECT_NE(content.find("source.application=trawlex\n"), std::string::npos);
+    EXPECT_NE(content.find("source.module=test\n"), std::string::npos);
+    EXPECT_NE(content.find("source.datatype=sample\n"), std::string::npos);
+    EXPECT_NE(content.find("source.collection-interval=3600000\n"), std::string::npos);
+    EXPECT_NE(content.find("log.type=raw\n"), std::string::npos);
+    EXPECT_EQ(content.find("EXECUTABLE ERROR"), std::string::npos);
+    EXPECT_EQ(file.filename().string().rfind("trawlex-", 0), 0u) << file;
+}
+
+TEST_F(CollectorRun, FailingUtilityStoresDataAndTheErrorBlockThenReportsTheExitValue)
+{
+    const fs::path exe = utility("fail.sh", "echo partial; exit 3");
+    Collector collector;
+    configure(collector, exe, "-x");
+    try {
+        collector.collect();
+        FAIL() << "no error";
+    } catch (const Collector::Collect_FailedToRunExe& error) {
+        EXPECT_EQ(error.getMessage(false), " \"" + exe.string() + "\" with arguments \"-x\" exited with exit value 3");
+    }
+    const fs::path file = onlyDataFile();
+    EXPECT_EQ(runVerifier(file), 0);
+    const std::string block = "--------------------------------------------------\nEXECUTABLE ERROR\nExecutable=" +
+                              exe.string() + "\nArguments=-x\nExit-value=3\n" +
+                              "--------------------------------------------------";
+    EXPECT_EQ(Collector::errorBlock(exe.string(), "-x", 3), block);
+    EXPECT_NE(readFile(file).find("@DATA:\npartial\n\n" + block + "\n"), std::string::npos) << readFile(file);
+}
+
+TEST_F(CollectorRun, SkipOnErrorWritesNothingForAFailingOrMissingUtility)
+{
+    Collector failing;
+    configure(failing, utility("fail.sh", "echo partial; exit 3"), "", true);
+    EXPECT_NO_THROW(failing.collect());
+
+    Collector missing;
+    missing.setSkipOnError(true);
+    missing.setTargetDir(target.string());
+    EXPECT_FALSE(missing.setExePath((work / "no-such-tool").string()));
+    EXPECT_NO_THROW(missing.collect());
+
+    EXPECT_TRUE(fs::is_empty(target));
+}
+
+TEST_F(CollectorRun, MissingUtilityWithoutSkipIsNotFound)
+{
+    Collector collector;
+    const std::string path = (work / "no-such-tool").string();
+    try {
+        collector.setExePath(path);
+        FAIL() << "no error";
+    } catch (const Collector::Exe_NotFound& error) {
+        EXPECT_EQ(error.getMessage(false), " Could not find \"" + path + "\"");
+    }
+}
+
+TEST_F(CollectorRun, UtilityPastItsTimeOutFailsToStartAndLeavesNoProcess)
+{
+    const fs::path pidFile = work / "pids";
+    const fs::path exe = utility("hang.sh", "sleep 120 & echo $$ $! > '" + pidFile.string() + "'; wait");
+    Collector collector;
+    configure(collector, exe);
+    collector.setTimeout("PT1S");
+    try {
+        collector.collect();
+        FAIL() << "no error";
+    } catch (const Collector::Collect_FailedToStartExe& error) {
+        EXPECT_EQ(error.getMessage(false), " Failed to start \"" + exe.string() + "\" with arguments \"\"");
+    }
+    EXPECT_TRUE(fs::is_empty(target));
+
+    std::istringstream pids(readFile(pidFile));
+    pid_t shell = 0;
+    pid_t sleeper = 0;
+    pids >> shell >> sleeper;
+    ASSERT_GT(sleeper, 0);
+    for (int attempt = 0; attempt < 100 && processExists(sleeper); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_FALSE(processExists(shell));
+    EXPECT_FALSE(processExists(sleeper));
+
+    Collector skipping;
+    configure(skipping, exe, "", true);
+    skipping.setTimeout("PT1S");
+    EXPECT_NO_THROW(skipping.collect());
+    EXPECT_TRUE(fs::is_empty(target));
+}
+
+TEST_F(CollectorRun, InputFileInUtf16WithCarriageReturnsBecomesUtf8Lines)
+{
+    const fs::path inFile = work / "out.txt";
+    // BOM FF FE, then "a\r\n\xE9\r\n" in UTF-16LE.
+    const std::string utf16("\xFF\xFE" "a\0\r\0\n\0\xE9\0\r\0\n\0", 14);
+    const fs::path exe = utility("writer.sh", "echo ignored");
+
+    Collector collector;
+    configure(collector, exe);
+    collector.setInFile(inFile.string());
+    writeFile(inFile, utf16);
+    collector.collect();
+    EXPECT_FALSE(fs::exists(inFile));
+    const fs::path file = onlyDataFile();
+    EXPECT_NE(readFile(file).find("@DATA:\na\n\xC3\xA9\n\n"), std::string::npos) << readFile(file);
+    EXPECT_EQ(runVerifier(file), 0);
+
+    Collector testing;
+    configure(testing, exe);
+    testing.setInFile(inFile.string());
+    testing.setTestMode();
+    writeFile(inFile, utf16);
+    testing.collect();
+    EXPECT_TRUE(fs::exists(inFile));
+}
+
+TEST_F(CollectorRun, InputTextDecoding)
+{
+    EXPECT_EQ(Collector::decodeInputText("\xEF\xBB\xBFok\r\n"), "ok\n");
+    EXPECT_EQ(Collector::decodeInputText(std::string("\xFE\xFF\0a\0\r\0\n", 8)), "a\n");
+    EXPECT_EQ(Collector::decodeInputText("plain\r\ntext"), "plain\ntext");
+    EXPECT_EQ(Collector::decodeInputText(""), "");
+    EXPECT_THROW(Collector::decodeInputText(std::string("\xFF\xFE" "a", 3)), KelvraCorelib::Exception);
+}
+
+TEST_F(CollectorRun, MissingInputFileFailsToRead)
+{
+    Collector collector;
+    configure(collector, utility("quiet.sh", "true"));
+    const std::string inFile = (work / "never-written.txt").string();
+    collector.setInFile(inFile);
+    try {
+        collector.collect();
+        FAIL() << "no error";
+    } catch (const Collector::Collect_FailedToReadDataLog& error) {
+        EXPECT_EQ(error.getMessage(false), " Failed to open data log \"" + inFile + "\"");
+    }
+    EXPECT_TRUE(fs::is_empty(target));
+    EXPECT_THROW(collector.setInFile(""), Collector::Exe_InvalidFileName);
+}
+
+TEST_F(CollectorRun, RegexFoundInTheMiddleOfTheOutputSkips)
+{
+    Collector collector;
+    configure(collector, utility("talk.sh", "echo first; echo 'status: MAINTENANCE now'; echo last"));
+    collector.setSkipOnRegex("MAINT[A-Z]+");
+    collector.collect();
+    EXPECT_TRUE(fs::is_empty(target));
+
+    collector.setSkipOnRegex("^nothing like this$");
+    collector.collect();
+    onlyDataFile();
+}
+
+TEST_F(CollectorRun, EmptyOutputStillWritesAFile)
+{
+    Collector collector;
+    configure(collector, utility("quiet.sh", "true"));
+    collector.collect();
+    const fs::path file = onlyDataFile();
+    EXPECT_EQ(runVerifier(file), 0);
+    EXPECT_NE(readFile(file).find("@DATA:\n\n"), std::string::npos);
+}
+
+TEST_F(CollectorRun, SetterValidation)
+{
+    Collector collector;
+    const fs::path plainFile = work / "plain";
+    writeFile(plainFile, "x");
+    try {
+        collector.setTargetDir((plainFile / "sub").string());
+        FAIL() << "no error";
+    } catch (const Collector::Target_BadDir& error) {
+        EXPECT_EQ(error.getMessage(true), "Target_BadDir: Invalid target directory: \"" + (plainFile / "sub").string() + "\"");
+    }
+    collector.setTargetDir((work / "new" / "nested" / "").string());
+    EXPECT_TRUE(fs::is_directory(work / "new" / "nested"));
+    EXPECT_EQ(collector.getTargetDir(), (work / "new" / "nested").string());
+
+    EXPECT_THROW(collector.setInterval("PT0.5S"), Collector::Target_TooShortInterval);
+    EXPECT_NO_THROW(collector.setInterval("PT1S"));
+    EXPECT_THROW(collector.setTimeout("PT0S"), Collector::Exe_TooShortTimeout);
+    EXPECT_THROW(collector.setAppName(" \t "), Collector::Target_VoidAppName);
+    EXPECT_THROW(collector.setModule(""), Collector::Target_VoidModule);
+    EXPECT_THROW(collector.setDataType("\n"), Collector::Target_VoidDataType);
+}
+
+TEST_F(CollectorRun, FinalisesALeftBehindWorkingFileButNeverAnotherRunsLiveFile)
+{
+    fs::create_directories(target);
+    // An aborted run: its process ends while its working file is open.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DataLog aborted;
+        prepareLikeTheCollector(aborted, target);
+        aborted.openWriteFile(DataLog::createNew, KelvraCorelib::DateTime::now());
+        aborted.setRawLine(std::string("left behind"));
+        aborted.writeRaw();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(filesEndingIn(target, ".make").size(), 1u);
+
+    // A live run holds its working file open while the collection runs.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a working name of its own
+    DataLog live;
+    prepareLikeTheCollector(live, target);
+    ASSERT_TRUE(live.openWriteFile(DataLog::createNew, KelvraCorelib::DateTime::now()));
+    const auto beforeRun = filesEndingIn(target, ".make");
+    ASSERT_EQ(beforeRun.size(), 2u);
+    ASSERT_TRUE(live.setRawLine(std::string("live data")));
+    ASSERT_TRUE(live.writeRaw());
+
+    Collector collector;
+    configure(collector, utility("hello.sh", "echo hello"));
+    collector.collect();
+
+    const auto working = filesEndingIn(target, ".make");
+    ASSERT_EQ(working.size(), 1u);
+    EXPECT_TRUE(working.front() == beforeRun[0] || working.front() == beforeRun[1]);
+    EXPECT_EQ(filesEndingIn(target, ".data").size(), 2u);
+
+    ASSERT_TRUE(live.closeFile(false));
+    EXPECT_TRUE(filesEndingIn(target, ".make").empty());
+    const auto data = filesEndingIn(target, ".data");
+    EXPECT_EQ(data.size(), 3u);
+    int liveFiles = 0;
+    for (const auto& file : data) {
+        EXPECT_NE(runVerifier(file), 2) << file;
+        if (readFile(file).find("live data") != std::string::npos) {
+            ++liveFiles;
+            EXPECT_EQ(runVerifier(file), 0) << file;
+        }
+    }
+    EXPECT_EQ(liveFiles, 1);
+}
+
+}  // namespace
