@@ -214,7 +214,7 @@ TEST(ProcessToolsRun, ChildStartsCleanInItsOwnGroup)
 
     std::string output;
     int32_t exitCode = -1;
-    const bool result = run("proc_inspect", "", 30000, output, exitCode);
+    const bool result = run("proc_descriptors", "", 30000, output, exitCode);
 
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     sigaction(SIGTERM, &previous, nullptr);
