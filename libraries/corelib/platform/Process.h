@@ -50,6 +50,11 @@ constexpr int64_t ReadFailed = -2;      // `error` holds the reason
 // ReadNothingYet or ReadFailed.
 int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error);
 
+// Tells the system that the memory range will be filled with captured output soon, so that
+// it backs it with large pages where it can. Only whole large pages inside the range are
+// concerned; the contents stay as they are.
+void adviseCaptureBuffer(char* start, size_t length);
+
 void closeDescriptor(int descriptor);
 
 uint32_t currentProcessId();

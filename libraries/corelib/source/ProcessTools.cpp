@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <exception>
 #include <map>
 #include <thread>
 
@@ -20,6 +22,10 @@ namespace {
 constexpr size_t minimumRead = 64 * 1024;
 constexpr size_t maximumRead = 1024 * 1024;
 constexpr size_t readBudget = 4 * 1024 * 1024;
+// Growth of the output when it is full, and the size from which its room is worth backing
+// with large memory pages.
+constexpr size_t growthFactor = 4;
+constexpr size_t largeBuffer = 8 * 1024 * 1024;
 
 // After the child has ended, capture stops once the pipe stays silent this long (a program
 // the child started may hold the pipe open for much longer).
@@ -70,6 +76,36 @@ bool unregister(ProcessTools::Process* process)
         }
     }
     return found;
+}
+
+// Grows output's capacity by growthFactor (less when the memory is refused) so that it can take
+// `more` bytes. Capacity that is never written costs no memory, so the large factor keeps
+// the copies and the first writes to new memory down while the memory in use stays at most
+// about twice the output. False when not even the bytes at hand fit.
+bool makeRoom(std::string& output, size_t more)
+{
+    const size_t needed = output.size() + more;
+    if (needed <= output.capacity()) {
+        return true;
+    }
+    for (const size_t factor : {growthFactor, size_t(2), size_t(1)}) {
+        const size_t wanted = std::max(needed, output.capacity() <= SIZE_MAX / factor ? output.capacity() * factor : needed);
+        try {
+            // The new room is advised before the bytes are copied over, so that the copy
+            // already lands in large pages.
+            std::string larger;
+            larger.reserve(wanted);
+            if (larger.capacity() >= largeBuffer) {
+                Platform::adviseCaptureBuffer(larger.data(), larger.capacity());
+            }
+            larger.append(output);
+            output.swap(larger);
+        } catch (const std::exception&) {
+            continue;
+        }
+        return true;
+    }
+    return false;
 }
 
 WideString widenText(const std::string& text)
@@ -211,9 +247,12 @@ bool ProcessTools::Process::readChunk(std::string& output)
                 readHint /= 2;
             }
         } else {
-            // Full: grow (geometrically, by append) only once there really is more to keep.
+            // Full: grow only once there really is more to keep.
             count = Platform::readAvailable(pipeRead, side, sizeof side, error);
             if (count > 0) {
+                if (!makeRoom(output, static_cast<size_t>(count))) {
+                    return false;
+                }
                 output.append(side, static_cast<size_t>(count));
             }
         }

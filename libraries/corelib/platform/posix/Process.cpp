@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -233,6 +234,21 @@ int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error)
         error = errno;
         return ReadFailed;
     }
+}
+
+void adviseCaptureBuffer(char* start, size_t length)
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t largePage = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(start) + largePage - 1) & ~(largePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + length) & ~(largePage - 1);
+    if (end > begin) {
+        (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+#else
+    (void)start;
+    (void)length;
+#endif
 }
 
 void closeDescriptor(int descriptor)
