@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "corelib/Logger.h"
 #include "corelib/ThreadLock.h"
@@ -114,22 +116,67 @@ TEST(ThreadLock, KeepsCountingUnderContention)
     EXPECT_EQ(lock.getOwner(), 0u);
 }
 
-TEST(ThreadLock, FloodTracesDoNotRecurseThroughTheHub)
-{
-    // At flood level every lock traces through the hub, whose lock traces in turn.
-    const int32_t saved = Logger::maximumLevel;
-    Logger::maximumLevel = LogFlood;
+namespace {
+
+// Collects the texts of the lock logger's records.
+class LockRecordSink : public ImsAgent {
+public:
+    LockRecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "debug", "8", 1); }
+    ~LockRecordSink() override { removeMessageHook(hookId); }
+    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
     {
-        Logger raiser;  // level changes reach every logger, the lock logger too
-        ImsMessage toFlood("debug", "level", "8");
-        raiser.sendMessage(toFlood);
-        ThreadLock lock;
+        auto* record = static_cast<Logger::LogMessageParameter*>(message.parameter);
+        if (id != hookId || record == nullptr || record->moduleName != "threadlock")
+            return notHandled;
+        ParamStream values = record->parameters;
+        texts.push_back(values.format(record->text));
+        return handled;
+    }
+    uint64_t hookId = 0;
+    std::vector<std::string> texts;
+};
+
+bool setAllLevels(const std::string& level)
+{
+    ImsAgent sender("level-sender");
+    ImsMessage change("debug", "level", level);
+    return sender.sendMessage(change);
+}
+
+}  // namespace
+
+TEST(ThreadLock, FloodTracesGoThroughTheHubWithoutTracingThemselves)
+{
+    // At flood every lock traces through the hub, which takes a lock of its own.
+    Logger::maximumLevel = LogFlood;
+    ThreadLock lock;
+    lock.lock(true);  // the lock logger exists from here on
+    lock.unlock();
+    setAllLevels("8");
+    std::vector<std::string> texts;
+    {
+        LockRecordSink sink;
+        sink.texts.clear();
         EXPECT_TRUE(lock.lock(true));
         EXPECT_TRUE(lock.lock(false));
         EXPECT_TRUE(lock.unlock());
         EXPECT_TRUE(lock.unlock());
-        ImsMessage back("debug", "level", "7");
-        raiser.sendMessage(back);
+        texts = sink.texts;
     }
-    Logger::maximumLevel = saved;
+    setAllLevels("7");
+    Logger::maximumLevel = LogTrace;
+
+    const std::string address = std::to_string(reinterpret_cast<uintptr_t>(&lock));
+    const std::vector<std::string> expected = {
+        "ThreadLock::lock: Going to lock " + address + " (blocking)",
+        "ThreadLock::lock: Locked",
+        "ThreadLock::lock: Going to lock " + address + " (non-blocking)",
+        "ThreadLock::lock: Already locked",
+        "ThreadLock::unlock: Going to unlock " + address,
+        "ThreadLock::unlock: Nested locking (now at level 1 - actual unlock at zero)",
+        "ThreadLock::unlock: Going to unlock " + address,
+        "ThreadLock::unlock: Unlocked",
+    };
+    // The hub's lock, taken while these records are dispatched, writes no lines of its own.
+    EXPECT_EQ(texts, expected);
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "corelib/Thread.h"
 #include "corelib/ThreadLock.h"
@@ -166,6 +168,49 @@ TEST(Thread, AnErrorThatEscapesTheFunctionEndsTheThreadAsFailed)
     waitUntilInactive(thread);
     EXPECT_EQ(thread.state, Thread::ended);
     EXPECT_FALSE(thread.succeeded);
+}
+
+namespace {
+
+// Collects the texts of the "Thread" loggers' records.
+class ThreadRecordSink : public ImsAgent {
+public:
+    ThreadRecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "debug", "7", 1); }
+    ~ThreadRecordSink() override { removeMessageHook(hookId); }
+    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
+    {
+        auto* record = static_cast<Logger::LogMessageParameter*>(message.parameter);
+        if (id != hookId || record == nullptr || record->moduleName != "Thread")
+            return notHandled;
+        ParamStream values = record->parameters;
+        texts.push_back(values.format(record->text));
+        return handled;
+    }
+    uint64_t hookId = 0;
+    std::vector<std::string> texts;
+};
+
+}  // namespace
+
+TEST(Thread, OperationsWriteTraceLines)
+{
+    ThreadRecordSink sink;
+    {
+        Thread thread("traced", stubborn, counterList());
+        thread.start();
+        waitForRounds(thread, 1);
+        thread.end();
+        thread.kill();
+    }
+    const std::vector<std::string> expected = {
+        "Thread::start: Going to start traced",
+        "Thread::start: Started traced",
+        "Thread::end: Going to signal thread traced to end",
+        "Thread::end: Thread \"traced\" has been signalled to end",
+        "Thread::kill: Going to kill thread traced",
+        "Thread::kill: Thread \"traced\"has been killed",
+    };
+    EXPECT_EQ(sink.texts, expected);
 }
 
 TEST(Thread, AnEndedThreadCanBeStartedAgain)
