@@ -76,6 +76,8 @@ TEST_F(LoggerLevels, DefaultsLetTraceThroughButNotFlood)
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].text, "t");
     EXPECT_EQ(sink.records[0].moduleName, "anonymous");
+    logger.setModuleName("configstore13");
+    EXPECT_EQ(logger.moduleName, "configstor");
 }
 
 TEST_F(LoggerLevels, LevelFromNameIgnoresCaseAndRefusesNumbers)
@@ -167,15 +169,6 @@ TEST_F(LoggerRecords, GroupAndMessageTypesAndFields)
     }
     EXPECT_EQ(sink.records[2].text, "3 % and %");  // the template; the printer fills it
     EXPECT_EQ(sink.records[2].filled, "3 x and 7");
-}
-
-TEST_F(LoggerRecords, ModuleNamesKeepTenCharacters)
-{
-    Logger logger;
-    logger.setModuleName("configstore13");
-    EXPECT_EQ(logger.moduleName, "configstor");
-    logger.setModuleName("datalog");
-    EXPECT_EQ(logger.moduleName, "datalog");
 }
 
 TEST_F(LoggerRecords, LogExceptionWritesNestedErrorsFirst)

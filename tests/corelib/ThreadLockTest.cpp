@@ -98,24 +98,6 @@ TEST(ThreadLock, DestroyingAHeldLockReleasesItCompletely)
     SUCCEED();
 }
 
-TEST(ThreadLock, KeepsCountingUnderContention)
-{
-    ThreadLock lock;
-    int counter = 0;
-    auto work = [&] {
-        for (int i = 0; i < 2000; ++i) {
-            ThreadLockScope outer(lock);
-            ThreadLockScope inner(lock);
-            ++counter;
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(counter, 4000);
-    EXPECT_EQ(lock.getOwner(), 0u);
-}
-
 namespace {
 
 // Collects the texts of the lock logger's records.

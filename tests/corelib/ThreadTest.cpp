@@ -213,16 +213,6 @@ TEST(Thread, OperationsWriteTraceLines)
     EXPECT_EQ(sink.texts, expected);
 }
 
-TEST(Thread, AnEndedThreadCanBeStartedAgain)
-{
-    Thread thread("again", quick);
-    thread.start();
-    waitUntilInactive(thread);
-    thread.start();
-    waitUntilInactive(thread);
-    EXPECT_EQ(thread.state, Thread::ended);
-}
-
 TEST(Thread, KillStopsAThreadThatIgnoresTheEndSignal)
 {
     Thread thread("stubborn", stubborn, counterList());
