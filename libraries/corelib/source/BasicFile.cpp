@@ -1,6 +1,8 @@
 // Plain byte files on stdio streams.
 #include "corelib/BasicFile.h"
 
+#include "corelib/LineReading.h"
+
 #include "corelib/FileTools.h"
 #include "corelib/StringTools.h"
 #include "corelib/platform/FileSystem.h"
@@ -118,17 +120,7 @@ bool BasicFile::readChar(char& c)
 
 bool BasicFile::readLine(std::string& text, char delimiter)
 {
-    text.clear();
-    bool anything = false;
-    char c;
-    while (readChar(c)) {
-        if (c == delimiter) {
-            return true;
-        }
-        text.push_back(c);
-        anything = true;
-    }
-    return anything;
+    return readDelimitedLine(*this, text, delimiter);
 }
 
 bool BasicFile::atEnd()

@@ -5,6 +5,8 @@
 
 #include "corelib/ZFile.h"
 
+#include "corelib/LineReading.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -100,17 +102,7 @@ bool ZFile::readChar(char& c)
 
 bool ZFile::readLine(std::string& text, char delimiter)
 {
-    text.clear();
-    bool anything = false;
-    char c;
-    while (readChar(c)) {
-        if (c == delimiter) {
-            return true;
-        }
-        text.push_back(c);
-        anything = true;
-    }
-    return anything;
+    return readDelimitedLine(*this, text, delimiter);
 }
 
 bool ZFile::atEnd()
