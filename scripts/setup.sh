@@ -2,7 +2,7 @@
 # Installs the build's Debian packages that are missing; does nothing when all are there.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-dev libgtest-dev)
+packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-dev libgtest-dev clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
