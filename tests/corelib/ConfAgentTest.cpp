@@ -18,9 +18,17 @@ using namespace KelvraCorelib;
 
 namespace {
 
-bool hasAnnotationOf(const Exception& error, const std::string& sourceFile)
+// The caught error of the given class; a test failure when nothing is thrown.
+template <typename Error, typename Call>
+Error caught(Call call)
 {
-    return error.getAnnotations().find("\"" + sourceFile + "\"") != std::string::npos;
+    try {
+        call();
+    } catch (const Error& error) {
+        return error;
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return Error();
 }
 
 class ConfAgentTest : public ::testing::Test {
@@ -30,15 +38,8 @@ protected:
         char pattern[] = "/tmp/confagent-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder = pattern;
-        root = createRoot();
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
-
-    ConfNodeHandle add(const std::string& path, int32_t type) { return root->findOrCreate(path, type); }
-    void addString(const std::string& path, const std::string& text) { add(path, ConfNodeType::String)->setString(text); }
-    void addDir(const std::string& path, const std::string& text) { add(path, ConfNodeType::Dir)->setDir(text); }
-    void addFile(const std::string& path, const std::string& text) { add(path, ConfNodeType::File)->setFile(text); }
-    void addSpan(const std::string& path, const TimeSpan& span) { add(path, ConfNodeType::TimeSpan)->setTimeSpan(span); }
 
     // Hands the tree to the store the way a loader does: serialised, in a "data" message.
     void load()
@@ -51,7 +52,7 @@ protected:
     }
 
     std::string folder;
-    ConfNodeHandle root;
+    ConfNodeHandle root = createRoot();
     ConfBase store;
     ConfAgent agent;
 };
@@ -61,160 +62,92 @@ protected:
 TEST(ConfAgentWithoutStore, EveryOperationReportsTheHubNotWorking)
 {
     ConfAgent agent;
-    try {
-        agent.registerKeyword("target", "trawlex.target.dir");
-        FAIL() << "no error";
-    } catch (const ConfAgent::Keyword_ImsNotWorking& error) {
-        EXPECT_EQ(error.getMessage(true), "Keyword_ImsNotWorking: Failed to register keyword \"target\" = "
-                                          "\"trawlex.target.dir\" because IMS isn't working");
-        EXPECT_TRUE(hasAnnotationOf(error, "ConfAgent.cpp"));
-    }
-    try {
-        agent.queryString("%target%");
-        FAIL() << "no error";
-    } catch (const ConfAgent::Query_ImsNotWorking& error) {
-        EXPECT_EQ(error.getMessage(false),
-                  " Failed to query configuration entry \"%target%\" because IMS isn't working");
-    }
-    EXPECT_THROW(agent.testGlob("a", "*"), ConfAgent::Test_ImsNotWorking);
+    const auto keyword = caught<ConfAgent::Keyword_ImsNotWorking>([&] { agent.registerKeyword("target", "a.b"); });
+    EXPECT_EQ(keyword.getMessage(true),
+              "Keyword_ImsNotWorking: Failed to register keyword \"target\" = \"a.b\" because IMS isn't working");
+    EXPECT_NE(keyword.getAnnotations().find("\"ConfAgent.cpp\""), std::string::npos);
+    EXPECT_EQ(caught<ConfAgent::Query_ImsNotWorking>([&] { agent.queryString("%target%"); }).getMessage(false),
+              " Failed to query configuration entry \"%target%\" because IMS isn't working");
     EXPECT_THROW(agent.testDir("a", 0), ConfAgent::Test_ImsNotWorking);
 }
 
-TEST_F(ConfAgentTest, TypedQueriesThroughKeywordsAndReferences)
+TEST_F(ConfAgentTest, TypedQueriesAndTheirErrorsNameTheRawPath)
 {
     agent.registerKeyword("target", "trawlex.target.dir");
     agent.registerKeyword("module", "trawlex.target.module");
-    // Before anything is loaded every entry is missing; the message names the raw path.
-    try {
-        agent.queryString("%module%");
-        FAIL() << "no error";
-    } catch (const ConfAgent::Query_NotFound& error) {
-        EXPECT_EQ(error.getMessage(true), "Query_NotFound: Configuration entry \"%module%\" was not found");
-    }
+    // Nothing loaded yet.
+    EXPECT_EQ(caught<ConfAgent::Query_NotFound>([&] { agent.queryString("%module%"); }).getMessage(true),
+              "Query_NotFound: Configuration entry \"%module%\" was not found");
 
-    addDir("trawlex.target.dir", folder + "/out/");
-    addString("trawlex.target.module", "mod-${trawlex.target.name}");
-    addString("trawlex.target.name", "disk");
-    addSpan("trawlex.target.interval", TimeSpan("PT15M"));
-    addFile("trawlex.executable.path", "/usr/bin/tool");
+    root->findOrCreate("trawlex.target.dir", ConfNodeType::Dir)->setDir(folder + "/out/");
+    root->findOrCreate("trawlex.target.module", ConfNodeType::String)->setString("mod-${trawlex.target.name}");
+    root->findOrCreate("trawlex.target.name", ConfNodeType::String)->setString("disk");
+    root->findOrCreate("trawlex.target.interval", ConfNodeType::TimeSpan)->setTimeSpan(TimeSpan("PT15M"));
+    root->findOrCreate("trawlex.executable.path", ConfNodeType::File)->setFile("/usr/bin/tool");
     load();
-
     EXPECT_EQ(agent.queryDir("%target%"), folder + "/out");
     EXPECT_EQ(agent.queryString("%module%"), "mod-disk");
     EXPECT_EQ(agent.queryTimeSpan("trawlex.target.interval"), TimeSpan("PT15M"));
     EXPECT_EQ(agent.queryFile("trawlex.executable.path"), "/usr/bin/tool");
+    EXPECT_EQ(caught<ConfAgent::Query_WrongType>([&] { agent.queryString("%target%"); }).getMessage(false),
+              " Configuration entry \"%target%\" is not of requested type (string)");
 
-    try {
-        agent.queryString("%target%");
-        FAIL() << "no error";
-    } catch (const ConfAgent::Query_WrongType& error) {
-        EXPECT_EQ(error.getMessage(false), " Configuration entry \"%target%\" is not of requested type (string)");
-    }
-    EXPECT_THROW(agent.queryTimeSpan("trawlex.target.missing"), ConfAgent::Query_NotFound);
-}
-
-TEST_F(ConfAgentTest, QueryForTestNestsTheQueryError)
-{
-    addString("trawlex.target.module", "m");
-    load();
-    agent.registerKeyword("module", "trawlex.target.module");
+    // queryForTest nests the query's error in a Test_ error of its own.
     std::string value;
-    agent.queryForTest("%module%", ConfNodeType::String, &value);
-    EXPECT_EQ(value, "m");
-
-    try {
-        agent.queryForTest("%missing%.x", ConfNodeType::String, &value);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_NotFound& error) {
-        EXPECT_TRUE(error.messageTemplate.empty());
-        EXPECT_TRUE(hasAnnotationOf(error, "ConfAgent.cpp"));
-        ASSERT_EQ(error.nested.size(), 1u);
-        EXPECT_EQ(error.nested[0].className, "Query_NotFound");
-        EXPECT_EQ(error.getMessage(true),
-                  "Test_NotFound:\nQuery_NotFound: Configuration entry \"%missing%.x\" was not found");
-    }
-    try {
-        agent.queryForTest("%module%", ConfNodeType::Dir, &value);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_WrongType& error) {
-        ASSERT_EQ(error.nested.size(), 1u);
-        EXPECT_EQ(error.nested[0].getMessage(false), " Configuration entry \"%module%\" is not of requested type (dir)");
-    }
-    // An inner node has type none, which no read can ask for.
-    try {
-        agent.queryForTest("trawlex", ConfNodeType::None, &value);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_UnknownType& error) {
-        ASSERT_EQ(error.nested.size(), 1u);
-        EXPECT_EQ(error.nested[0].getMessage(true),
-                  "Query_UnknownType: Got request for configuration entry \"trawlex\" of type none, but no such "
-                  "type is defined");
-    }
+    const auto missing =
+        caught<ConfAgent::Test_NotFound>([&] { agent.queryForTest("%other%.x", ConfNodeType::String, &value); });
+    EXPECT_EQ(missing.getMessage(true),
+              "Test_NotFound:\nQuery_NotFound: Configuration entry \"%other%.x\" was not found");
+    EXPECT_NE(missing.getAnnotations().find("\"ConfAgent.cpp\""), std::string::npos);
+    EXPECT_EQ(caught<ConfAgent::Test_WrongType>([&] { agent.queryForTest("%module%", ConfNodeType::Dir, &value); })
+                  .getMessage(true),
+              "Test_WrongType:\nQuery_WrongType: Configuration entry \"%module%\" is not of requested type (dir)");
+    // Inner nodes have type none, which no read can ask for.
+    EXPECT_EQ(caught<ConfAgent::Test_UnknownType>([&] { agent.queryForTest("trawlex", ConfNodeType::None, &value); })
+                  .nested.at(0)
+                  .getMessage(false),
+              " Got request for configuration entry \"trawlex\" of type none, but no such type is defined");
 }
 
-TEST_F(ConfAgentTest, TimeSpanRangeIncludesBothBounds)
+TEST_F(ConfAgentTest, RangeIncludesBothBoundsAndGlobMatchesWithCase)
 {
-    addSpan("one", TimeSpan("PT1S"));
-    addSpan("zero", TimeSpan());
-    addSpan("month", TimeSpan("P1M"));
-    load();
     const TimeSpan second("PT1S");
-    agent.testTimeSpanRange("one", second, second);
-    agent.testTimeSpanRange("month", TimeSpan(int64_t(2629746000)), TimeSpan("P30DT10H30M"));  // 2,629,746 s
-    try {
-        agent.testTimeSpanRange("zero", second, TimeSpan("PT1M"));
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_ValueOutOfRange& error) {
-        EXPECT_EQ(error.getMessage(false),
-                  " Configuration entry \"zero\" (value=P) is not within the required range of PT1S through PT1M");
-    }
-    EXPECT_THROW(agent.testTimeSpanRange("month", second, TimeSpan("P30D")), ConfAgent::Test_ValueOutOfRange);
-}
-
-TEST_F(ConfAgentTest, GlobMatchesTheWholeValueWithCase)
-{
-    addString("exe", "tool.EXE");
+    root->findOrCreate("one", ConfNodeType::TimeSpan)->setTimeSpan(second);
+    root->findOrCreate("zero", ConfNodeType::TimeSpan)->setTimeSpan(TimeSpan());
+    root->findOrCreate("month", ConfNodeType::TimeSpan)->setTimeSpan(TimeSpan("P1M"));
+    root->findOrCreate("exe", ConfNodeType::String)->setString("tool.EXE");
     load();
+    agent.testTimeSpanRange("one", second, second);
+    agent.testTimeSpanRange("month", TimeSpan("P30DT10H29M6S"), TimeSpan("P30DT10H29M6S"));  // 2,629,746 s
+    EXPECT_EQ(caught<ConfAgent::Test_ValueOutOfRange>([&] { agent.testTimeSpanRange("zero", second, TimeSpan("PT1M")); })
+                  .getMessage(false),
+              " Configuration entry \"zero\" (value=P) is not within the required range of PT1S through PT1M");
+    EXPECT_THROW(agent.testTimeSpanRange("month", second, TimeSpan("P30D")), ConfAgent::Test_ValueOutOfRange);
+
     agent.testGlob("exe", "tool.?XE");
-    try {
-        agent.testGlob("exe", "*.exe");
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_ValueNotMatchingGlob& error) {
-        EXPECT_EQ(error.getMessage(false),
-                  " Configuration entry \"exe\" (value=\"tool.EXE\") does not match the required \"*.exe\"");
-    }
-    EXPECT_THROW(agent.testGlob("exe", "tool"), ConfAgent::Test_ValueNotMatchingGlob);
+    EXPECT_EQ(caught<ConfAgent::Test_ValueNotMatchingGlob>([&] { agent.testGlob("exe", "*.exe"); }).getMessage(false),
+              " Configuration entry \"exe\" (value=\"tool.EXE\") does not match the required \"*.exe\"");
 }
 
 TEST_F(ConfAgentTest, DirMustExistOrIsCreatedWithItsParents)
 {
     const std::string tree = folder + "/a/b/c";
     ASSERT_TRUE(writeWholeFile("x", folder + "/plain"));
-    addDir("tree", tree);
-    addDir("blocked", folder + "/plain/sub");
+    root->findOrCreate("tree", ConfNodeType::Dir)->setDir(tree);
+    root->findOrCreate("blocked", ConfNodeType::Dir)->setDir(folder + "/plain/sub");
     load();
     agent.registerKeyword("target", "tree");
 
-    try {
-        agent.testDir("%target%", 0);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_DirMustExist& error) {
-        EXPECT_EQ(error.getMessage(false), " Directory \"" + tree +
-                                               "\" specified at configuration entry \"%target%\" does not exist");
-    }
+    EXPECT_EQ(caught<ConfAgent::Test_DirMustExist>([&] { agent.testDir("%target%", 0); }).getMessage(false),
+              " Directory \"" + tree + "\" specified at configuration entry \"%target%\" does not exist");
     agent.testDir("%target%", 1);
     EXPECT_TRUE(isDirectory(tree));
     agent.testDir("%target%", 0);
-    agent.testDir("%target%", 1);  // already there
+    agent.testDir("%target%", 1);
 
-    try {
-        agent.testDir("blocked", 1);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_DirCouldNotBeCreated& error) {
-        EXPECT_EQ(error.getMessage(false), " Directory \"" + folder +
-                                               "/plain/sub\" specified at configuration entry \"blocked\" does not "
-                                               "exist and could not be created;");
-    }
+    EXPECT_EQ(caught<ConfAgent::Test_DirCouldNotBeCreated>([&] { agent.testDir("blocked", 1); }).getMessage(false),
+              " Directory \"" + folder +
+                  "/plain/sub\" specified at configuration entry \"blocked\" does not exist and could not be created;");
     agent.testDir("blocked", 2);  // other modes only read the entry
 }
 
@@ -222,10 +155,10 @@ TEST_F(ConfAgentTest, FileMustExistOrIsCreated)
 {
     const std::string existing = folder + "/tool";
     ASSERT_TRUE(writeWholeFile("content", existing));
-    addFile("existing", existing);
-    addFile("fresh", folder + "/fresh.txt");
-    addFile("folder", folder);
-    addFile("orphan", folder + "/no/such/file");
+    root->findOrCreate("existing", ConfNodeType::File)->setFile(existing);
+    root->findOrCreate("fresh", ConfNodeType::File)->setFile(folder + "/fresh.txt");
+    root->findOrCreate("folder", ConfNodeType::File)->setFile(folder);
+    root->findOrCreate("orphan", ConfNodeType::File)->setFile(folder + "/no/file");
     load();
 
     agent.testFile("existing", 0);
@@ -233,28 +166,17 @@ TEST_F(ConfAgentTest, FileMustExistOrIsCreated)
     std::string text;
     ASSERT_TRUE(readWholeFile(existing, text));
     EXPECT_EQ(text, "content");
-
     EXPECT_THROW(agent.testFile("fresh", 0), ConfAgent::Test_FileMustExist);
     agent.testFile("fresh", 1);
     EXPECT_TRUE(isFile(folder + "/fresh.txt"));
 
-    try {
-        agent.testFile("folder", 0);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_FileMustExist& error) {
-        EXPECT_EQ(error.getMessage(false),
-                  " File \"" + folder + "\" specified at configuration entry \"folder\" does not exist");
-    }
+    EXPECT_EQ(caught<ConfAgent::Test_FileMustExist>([&] { agent.testFile("folder", 0); }).getMessage(false),
+              " File \"" + folder + "\" specified at configuration entry \"folder\" does not exist");
     // A directory in the way is no file, although its time stamps could be set.
     EXPECT_THROW(agent.testFile("folder", 1), ConfAgent::Test_FileCouldNotBeCreated);
-    try {
-        agent.testFile("orphan", 1);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_FileCouldNotBeCreated& error) {
-        EXPECT_EQ(error.getMessage(false), " File \"" + folder +
-                                               "/no/such/file\" specified at configuration entry \"orphan\" does "
-                                               "not exist and could not be created;");
-    }
+    EXPECT_EQ(caught<ConfAgent::Test_FileCouldNotBeCreated>([&] { agent.testFile("orphan", 1); }).getMessage(false),
+              " File \"" + folder +
+                  "/no/file\" specified at configuration entry \"orphan\" does not exist and could not be created;");
 }
 
 TEST_F(ConfAgentTest, ShortcutsStandForTheirTargets)
@@ -263,16 +185,13 @@ TEST_F(ConfAgentTest, ShortcutsStandForTheirTargets)
     ASSERT_EQ(symlink(target.c_str(), (folder + "/out.lnk").c_str()), 0);
     ASSERT_TRUE(writeWholeFile("x", folder + "/tool"));
     ASSERT_EQ(symlink("tool", (folder + "/tool.lnk").c_str()), 0);
-    addDir("out", folder + "/out.lnk");
-    addFile("exe", folder + "/tool.lnk");
+    root->findOrCreate("out", ConfNodeType::Dir)->setDir(folder + "/out.lnk");
+    root->findOrCreate("exe", ConfNodeType::File)->setFile(folder + "/tool.lnk");
     load();
 
-    try {
-        agent.testDir("out", 0);
-        FAIL() << "no error";
-    } catch (const ConfAgent::Test_DirMustExist& error) {
-        EXPECT_NE(error.getMessage(false).find("\"" + target + "\""), std::string::npos);
-    }
+    EXPECT_NE(caught<ConfAgent::Test_DirMustExist>([&] { agent.testDir("out", 0); }).getMessage(false).find(
+                  "\"" + target + "\""),
+              std::string::npos);
     agent.testDir("out", 1);
     EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(target)));
     agent.testFile("exe", 0);
