@@ -172,7 +172,7 @@ void Collector::collect()
     {
         ProcessHolder process(ProcessTools::create(exePath, exeArgs, true));
         const bool ended =
-            ProcessTools::runAndWait(process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(false)), &output);
+            ProcessTools::runAndWait(process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(true)), &output);
         if (!ended) {
             if (skipOnError) {
                 return;
@@ -202,12 +202,12 @@ void Collector::collect()
     source.application = appName;
     source.module = module;
     source.datatype = dataType;
-    source.collectionInterval = interval;
+    source.collectionInterval = TimeSpan(interval.totalMilliseconds(true));  // months and years by their average length
     source.rotationPeriod = TimeSpan();
     dataLog.setSource(source);
     dataLog.setSourceMeta("exe", exePath);
     dataLog.setSourceMeta("exeargs", exeArgs);
-    dataLog.setSourceMeta("offset", std::to_string(offset.totalMilliseconds(false)));
+    dataLog.setSourceMeta("offset", std::to_string(offset.totalMilliseconds(true)));
     dataLog.setRotationMode(DataLog::rotateBySize);
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");

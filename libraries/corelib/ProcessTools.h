@@ -15,7 +15,9 @@
 //
 // The program runs in a process group of its own: a time-out asks the whole group to quit
 // and, after a grace of 500 ms, kills the group, so that the children it started go as well.
-// A program ended by a signal reports 128 plus the signal number as its exit code.
+// A program ended by a signal reports 128 plus the signal number as its exit code. The path is
+// run as given, never searched on the PATH: a name without "/" is the file in the working
+// directory.
 
 #include <cstdint>
 #include <string>
@@ -65,8 +67,10 @@ public:
         // Running in state 1; otherwise, or when the query fails, false. Seeing the end
         // stores the exit code and moves to state 6.
         bool isRunning();
-        // Appends what the pipe holds now (up to a few MiB) to output. True for zero or more
-        // bytes (pipeEnded tells the end of data), false for a read error or when not capturing.
+        // Appends what the pipe holds now (up to a few MiB, less once the run's deadline has
+        // passed) to output. True for zero or more bytes (pipeEnded tells the end of data),
+        // false for a read error or when not capturing. Throws std::bad_alloc when the output
+        // cannot grow.
         bool readChunk(std::string& output);
         // Asks the program's process group to quit. True when the request was delivered.
         bool askToQuit();
@@ -79,7 +83,14 @@ public:
         void closeWatch();
         // Waits up to timeoutMs for data, the pipe's end or the child's end.
         void waitForActivity(int64_t timeoutMs, bool watchPipe);
+        // Captures and waits until the program ends or the deadline passes (then the group is
+        // asked to quit and killed after the grace). True when it ended in time.
+        bool waitForEnd(int64_t deadline, std::string* output);
+        // Kills the program's group whether or not the program itself still runs, and
+        // collects the program.
+        void killGroup();
         size_t readHint = 0;
+        int64_t readUntil = INT64_MAX;  // readChunk stops reading at this clock time
     };
 
     // A new process object for path with the argument text split into arguments; marked
@@ -88,7 +99,8 @@ public:
 
     // Starts the process and waits up to timeoutMs. With output, the program's standard
     // output is appended to it. True when the program ended in time (exitCode is then set);
-    // false when it could not be started or the time ran out (output is then emptied).
+    // false when it could not be started, the time ran out or the memory for the output ran
+    // out (output is then emptied, and the program's group killed). Never throws.
     static bool runAndWait(Process* process, uint64_t timeoutMs, std::string* output);
 
     // Deletes every registered process object whose program has finished.
@@ -104,8 +116,20 @@ public:
     // Splits an argument text at spaces outside double quotes (quotes around an argument are
     // removed; around the last argument single quotes are removed as well).
     static std::vector<std::string> splitArguments(const std::string& text);
-    // Joins non-empty arguments with single spaces, quoting those that contain a space.
+    // Joins non-empty arguments with single spaces, enclosing in double quotes those with a
+    // space or tab outside double quotes:
+    //   {one, two words}   =>  one "two words"
+    //   {--name="a b"}     =>  --name="a b"
     static WideString joinArguments(const std::vector<WideString>& arguments);
+    // Splits a command line (without the program name) as the C runtime does for a program:
+    // blanks outside double quotes separate, quotes group and are removed, "" inside quotes
+    // is a quote, 2n backslashes before a quote give n and 2n + 1 give n and the quote;
+    // other backslashes stay. A program started by start() receives
+    // splitCommandLine(joined arguments).
+    //   one "two words"     =>  {one, two words}
+    //   --name="a b"        =>  {--name=a b}
+    //   "say \"hi\"" a\\b  =>  {say "hi", a\\b}
+    static std::vector<std::string> splitCommandLine(const std::string& commandLine);
 };
 
 }  // namespace KelvraCorelib

@@ -25,14 +25,16 @@ bool stopRequested();
 void requestStop();
 
 // Installs the stop handler for SIGABRT, SIGINT and SIGTERM (in that order); it only sets
-// the stop-requested flag. False when a signal could not be hooked.
+// the stop-requested flag, once: a second signal of the same kind ends the process. False when
+// a signal could not be hooked.
 bool installStopSignalHandler();
 
 // Calls run and returns its result. When it throws, writes the report to standard output
 // (no newline added), passes the error to logFatal (failures there are swallowed) and
 // returns 2:
 //   Exception          its message without class name (begins with a space); logged itself
-//   std::out_of_range  "ERROR: STD range error";   logged as "@std-range-error{STD range error};"
+//   std::out_of_range, std::range_error
+//                      "ERROR: STD range error";   logged as "@std-range-error{STD range error};"
 //   std::bad_alloc     "ERROR: STD out of memory"; logged as "@std-out-of-memory{STD out of memory};"
 //   anything else      "ERROR: Unknown exception"; logged as "@unknown-exception{Unknown exception};"
 // logFatal may be empty. Never throws.

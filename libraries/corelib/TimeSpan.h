@@ -3,6 +3,7 @@
 //
 //   TimeSpan("PT1S").milliseconds       // 1000
 //   TimeSpan("PT36H").toText()          // "P1DT12H"
+//   TimeSpan("PT1.0019S").milliseconds  // 1001 (decimal digits, cut after the milliseconds)
 //   TimeSpan("P1Y2M3DT4H5M6S")          // years 1, months 2, milliseconds 273 906 000
 //   dateTime + TimeSpan("P1M")          // one calendar month later (31 January -> 3 March)
 //
@@ -31,10 +32,11 @@ public:
     // could be collected, down to the zero span. Text before the first "P" is ignored.
     void setFromText(const std::string& text);
 
-    // "P1Y2M3DT4H5M6.500S"; the zero span is "P".
+    // "P1Y2M3DT4H5M6.500S"; the zero span is "P". Every count is printed in full (64 bits).
     std::string toText() const;
 
-    // A year counts 31 556 952 s (365.2425 days), a month a twelfth of that.
+    // A year counts 31 556 952 s (365.2425 days), a month a twelfth of that. Wherever a span
+    // becomes a deadline or an interval in milliseconds, it is totalMilliseconds(true).
     double totalSeconds() const;
     int64_t totalMilliseconds(bool includeYearsAndMonths) const;
 

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -137,6 +138,32 @@ TEST(ProcessToolsArguments, JoinQuotesArgumentsWithSpaces)
     ProcessTools::discard(process);
 }
 
+TEST(ProcessToolsArguments, CommandLineIsSplitAsTheRuntimeDoes)
+{
+    using P = ProcessTools;
+    EXPECT_EQ(P::splitCommandLine(" one \"two words\"\tthree "), (Args{"one", "two words", "three"}));
+    EXPECT_EQ(P::splitCommandLine("--name=\"a b\" x\"\"y \"\""), (Args{"--name=a b", "xy", ""}));
+    // Backslashes count only before a quote: 2n give n, 2n + 1 give n and the quote itself.
+    EXPECT_EQ(P::splitCommandLine("a\\\\b \\\"q \\\\\"c d\""), (Args{"a\\\\b", "\"q", "\\c d"}));
+    EXPECT_EQ(P::splitCommandLine("\"say \\\"hi\\\"\" \"x\"\"y\""), (Args{"say \"hi\"", "x\"y"}));
+    EXPECT_EQ(P::splitCommandLine("  "), Args{});
+
+    // The joined line keeps what the split text meant, also for quotes inside an argument.
+    EXPECT_EQ(P::joinArguments({u"--name=\"a b\"", u"a\tb"}), u"--name=\"a b\" \"a\tb\"");
+    const auto passed = [](const std::string& text) {
+        std::vector<WideString> wide;
+        for (const std::string& argument : P::splitArguments(text)) {
+            wide.push_back(WideString(argument.begin(), argument.end()));
+        }
+        const WideString joined = P::joinArguments(wide);
+        return P::splitCommandLine(std::string(joined.begin(), joined.end()));
+    };
+    EXPECT_EQ(passed("one \"two words\" three"), (Args{"one", "two words", "three"}));
+    EXPECT_EQ(passed("--name=\"a b\""), (Args{"--name=a b"}));
+    EXPECT_EQ(passed("\"say \\\"hi\\\"\""), (Args{"say \"hi\""}));
+    EXPECT_EQ(passed("\"c:\\dir\\x\" 'a' 'b'"), (Args{"c:\\dir\\x", "'a'", "b"}));
+}
+
 // ---- Runs that end in time ------------------------------------------------------------------
 
 TEST(ProcessToolsRun, ReportsExitCodeAndAppendsOutput)
@@ -195,8 +222,9 @@ TEST(ProcessToolsRun, PassesSplitArgumentsWithoutShell)
 {
     std::string output;
     int32_t exitCode = -1;
-    ASSERT_TRUE(run("proc_args", "one \"two words\" $HOME;* \"a\\\"b\" 'last'", 30000, output, exitCode));
-    EXPECT_EQ(output, "[one]\n[two words]\n[$HOME;*]\n[a\\\"b]\n[last]\n");
+    ASSERT_TRUE(run("proc_args", "one \"two words\" $HOME;* \"a\\\"b\" --name=\"a b\" \"say \\\"hi\\\"\"", 30000,
+                    output, exitCode));
+    EXPECT_EQ(output, "[one]\n[two words]\n[$HOME;*]\n[a\"b]\n[--name=a b]\n[say \"hi\"]\n");
 }
 
 TEST(ProcessToolsRun, ChildStartsCleanInItsOwnGroup)
@@ -220,6 +248,52 @@ TEST(ProcessToolsRun, ChildStartsCleanInItsOwnGroup)
     sigaction(SIGTERM, &previous, nullptr);
     ASSERT_TRUE(result);
     EXPECT_EQ(output, "group=own\nreadend=closed\nsigterm=default\nmask=empty\n");
+}
+
+TEST(ProcessToolsRun, InheritedIgnoredChildSignalDoesNotLoseTheExitCode)
+{
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &previous);
+    std::string output;
+    int32_t exitCode = -1;
+    const bool result = run("proc_exit", "3 done", 30000, output, exitCode);
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_TRUE(result);
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(output, "done");
+}
+
+TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
+{
+    // "date" exists on the PATH as well; the file in the working directory must run.
+    const std::filesystem::path folder = scratchFile("path-folder");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const std::string name : {"date", "mytool"}) {
+        std::ofstream(folder / name) << "#!/bin/sh\necho local-" << name << " \"$1\"\n";
+        std::filesystem::permissions(folder / name, std::filesystem::perms::owner_all);
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::string outputs[3];
+    bool results[3];
+    const char* paths[3] = {"date", "mytool", "sh"};
+    for (int i = 0; i < 3; ++i) {
+        int32_t exitCode = -1;
+        ProcessTools::Process* process = ProcessTools::create(paths[i], "\"x y\"", true);
+        results[i] = ProcessTools::runAndWait(process, 30000, &outputs[i]);
+        ProcessTools::discard(process);
+        (void)exitCode;
+    }
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(results[0]);
+    EXPECT_EQ(outputs[0], "local-date x y\n");
+    EXPECT_TRUE(results[1]);
+    EXPECT_EQ(outputs[1], "local-mytool x y\n");
+    EXPECT_FALSE(results[2]) << "found on the PATH";
 }
 
 TEST(ProcessToolsRun, GrandchildHoldingThePipeDoesNotHoldTheRun)
@@ -287,7 +361,8 @@ TEST(ProcessToolsTimeout, ProgramIgnoringTheRequestIsKilledAfterTheGrace)
 
 TEST(ProcessToolsTimeout, GrandchildrenGoWithTheProgram)
 {
-    for (const std::string mode : {"hang", "stubborn"}) {
+    // "mixed": the program ends on the request within the grace, its child ignores it.
+    for (const std::string mode : {"hang", "stubborn", "mixed"}) {
         SCOPED_TRACE(mode);
         const std::string pidFile = scratchFile("grandchild-" + mode);
         std::string output;
@@ -302,6 +377,32 @@ TEST(ProcessToolsTimeout, GrandchildrenGoWithTheProgram)
         }
         EXPECT_TRUE(gone);
         EXPECT_EQ(output, "");
+    }
+}
+
+TEST(ProcessToolsTimeout, MemoryPressureEndsTheRunWithoutLeftovers)
+{
+    // The capture may use 700 MiB more address space: the output grows to 256 MiB, then larger
+    // steps are refused. Either way the run fails soon, by result, and leaves no process.
+    for (const std::string timeout : {"60000", "2000"}) {
+        SCOPED_TRACE(timeout);
+        const std::string pidFile = scratchFile("limited-" + timeout);
+        const std::string command = "'" + helper("proc_capture_limited") + "' 700 " + timeout + " '" + pidFile + "'";
+        const auto start = std::chrono::steady_clock::now();
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[256] = {};
+        const size_t length = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+        const int status = pclose(pipe);
+        const double elapsed = secondsSince(start);
+        std::remove(pidFile.c_str());
+        const std::string report(buffer, length);
+        if (report == "unsupported") {
+            GTEST_SKIP() << "address-space limits do not work under the address sanitizer";
+        }
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(report, "result=0 size=0 left=gone");
+        EXPECT_LT(elapsed, 30.0);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -197,8 +198,8 @@ TEST(ProgramEntry, StandardAndUnknownErrorsGetTheGeneralTexts)
         {[]() -> int { throw 17; }, "ERROR: Unknown exception", "Exception: @unknown-exception{Unknown exception};"},
         {[]() -> int { throw std::runtime_error("x"); }, "ERROR: Unknown exception",
          "Exception: @unknown-exception{Unknown exception};"},
-        {[]() -> int { throw std::range_error("x"); }, "ERROR: Unknown exception",
-         "Exception: @unknown-exception{Unknown exception};"},
+        {[]() -> int { throw std::range_error("x"); }, "ERROR: STD range error",
+         "Exception: @std-range-error{STD range error};"},
     };
     for (const Case& item : cases) {
         const EntryResult result = runEntry<TestApplication>(running(item.run));
@@ -310,7 +311,14 @@ TEST(ProgramEntryProcess, ExitCodesAndOutputOfTheProcess)
 
 TEST(ProgramEntryProcess, StopSignalsOnlySetTheFlag)
 {
-    const ChildResult result = runHelper("signals");
+    ChildResult result = runHelper("signals");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, "before=0 after=1[destroyed]");
+
+    // The handler serves once: the same signal again ends the process.
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        result = runHelper("twice " + std::to_string(signalNumber));
+        EXPECT_EQ(result.exitCode, 128 + signalNumber);
+        EXPECT_EQ(result.output, "after=1");
+    }
 }

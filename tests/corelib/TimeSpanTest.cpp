@@ -95,12 +95,19 @@ TEST(TimeSpan, ParsesDesignatorsBySection)
     expectSpan("P-99999999999D", 0, 0, -(int64_t(INT32_MAX) + 1) * day);
 }
 
-TEST(TimeSpan, ParsesFractionsOfSecondsThroughDouble)
+TEST(TimeSpan, ParsesFractionsOfSecondsAsDecimalDigits)
 {
     expectSpan("PT1.5S", 0, 0, 1500);
     expectSpan("PT0.0005S", 0, 0, 0);
     expectSpan("PT1.9999S", 0, 0, 1999);
-    expectSpan("PT1.001S", 0, 0, 1000);  // 1.001 * 1000 falls just below 1001
+    expectSpan("PT1.001S", 0, 0, 1001);
+    expectSpan("PT-2.017S", 0, 0, -2017);
+    // Every millisecond count prints and reads back unchanged.
+    int64_t changed = 0;
+    for (int64_t value = 0; value < 200000; value += 7) {
+        changed += TimeSpan(TimeSpan(value).toText()).milliseconds != value;
+    }
+    EXPECT_EQ(changed, 0);
     expectSpan("PT-0.5S", 0, 0, -500);
     expectSpan("PT1.2.3S", 0, 0, 1200);
     expectSpan("PT.5S", 0, 0, 500);
@@ -133,6 +140,10 @@ TEST(TimeSpan, PrintsNormalizedTimeParts)
     }
     EXPECT_EQ(TimeSpan("PT-0.500S").milliseconds, -500);
     EXPECT_EQ(TimeSpan("P-1DT-1H-1M-1.500S").milliseconds, -90061500);
+
+    // Counts beyond 32 bits print in full.
+    EXPECT_EQ(TimeSpan(int64_t(3000000000) * day + 1).toText(), "P3000000000DT0.001S");
+    EXPECT_EQ(TimeSpan(5000000000, -5000000000, 0, 0, 0, 0, 0).toText(), "P5000000000Y-5000000000M");
 }
 
 TEST(TimeSpan, TotalsAndCompare)

@@ -4,6 +4,7 @@
 //   constructor  the constructor throws
 //   destructor   run returns 0, the destructor throws
 //   signals      run raises SIGINT, SIGTERM and SIGABRT and reports the stop flag
+//   twice N      run raises signal N, reports the stop flag, then raises N again
 //   args         run writes the kept arguments, one a line
 #include <csignal>
 #include <cstdio>
@@ -58,6 +59,14 @@ private:
             std::raise(SIGTERM);
             std::raise(SIGABRT);
             std::printf(" after=%d", KelvraCorelib::stopRequested() ? 1 : 0);
+            return 0;
+        }
+        if (mode == "twice") {
+            std::raise(modeValue);
+            std::printf("after=%d", KelvraCorelib::stopRequested() ? 1 : 0);
+            std::fflush(stdout);
+            std::raise(modeValue);
+            std::printf(" survived");
             return 0;
         }
         if (mode == "args") {

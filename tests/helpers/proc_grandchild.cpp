@@ -2,7 +2,8 @@
 // exits at once or hangs.
 //   proc_grandchild MODE PIDFILE SECONDS [EXITCODE]
 // MODE "exit": the child exits with EXITCODE (default 0) right away; "hang": the child sleeps
-// 120 s; "stubborn": like hang, and both ignore SIGTERM. The grandchild's pid goes to PIDFILE
+// 120 s; "stubborn": like hang, and both ignore SIGTERM; "mixed": like hang, and only the
+// grandchild ignores SIGTERM. The grandchild's pid goes to PIDFILE
 // before the child writes "child" to standard output.
 #include <csignal>
 #include <cstdio>
@@ -29,7 +30,8 @@ int main(int argc, char** argv)
     const bool exitAtOnce = std::strcmp(argv[1], "exit") == 0;
     const long seconds = std::atol(argv[3]);
     const int exitCode = argc > 4 ? std::atoi(argv[4]) : 0;
-    if (stubborn) {
+    const bool mixed = std::strcmp(argv[1], "mixed") == 0;
+    if (stubborn || mixed) {
         std::signal(SIGTERM, SIG_IGN);
     }
     std::fflush(stdout);
@@ -40,6 +42,9 @@ int main(int argc, char** argv)
     if (grandchild == 0) {
         sleepSeconds(seconds);
         _exit(0);
+    }
+    if (mixed) {
+        std::signal(SIGTERM, SIG_DFL);
     }
     const std::string pidFile = argv[2];
     const std::string temporary = pidFile + ".part";

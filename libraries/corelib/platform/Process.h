@@ -16,9 +16,11 @@ namespace KelvraCorelib::Platform {
 // the read end does not block. The pipe's buffer is enlarged where the platform allows it.
 int createCapturePipe(int& readEnd, int& writeEnd);
 
-// Starts `path` with `arguments` (argument 0 is the path itself; a path without a slash is
-// searched on the PATH) in a process group of its own, with the signal dispositions reset to
-// their defaults and no signal blocked. When `outputDescriptor` is not -1 it becomes the
+// Starts `path` with `arguments` (argument 0 is the path itself; there is no PATH search, a
+// path without a slash names the file in the working directory) in a process group of its
+// own, with the signal dispositions reset to their defaults and no signal blocked. A SIGCHLD
+// disposition of this program that would keep its children from being waited for (ignored,
+// or no-wait) is reset first. When `outputDescriptor` is not -1 it becomes the
 // child's standard output; standard input and standard error are this program's.
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
                  uint32_t& processId);

@@ -7,7 +7,8 @@ namespace KelvraCorelib::Platform {
 using StopSignalCallback = void (*)();
 
 // Installs one handler for the abort, interrupt and terminate signals, in that order; on each
-// of them it calls onStop and returns. False when any of the three could not be installed.
+// of them it calls onStop and returns. Each signal's handler serves once: it is reset to the
+// default before it runs, so a second signal of the same kind ends the process. False when any of the three could not be installed.
 bool installStopSignals(StopSignalCallback onStop);
 
 }  // namespace KelvraCorelib::Platform

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <map>
 #include <thread>
 
@@ -78,18 +79,27 @@ bool unregister(ProcessTools::Process* process)
     return found;
 }
 
-// Grows output's capacity by growthFactor (less when the memory is refused) so that it can take
-// `more` bytes. Capacity that is never written costs no memory, so the large factor keeps
-// the copies and the first writes to new memory down while the memory in use stays at most
-// about twice the output. False when not even the bytes at hand fit.
+// Grows output's capacity by growthFactor (by less when the memory is refused, but always
+// geometrically) so that it can take `more` bytes. Capacity that is never written costs no
+// memory, so the large factor keeps the copies and the first writes to new memory down while
+// the memory in use stays at most about twice the output. Small steps would copy the whole
+// output for every few kilobytes read, so when even the smallest factor is refused this gives
+// up: false.
 bool makeRoom(std::string& output, size_t more)
 {
     const size_t needed = output.size() + more;
     if (needed <= output.capacity()) {
         return true;
     }
-    for (const size_t factor : {growthFactor, size_t(2), size_t(1)}) {
-        const size_t wanted = std::max(needed, output.capacity() <= SIZE_MAX / factor ? output.capacity() * factor : needed);
+    struct Factor {
+        size_t numerator;
+        size_t denominator;
+    };
+    for (const Factor factor : {Factor{growthFactor, 1}, Factor{2, 1}, Factor{3, 2}}) {
+        const size_t capacity = output.capacity();
+        const size_t grown =
+            capacity <= SIZE_MAX / factor.numerator ? capacity * factor.numerator / factor.denominator : SIZE_MAX;
+        const size_t wanted = std::max(needed, grown);
         try {
             // The new room is advised before the bytes are copied over, so that the copy
             // already lands in large pages.
@@ -106,6 +116,48 @@ bool makeRoom(std::string& output, size_t more)
         return true;
     }
     return false;
+}
+
+// True when the command-line rules would split text at a blank: a space or tab outside double
+// quotes (a quote after an odd run of backslashes is a character, not a quote).
+template <class Text>
+bool hasBareBlank(const Text& text)
+{
+    bool insideQuotes = false;
+    size_t backslashes = 0;
+    for (const auto c : text) {
+        if (c == '"' && backslashes % 2 == 0) {
+            insideQuotes = !insideQuotes;
+        } else if ((c == ' ' || c == '\t') && !insideQuotes) {
+            return true;
+        }
+        backslashes = c == '\\' ? backslashes + 1 : 0;
+    }
+    return false;
+}
+
+// Non-empty arguments joined by single spaces; one that the command-line rules would split is
+// enclosed in double quotes ("two words" is enclosed, --name="a b" is left as it is).
+template <class Text>
+Text joinTexts(const std::vector<Text>& arguments)
+{
+    Text result;
+    for (const Text& argument : arguments) {
+        if (argument.empty()) {
+            continue;
+        }
+        if (!result.empty()) {
+            result += ' ';
+        }
+        if (hasBareBlank(argument)) {
+            result += '"';
+            result += argument;
+            result += '"';
+        } else {
+            result += argument;
+        }
+    }
+    return result;
 }
 
 WideString widenText(const std::string& text)
@@ -169,8 +221,10 @@ bool ProcessTools::Process::start()
     if (isRunning()) {
         return false;
     }
+    // The program receives what it would read from the command line that joinArguments builds.
+    const std::vector<std::string> childArguments = splitCommandLine(joinTexts(arguments));
     uint32_t child = 0;
-    const int error = Platform::spawnProcess(path, arguments, capturing ? pipeWrite : -1, child);
+    const int error = Platform::spawnProcess(path, childArguments, capturing ? pipeWrite : -1, child);
     // The child holds its own copy of the write end; ours would keep the pipe from ending.
     Platform::closeDescriptor(pipeWrite);
     pipeWrite = -1;
@@ -251,14 +305,14 @@ bool ProcessTools::Process::readChunk(std::string& output)
             count = Platform::readAvailable(pipeRead, side, sizeof side, error);
             if (count > 0) {
                 if (!makeRoom(output, static_cast<size_t>(count))) {
-                    return false;
+                    throw std::bad_alloc();
                 }
                 output.append(side, static_cast<size_t>(count));
             }
         }
         if (count > 0) {
             total += static_cast<size_t>(count);
-            if (total >= readBudget) {
+            if (total >= readBudget || clockMs() >= readUntil) {
                 return true;
             }
             continue;
@@ -309,6 +363,106 @@ void ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
     }
 }
 
+bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
+{
+    // Capture and wait on this thread: read whenever the pipe has data, look at the child
+    // whenever something happened (or, without an end signal from the platform, at short
+    // intervals). Once the child has ended, take what the pipe still holds and stop at its
+    // end or when it stays quiet. Reads stop at the deadline, whatever the memory costs.
+    readUntil = deadline;
+    bool ended = false;
+    bool waitedQuietly = false;
+    int64_t backoffMs = 0;
+    for (;;) {
+        bool grew = false;
+        if (output != nullptr && capturing && !pipeEnded) {
+            const size_t length = output->size();
+            if (!readChunk(*output)) {
+                pipeEnded = true;  // a read error ends capture; the child is still awaited
+            }
+            grew = output->size() != length;
+        }
+        if (!ended) {
+            ended = !isRunning();
+        }
+        const bool pipeOpen = output != nullptr && capturing && !pipeEnded;
+        if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
+            break;
+        }
+        const int64_t now = clockMs();
+        if (now >= deadline) {
+            break;
+        }
+        int64_t waitMs = deadline - now;
+        if (ended) {
+            waitMs = std::min(waitMs, quietPeriodMs);
+            waitedQuietly = true;
+        } else if (childWatch < 0) {
+            if (pipeOpen) {
+                waitMs = std::min(waitMs, lookIntervalMs);
+            } else {
+                waitMs = std::min(waitMs, backoffMs);
+                backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
+            }
+        }
+        waitForActivity(waitMs, pipeOpen);
+    }
+
+    if (ended) {
+        readUntil = INT64_MAX;
+        closePipe();
+        return state == stateFinished;
+    }
+
+    // Time-out: ask the program's group to quit, give it the grace, then kill the group. The
+    // pipe is drained (and the data dropped) meanwhile so that a program that writes while
+    // quitting is not held up by a full pipe.
+    const bool asked = askToQuit();
+    if (output != nullptr) {
+        output->clear();
+        output->shrink_to_fit();
+    }
+    if (asked) {
+        const int64_t graceEnd = clockMs() + quitGraceMs;
+        readUntil = graceEnd;
+        std::string dropped;
+        for (;;) {
+            if (capturing) {
+                dropped.clear();
+                readChunk(dropped);
+            }
+            if (!isRunning()) {
+                break;
+            }
+            const int64_t now = clockMs();
+            if (now >= graceEnd) {
+                break;
+            }
+            int64_t waitMs = graceEnd - now;
+            if (childWatch < 0) {
+                waitMs = std::min(waitMs, lookIntervalMs);
+            }
+            waitForActivity(waitMs, true);
+        }
+    }
+    readUntil = INT64_MAX;
+    // Members of the group that ignored the request may outlive a program that obeyed it.
+    killGroup();
+    closePipe();
+    return false;
+}
+
+void ProcessTools::Process::killGroup()
+{
+    if (isRunning()) {
+        terminate();
+        return;
+    }
+    if (processId != 0) {
+        Platform::signalChildGroup(processId, true);
+    }
+}
+
 // ---- ProcessTools ---------------------------------------------------------------------------
 
 ProcessTools::Process* ProcessTools::create(const std::string& path, const std::string& argumentText,
@@ -331,94 +485,26 @@ bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string*
     if (process == nullptr) {
         return false;
     }
-    if (output != nullptr && !process->setUpCapture()) {
-        return false;
-    }
-    if (!process->start()) {
-        return false;
-    }
-    const int64_t deadline = deadlineAfter(clockMs(), timeoutMs);
-
-    // Capture and wait on this thread: read whenever the pipe has data, look at the child
-    // whenever something happened (or, without an end signal from the platform, at short
-    // intervals). Once the child has ended, take what the pipe still holds and stop at its
-    // end or when it stays quiet.
-    bool ended = false;
-    bool waitedQuietly = false;
-    int64_t backoffMs = 0;
-    for (;;) {
-        bool grew = false;
-        if (output != nullptr && process->capturing && !process->pipeEnded) {
-            const size_t length = output->size();
-            if (!process->readChunk(*output)) {
-                process->pipeEnded = true;  // a read error ends capture; the child is still awaited
-            }
-            grew = output->size() != length;
+    try {
+        if (output != nullptr && !process->setUpCapture()) {
+            return false;
         }
-        if (!ended) {
-            ended = !process->isRunning();
+        if (!process->start()) {
+            return false;
         }
-        const bool pipeOpen = output != nullptr && process->capturing && !process->pipeEnded;
-        if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
-            break;
+        return process->waitForEnd(deadlineAfter(clockMs(), timeoutMs), output);
+    } catch (const std::exception&) {
+        // Out of memory, mostly while the output grows: the run fails, and the program and its
+        // group must not outlive it.
+        process->readUntil = INT64_MAX;
+        if (output != nullptr) {
+            output->clear();
+            output->shrink_to_fit();
         }
-        const int64_t now = clockMs();
-        if (now >= deadline) {
-            break;
-        }
-        int64_t waitMs = deadline - now;
-        if (ended) {
-            waitMs = std::min(waitMs, quietPeriodMs);
-            waitedQuietly = true;
-        } else if (process->childWatch < 0) {
-            if (pipeOpen) {
-                waitMs = std::min(waitMs, lookIntervalMs);
-            } else {
-                waitMs = std::min(waitMs, backoffMs);
-                backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
-            }
-        }
-        process->waitForActivity(waitMs, pipeOpen);
-    }
-
-    if (ended) {
+        process->killGroup();
         process->closePipe();
-        return process->state == stateFinished;
+        return false;
     }
-
-    // Time-out: ask the program's group to quit, give it the grace, then kill the group. The
-    // pipe is drained (and the data dropped) meanwhile so that a program that writes while
-    // quitting is not held up by a full pipe.
-    const bool asked = process->askToQuit();
-    if (output != nullptr) {
-        output->clear();
-        output->shrink_to_fit();
-    }
-    if (asked) {
-        const int64_t graceEnd = clockMs() + quitGraceMs;
-        std::string dropped;
-        for (;;) {
-            if (process->capturing) {
-                dropped.clear();
-                process->readChunk(dropped);
-            }
-            if (!process->isRunning()) {
-                break;
-            }
-            const int64_t now = clockMs();
-            if (now >= graceEnd) {
-                break;
-            }
-            int64_t waitMs = graceEnd - now;
-            if (process->childWatch < 0) {
-                waitMs = std::min(waitMs, lookIntervalMs);
-            }
-            process->waitForActivity(waitMs, true);
-        }
-    }
-    process->terminate();
-    process->closePipe();
-    return false;
 }
 
 void ProcessTools::releaseFinished()
@@ -507,23 +593,61 @@ std::vector<std::string> ProcessTools::splitArguments(const std::string& text)
 
 WideString ProcessTools::joinArguments(const std::vector<WideString>& arguments)
 {
-    WideString result;
-    for (const WideString& argument : arguments) {
-        if (argument.empty()) {
-            continue;
+    return joinTexts(arguments);
+}
+
+std::vector<std::string> ProcessTools::splitCommandLine(const std::string& commandLine)
+{
+    std::vector<std::string> result;
+    const size_t end = commandLine.size();
+    size_t position = 0;
+    for (;;) {
+        while (position < end && (commandLine[position] == ' ' || commandLine[position] == '\t')) {
+            ++position;
         }
-        if (!result.empty()) {
-            result += u' ';
+        if (position >= end) {
+            return result;
         }
-        if (argument.find(u' ') != WideString::npos && argument.front() != u'"') {
-            result += u'"';
-            result += argument;
-            result += u'"';
-        } else {
-            result += argument;
+        std::string argument;
+        bool insideQuotes = false;
+        while (position < end) {
+            const char c = commandLine[position];
+            if (!insideQuotes && (c == ' ' || c == '\t')) {
+                break;
+            }
+            if (c == '\\') {
+                size_t after = position;
+                while (after < end && commandLine[after] == '\\') {
+                    ++after;
+                }
+                const size_t count = after - position;
+                if (after < end && commandLine[after] == '"') {
+                    // 2n backslashes and a quote: n backslashes, the quote still to come;
+                    // 2n + 1: n backslashes and a quote character.
+                    argument.append(count / 2, '\\');
+                    if (count % 2 == 1) {
+                        argument += '"';
+                        ++after;
+                    }
+                } else {
+                    argument.append(count, '\\');
+                }
+                position = after;
+            } else if (c == '"') {
+                if (insideQuotes && position + 1 < end && commandLine[position + 1] == '"') {
+                    argument += '"';  // "" inside quotes
+                    position += 2;
+                } else {
+                    insideQuotes = !insideQuotes;
+                    ++position;
+                }
+            } else {
+                argument += c;
+                ++position;
+            }
         }
+        result.push_back(std::move(argument));
     }
-    return result;
 }
 
 }  // namespace KelvraCorelib

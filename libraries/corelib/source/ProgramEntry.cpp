@@ -98,6 +98,8 @@ int runGuarded(const std::function<int()>& run, const std::function<void(const E
         logQuietly(logFatal, error);
     } catch (const std::out_of_range&) {
         reportGeneral("ERROR: STD range error", "@std-range-error{STD range error};", logFatal);
+    } catch (const std::range_error&) {
+        reportGeneral("ERROR: STD range error", "@std-range-error{STD range error};", logFatal);
     } catch (const std::bad_alloc&) {
         reportGeneral("ERROR: STD out of memory", "@std-out-of-memory{STD out of memory};", logFatal);
     } catch (...) {

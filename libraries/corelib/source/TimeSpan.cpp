@@ -1,7 +1,6 @@
 // TimeSpan: P-notation, totals, comparison and adding to a date-time.
 #include "corelib/TimeSpan.h"
 
-#include <charconv>
 #include <cstdint>
 
 namespace KelvraCorelib {
@@ -40,25 +39,35 @@ int64_t integerValue(const std::string& buffer)
     return value > INT32_MAX ? INT32_MAX : value;
 }
 
-// The same with a fraction part ("1.25"); independent of the locale.
-double floatingValue(const std::string& buffer)
+// The value in seconds with a fraction part ("1.25"), by the same leading-characters rule,
+// as whole milliseconds truncated toward zero. Read as decimal digits, not through binary
+// floating point, so that "1.001" gives 1001 and not 1000.
+int64_t secondsToMilliseconds(const std::string& buffer)
 {
-    double value = 0.0;
-    const std::from_chars_result result = std::from_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    if (result.ec != std::errc()) {
-        return 0.0;
+    size_t position = 0;
+    const bool negative = !buffer.empty() && buffer[0] == '-';
+    if (negative) {
+        ++position;
     }
-    return value;
-}
-
-int64_t truncateToMilliseconds(double seconds)
-{
-    const double value = seconds * 1000.0;
-    // Out-of-range values (at most 2^31 seconds fit easily) are clamped rather than undefined.
-    if (!(value > -9.2e18 && value < 9.2e18)) {
-        return 0;
+    // Beyond this many seconds the count would not fit; such values read as zero.
+    constexpr int64_t largestSeconds = INT64_MAX / 1000 - 1;
+    int64_t seconds = 0;
+    for (; position < buffer.size() && buffer[position] >= '0' && buffer[position] <= '9'; ++position) {
+        seconds = seconds * 10 + (buffer[position] - '0');
+        if (seconds > largestSeconds) {
+            return 0;
+        }
     }
-    return int64_t(value);
+    int64_t fraction = 0;
+    if (position < buffer.size() && buffer[position] == '.') {
+        ++position;
+        for (int64_t scale = 100; position < buffer.size() && buffer[position] >= '0' && buffer[position] <= '9';
+             ++position, scale /= 10) {
+            fraction += (buffer[position] - '0') * scale;
+        }
+    }
+    const int64_t total = seconds * 1000 + fraction;
+    return negative ? -total : total;
 }
 
 }  // namespace
@@ -127,7 +136,7 @@ void TimeSpan::setFromText(const std::string& text)
                 break;
             case 'S': case 's':
                 if (timeSection) {
-                    milliseconds = wrappingAdd(milliseconds, truncateToMilliseconds(floatingValue(buffer)));
+                    milliseconds = wrappingAdd(milliseconds, secondsToMilliseconds(buffer));
                 }
                 buffer.clear();
                 break;
@@ -140,7 +149,7 @@ void TimeSpan::setFromText(const std::string& text)
 
 std::string TimeSpan::toText() const
 {
-    auto number = [](int64_t value) { return std::to_string(int32_t(value)); };
+    auto number = [](int64_t value) { return std::to_string(value); };
     std::string text = "P";
     if (years != 0) {
         text += number(years) + "Y";

@@ -46,6 +46,26 @@ int moveAboveStandard(int& descriptor)
     return 0;
 }
 
+// With SIGCHLD ignored (a scheduler or shell may hand that down) ended children are collected
+// by the system and can no longer be waited for; the default disposition keeps them for us.
+void keepChildrenForWaiting()
+{
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) != 0) {
+        return;
+    }
+    const bool ignored = (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+    if (ignored) {
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        sigemptyset(&defaults.sa_mask);
+        (void)sigaction(SIGCHLD, &defaults, nullptr);
+    } else if ((current.sa_flags & SA_NOCLDWAIT) != 0) {
+        current.sa_flags &= ~SA_NOCLDWAIT;
+        (void)sigaction(SIGCHLD, &current, nullptr);
+    }
+}
+
 int makeCloseOnExec(int descriptor)
 {
     const int flags = fcntl(descriptor, F_GETFD);
@@ -145,7 +165,10 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
     }
     pid_t child = 0;
     if (error == 0) {
-        error = posix_spawnp(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
+        keepChildrenForWaiting();
+        // The path as given, never a search: a name without "/" is the file in the working
+        // directory, the same file that was checked before.
+        error = posix_spawn(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
     }
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);

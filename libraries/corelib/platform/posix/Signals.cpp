@@ -33,7 +33,9 @@ bool installStopSignals(StopSignalCallback onStop)
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // As the signal function of the system's C runtime does: the disposition goes back to the
+    // default before the handler runs, so the same signal a second time ends the process.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     bool installed = true;
     for (const int signalNumber : {SIGABRT, SIGINT, SIGTERM}) {
         if (sigaction(signalNumber, &action, nullptr) != 0) {
