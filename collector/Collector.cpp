@@ -97,6 +97,7 @@ void Collector::setModule(const std::string& name)
         throw Target_VoidModule("Module cannot be empty");
     }
     if (!isPlainName(module)) {
+        module.clear();  // never kept for a file name
         throw Target_InvalidModule("Module cannot contain path separators or control characters");
     }
 }
@@ -108,6 +109,7 @@ void Collector::setDataType(const std::string& name)
         throw Target_VoidDataType("Data type cannot be empty");
     }
     if (!isPlainName(dataType)) {
+        dataType.clear();  // never kept for a file name
         throw Target_InvalidDataType("Data type cannot contain path separators or control characters");
     }
 }

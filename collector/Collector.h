@@ -46,8 +46,8 @@ public:
     void setInterval(const std::string& pNotation);
     void setOffset(const std::string& pNotation);
     void setAppName(const std::string& name);
-    // Module and data type are part of the file name: besides being empty, they may not
-    // contain "/", a backslash or a control character (Target_Invalid...).
+    // Module and data type are part of the file name: after trimming they may not be empty
+    // (Target_Void...) nor contain "/", a backslash or a control character (Target_Invalid...).
     void setModule(const std::string& name);
     void setDataType(const std::string& name);
     // False (without error) for a missing file when skipOnError is set.
