@@ -119,15 +119,6 @@ TEST_F(VerifyTool, EverySectionAfterTheFirstMustBeSigned)
     EXPECT_EQ(r.out, dir + "unsigned-section.data: INVALID\n" + dir + "bad-section.data: INVALID\n" + dir +
                          "signed-section.data: OK\n");
 }
-    log.setSourceMeta("time", "3850000000001");
-    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
-    ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
-    ASSERT_TRUE(log.setRawLine("@SIGNATURE: C2(S2):00\n@SIGNATURE: 0123\nend"));
-    ASSERT_TRUE(log.writeRaw());
-    ASSERT_TRUE(log.closeFile());
-    r = verify(dir + "app-app-3850000000001-00.data");
-    EXPECT_EQ(r.code, 0);
-}
 
 TEST_F(VerifyTool, OlderSignatureForm)
 {
