@@ -1,5 +1,7 @@
 #include "collector/Collector.h"
 
+#include <algorithm>
+
 #include <boost/regex.hpp>
 
 #include "corelib/FileTools.h"
@@ -22,6 +24,18 @@ std::string trimmed(std::string text)
     return text;
 }
 
+// True for a name that may go into a file name: no path separator, no control character.
+bool isPlainName(const std::string& name)
+{
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F;
+    });
+}
+
+// How often a collection moves its source time on when its working name is taken.
+constexpr int nameAttempts = 1000;
+
 const char* const separatorLine = "--------------------------------------------------";
 
 // Deletes a process object that never made it into the registry.
@@ -41,6 +55,11 @@ private:
 
 void Collector::setTargetDir(const std::string& directory)
 {
+    if (trimmed(directory).empty()) {
+        // Would mean the working directory, or a folder named with blanks.
+        targetDir.clear();
+        throw Target_BadDir("Invalid target directory: \"" + directory + "\"");
+    }
     targetDir = stripTrailingSeparators(fullNormalise(directory));
     if (isDirectory(targetDir)) {
         return;
@@ -77,6 +96,10 @@ void Collector::setModule(const std::string& name)
     if (module.empty()) {
         throw Target_VoidModule("Module cannot be empty");
     }
+    if (!isPlainName(module)) {
+        module.clear();  // never kept for a file name
+        throw Target_InvalidModule("Module cannot contain path separators or control characters");
+    }
 }
 
 void Collector::setDataType(const std::string& name)
@@ -84,6 +107,10 @@ void Collector::setDataType(const std::string& name)
     dataType = trimmed(name);
     if (dataType.empty()) {
         throw Target_VoidDataType("Data type cannot be empty");
+    }
+    if (!isPlainName(dataType)) {
+        dataType.clear();  // never kept for a file name
+        throw Target_InvalidDataType("Data type cannot contain path separators or control characters");
     }
 }
 
@@ -161,6 +188,25 @@ std::string Collector::readInputFile()
     return decodeInputText(std::move(bytes));
 }
 
+// Opens a new working file named from the source time. When another run holds that name (a
+// collection of the same source that started in the same millisecond), the source time moves
+// on by one millisecond, in the header and the name alike, and the open is tried again.
+void Collector::openDataLog(DataLog& dataLog)
+{
+    int failuresOnAFreeName = 0;  // the other run may have finished in between
+    for (int attempt = 1;; ++attempt) {
+        if (dataLog.openWriteFile(DataLog::createNew, DateTime(int64_t(0)))) {
+            return;
+        }
+        const DateTime sourceTime = dataLog.getSourceTime();
+        const bool taken = exists(dataLog.workingName(DateTime(int64_t(0))));
+        if (attempt == nameAttempts || (!taken && ++failuresOnAFreeName > 2)) {
+            throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"");
+        }
+        dataLog.setSourceMeta("time", StringTools::formatUInt64(uint64_t(sourceTime.count + 1)));
+    }
+}
+
 void Collector::collect()
 {
     if (!isFile(exePath) && skipOnError) {
@@ -212,9 +258,7 @@ void Collector::collect()
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
     }
-    if (!dataLog.openWriteFile(DataLog::createNew, DateTime(int64_t(0)))) {
-        throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"");
-    }
+    openDataLog(dataLog);
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
         throw Collect_FailedToWriteDataLog(writeFailure);

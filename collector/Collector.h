@@ -13,6 +13,10 @@
 #include "corelib/Exception.h"
 #include "corelib/TimeSpan.h"
 
+namespace KelvraCorelib {
+class DataLog;
+}
+
 namespace Kelvra {
 
 class Collector {
@@ -22,6 +26,8 @@ public:
     KELVRA_ERROR_CLASS(Target_VoidAppName);
     KELVRA_ERROR_CLASS(Target_VoidModule);
     KELVRA_ERROR_CLASS(Target_VoidDataType);
+    KELVRA_ERROR_CLASS(Target_InvalidModule);
+    KELVRA_ERROR_CLASS(Target_InvalidDataType);
     KELVRA_ERROR_CLASS(Exe_NotFound);
     KELVRA_ERROR_CLASS(Exe_TooShortTimeout);
     KELVRA_ERROR_CLASS(Exe_InvalidFileName);
@@ -35,10 +41,13 @@ public:
     Collector() = default;
     virtual ~Collector() = default;
 
+    // An empty or blank directory is Target_BadDir.
     void setTargetDir(const std::string& directory);
     void setInterval(const std::string& pNotation);
     void setOffset(const std::string& pNotation);
     void setAppName(const std::string& name);
+    // Module and data type are part of the file name: after trimming they may not be empty
+    // (Target_Void...) nor contain "/", a backslash or a control character (Target_Invalid...).
     void setModule(const std::string& name);
     void setDataType(const std::string& name);
     // False (without error) for a missing file when skipOnError is set.
@@ -66,6 +75,7 @@ public:
 
 private:
     std::string readInputFile();
+    void openDataLog(KelvraCorelib::DataLog& dataLog);
 
     std::string targetDir;
     std::string appName;

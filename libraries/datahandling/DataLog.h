@@ -118,11 +118,15 @@ public:
     bool hasInvalidSignature() const { return invalidSignature; }
     bool isOpen() const { return file != nullptr; }
 
-    // The signature check of the open file (from its start up to the first signature line);
-    // sets the result that hasInvalidSignature reports. False when the file cannot be read.
+    // The signature check of the open file before appending: its first segment, which ends at
+    // the first signature line that signs the lines before it (signature-like lines in the
+    // data that do not are data). Sets the result that hasInvalidSignature reports. False
+    // when the file cannot be read.
     bool checkSignature();
 
-    // The same check for a file by name, as a reader of finished files does it.
+    // The check of a finished file by name, as a reader of kept files does it: every segment
+    // must be signed, and nothing but a missing final line feed may follow the last signature
+    // line.
     static Check checkFileSignature(const std::string& path, std::string& reason);
 
     struct WorkFile;
@@ -135,7 +139,7 @@ private:
     void rotateIfNeeded();
     bool signAndFinalise(bool keepIfRotating);
     bool writeHeader();
-    bool appendToExisting(int32_t mode, const DateTime& time, bool& reopened);
+    bool appendToExisting(int32_t mode, bool& reopened);
     void finaliseOldFiles();
     void dropFile();
     bool rotationAligned(const DateTime& at, DateTime& aligned) const;

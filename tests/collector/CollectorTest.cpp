@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -327,6 +328,72 @@ TEST_F(CollectorRun, SetterValidation)
     EXPECT_THROW(collector.setAppName(" \t "), Collector::Target_VoidAppName);
     EXPECT_THROW(collector.setModule(""), Collector::Target_VoidModule);
     EXPECT_THROW(collector.setDataType("\n"), Collector::Target_VoidDataType);
+}
+
+TEST_F(CollectorRun, BlankTargetAndNamesThatWouldLeaveTheTargetAreRefused)
+{
+    Collector collector;
+    for (const std::string blank : {"", "  ", " \t\n"}) {
+        EXPECT_THROW(collector.setTargetDir(blank), Collector::Target_BadDir) << "[" << blank << "]";
+    }
+
+    try {
+        collector.setModule(" x/../../y ");
+        FAIL() << "no error";
+    } catch (const Collector::Target_InvalidModule& error) {
+        EXPECT_EQ(error.getMessage(true),
+                  "Target_InvalidModule: Module cannot contain path separators or control characters");
+    }
+    try {
+        collector.setDataType("a\\b");
+        FAIL() << "no error";
+    } catch (const Collector::Target_InvalidDataType& error) {
+        EXPECT_EQ(error.getMessage(true),
+                  "Target_InvalidDataType: Data type cannot contain path separators or control characters");
+    }
+    for (const std::string bad : {"a\\b", "a\tb", "a\x01", "a\x7F" "b"}) {
+        EXPECT_THROW(collector.setModule(bad), Collector::Target_InvalidModule) << bad;
+        EXPECT_THROW(collector.setDataType(bad), Collector::Target_InvalidDataType) << bad;
+    }
+    EXPECT_THROW(collector.setDataType("../x/y"), Collector::Target_InvalidDataType);
+
+    // Blanks at the ends are trimmed first; dots and other characters stay allowed.
+    Collector plain;
+    configure(plain, utility("hello.sh", "echo hello"));
+    plain.setModule(" os.disk ");
+    plain.setDataType("\tdf -k\n");
+    plain.collect();
+    EXPECT_EQ(onlyDataFile().filename().string().rfind("trawlex-trawlex.os.disk.df -k-", 0), 0u);
+}
+
+// Two processes collect the same source into one folder at once: collections that start in
+// the same millisecond get distinct source times, and the name's time stays the header's.
+TEST_F(CollectorRun, ConcurrentCollectionsOfOneSourceAllLand)
+{
+    const std::string runner = std::string(TEST_HELPER_DIR) + "/collector_runner " + target.string() + " /bin/echo ";
+    const std::string both = "(" + runner + "A 200 > " + (work / "a.out").string() + " 2>&1) & (" + runner +
+                             "B 200 > " + (work / "b.out").string() + " 2>&1) & wait";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    EXPECT_EQ(readFile(work / "a.out"), "done\n");
+    EXPECT_EQ(readFile(work / "b.out"), "done\n");
+
+    EXPECT_TRUE(filesEndingIn(target, ".make").empty());
+    std::map<std::string, int> texts;  // data text -> files holding it
+    for (const fs::path& file : filesEndingIn(target, ".data")) {
+        std::string reason;
+        EXPECT_EQ(DataLog::checkFileSignature(file.string(), reason), DataLog::Check::valid) << file;
+        const std::string content = readFile(file);
+        const std::string stem = file.filename().string().substr(0, file.filename().string().size() - 8);
+        const std::string nameTime = stem.substr(stem.rfind('-') + 1);
+        EXPECT_NE(content.find("\nsource.time=" + nameTime + "\n"), std::string::npos) << file;
+        const size_t start = content.find("\n@DATA:\n") + 8;
+        texts[content.substr(start, content.find('\n', start) - start)]++;
+    }
+    EXPECT_EQ(texts.size(), 400u);
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(texts["A " + std::to_string(i)], 1) << i;
+        EXPECT_EQ(texts["B " + std::to_string(i)], 1) << i;
+    }
 }
 
 TEST_F(CollectorRun, FinalisesALeftBehindWorkingFileButNeverAnotherRunsLiveFile)

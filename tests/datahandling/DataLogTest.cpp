@@ -508,6 +508,23 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
     EXPECT_TRUE(namesIn(dir).count(backup.substr(0, backup.size() - 5) + ".data"));
 }
 
+TEST(DataLogAppend, RetryAfterMovingATamperedFileAsideTakesTheSourceTime)
+{
+    const std::string dir = testDir();
+    const int64_t given = sourceTime + 5000;
+    const std::string givenName = "app-app.mod-" + std::to_string(given) + ".make";
+    writeAll(dir + givenName, "garbage\n");
+    DataLog log;
+    describe(log);
+    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
+    ASSERT_TRUE(log.openWriteFile(DataLog::append, DateTime(given)));
+    EXPECT_EQ(log.currentFileName(), dir + "app-app.mod-3850000000000.make");
+    ASSERT_TRUE(log.closeFile());
+    EXPECT_EQ(namesIn(dir), (std::set<std::string>{givenName + "-" + std::to_string(Platform::currentProcessId()) +
+                                                       "-tampered.make",
+                                                   "app-app.mod-3850000000000-00.data"}));
+}
+
 TEST(DataLogAppend, BackupFailureUnderBothModes)
 {
     const std::string dir = testDir();
@@ -730,6 +747,34 @@ TEST(DataLogSignature, AnyChangeBeforeTheSignatureLineIsDetected)
     }
 }
 
+TEST(DataLogSignature, SignatureLikeDataLinesAreData)
+{
+    const std::string dir = testDir();
+    const std::string text = "x\n@SIGNATURE: C2(S2):00\n@SIGNATURE: 0123abcd\n@SIGNATURE: \n@SIGNATURE: " +
+                             std::string(100000, 'F') + "\ny";
+    const std::string path = writeOne(dir, text);
+    EXPECT_TRUE(verifies(path));
+    std::string changed = readAll(path);
+    changed[changed.find("\ny\n") + 1] = 'z';
+    writeAll(dir + "changed", changed);
+    EXPECT_FALSE(verifies(dir + "changed"));
+
+    // The same data in a working file that is appended to.
+    const std::string working = dir + "app-app.mod-" + std::to_string(sourceTime) + ".make";
+    fs::rename(path, working);
+    DataLog log;
+    describe(log);
+    log.setSourceMeta("exe", "tool");
+    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
+    ASSERT_TRUE(log.openWriteFile(DataLog::append));
+    EXPECT_FALSE(log.hasInvalidSignature());
+    ASSERT_TRUE(log.closeFile());
+    const std::string content = readAll(dir + "app-app.mod-3850000000000-00.data");
+    EXPECT_NE(content.find(text), std::string::npos);
+    EXPECT_NE(content.find("@META:\nsource.exe=tool\n"), std::string::npos);
+    EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-00.data"));
+}
+
 TEST(DataLogSignature, OlderFormIsComparedInLowerCase)
 {
     const std::string dir = testDir();
@@ -753,7 +798,7 @@ TEST(DataLogSignature, OlderFormIsComparedInLowerCase)
     EXPECT_FALSE(verifies(dir + "old.data"));
 }
 
-TEST(DataLogSignature, OnlyTheFirstSegmentAndAFoundSignatureLineCount)
+TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
 {
     const std::string dir = testDir();
     const std::string path = writeOne(dir, "data");
@@ -764,10 +809,36 @@ TEST(DataLogSignature, OnlyTheFirstSegmentAndAFoundSignatureLineCount)
     EXPECT_FALSE(verifies(dir + "empty"));
     writeAll(dir + "only", "@SIGNATURE: C2(S2):00\n");
     EXPECT_FALSE(verifies(dir + "only"));
-    writeAll(dir + "more", original + "anything after\n");
-    EXPECT_TRUE(verifies(dir + "more"));
     writeAll(dir + "cr", original.substr(0, original.size() - 1) + "\r\n");
     EXPECT_FALSE(verifies(dir + "cr"));
+    writeAll(dir + "no-final-lf", original.substr(0, original.size() - 1));
+    EXPECT_TRUE(verifies(dir + "no-final-lf"));
+
+    // A section appended after the signature line counts only when it is signed itself.
+    const std::string forged = "@META:\nsource.module=other\n\n@DATA:\nforged\n\n\n";
+    const std::map<std::string, bool> appended = {
+        {"anything after\n", false},
+        {"\n", false},
+        {forged, false},
+        {forged + "@SIGNATURE: C2(S2):00\n", false},
+        {forged + signatureLineFor(forged) + "x", false},
+        {forged + signatureLineFor(forged), true},
+        {forged + signatureLineFor(forged) + "\n\n" + signatureLineFor("\n\n"), true},
+    };
+    for (const auto& [tail, valid] : appended) {
+        writeAll(dir + "appended", original + tail);
+        EXPECT_EQ(verifies(dir + "appended"), valid) << tail;
+    }
+
+    // The writer's own check before appending covers the first segment only.
+    const std::string working = dir + "app-app.mod-" + std::to_string(sourceTime + 1) + ".make";
+    writeAll(working, original + "anything after\n");
+    DataLog log;
+    describe(log, "app", "mod", "mod", sourceTime + 1);
+    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
+    ASSERT_TRUE(log.openWriteFile(DataLog::append));
+    EXPECT_FALSE(log.hasInvalidSignature());
+    EXPECT_EQ(log.currentFileName(), working);
     std::string reason;
     EXPECT_EQ(DataLog::checkFileSignature(dir + "absent", reason), DataLog::Check::unreadable);
     EXPECT_FALSE(reason.empty());

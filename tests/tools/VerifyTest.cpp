@@ -103,6 +103,23 @@ TEST_F(VerifyTool, ValidTamperedTruncatedAndUnsignedFiles)
     EXPECT_EQ(r.out, valid + ": OK\n" + dir + "tampered.data: INVALID\n" + valid + ": OK\n");
 }
 
+TEST_F(VerifyTool, EverySectionAfterTheFirstMustBeSigned)
+{
+    const std::string content = readAll(valid);
+    // A forged section after the signature line: unsigned, or with a wrong signature.
+    const std::string forged = "@META:\nsource.module=other\n\n@DATA:\nforged\n\n\n";
+    writeAll(dir + "unsigned-section.data", content + forged);
+    writeAll(dir + "bad-section.data", content + forged + "@SIGNATURE: C2(S2):0123\n");
+    Crypto::Signature segment(2, true);
+    segment.update(forged);
+    writeAll(dir + "signed-section.data", content + forged + "@SIGNATURE: " + segment.signatureText(2, true, 0) + "\n");
+
+    const Result r = verify(dir + "unsigned-section.data " + dir + "bad-section.data " + dir + "signed-section.data");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, dir + "unsigned-section.data: INVALID\n" + dir + "bad-section.data: INVALID\n" + dir +
+                         "signed-section.data: OK\n");
+}
+
 TEST_F(VerifyTool, OlderSignatureForm)
 {
     const std::string lines = "@META:\nlog.type=raw\n\n@DATA:\nold data\n\n\n";

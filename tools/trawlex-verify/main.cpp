@@ -1,5 +1,5 @@
-// trawlex-verify FILE...: checks the signature of each data log file with the data log's own
-// check and prints one line per file.
+// trawlex-verify FILE...: checks every signed segment of each data log file with the data
+// log's own check and prints one line per file.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,11 +12,12 @@ namespace {
 const char* const usage =
     "Usage: trawlex-verify [--help] [--] FILE...\n"
     "\n"
-    "Checks the signature of each data log file, as the data log writer checks a file before\n"
-    "it appends to it: the lines before the first \"@SIGNATURE: \" line must match the\n"
-    "signature on that line (the current form \"C2(S2):...\" or the older lower-case form).\n"
-    "A file without a signature line is never valid. Only the first segment of a file that\n"
-    "was appended to is covered by the check.\n"
+    "Checks the signatures of each data log file. A file is a sequence of segments, each\n"
+    "ending in a \"@SIGNATURE: \" line that signs the segment's lines (the current form\n"
+    "\"C2(S2):...\" or the older lower-case form); a signature-like line that does not sign\n"
+    "the lines before it is data. Every segment must be signed, and nothing may follow the\n"
+    "last signature line but its line feed (which may be missing). A file without a\n"
+    "signature line is never valid.\n"
     "\n"
     "Prints one line per file: \"FILE: OK\", \"FILE: INVALID\" or \"FILE: UNREADABLE (reason)\".\n"
     "\n"

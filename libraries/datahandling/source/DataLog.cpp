@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -115,28 +116,53 @@ int renameToFreeName(const std::string& from, const std::string& first, const st
     return error;
 }
 
-// Reads a file from its start, feeding every line before the first signature line (with its
-// line feed) to an accumulator, and keeps the text after "@SIGNATURE: " on that line. On
-// request it collects the first header ("@META:" up to "@DATA:").
-class SignatureScan {
+// Reads a file from its start as a sequence of signed segments. Every line, with its line
+// feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
+// ends the segment when the rest of it is the signature of the segment's lines, and counts as
+// data otherwise. With firstOnly the reading stops at the end of the first segment; on
+// request the first header ("@META:" up to "@DATA:") is collected.
+//
+// The older signature form needs a second digest from the standard start state; it is kept
+// only when withOlderForm is set (a second pass, when the first one met that form).
+class SegmentScan {
 public:
-    SignatureScan(Crypto::Signature& accumulator, std::map<std::string, std::string>* header)
-        : digest(accumulator), meta(header)
+    SegmentScan(bool firstOnly, bool withOlderForm, std::map<std::string, std::string>* header)
+        : firstOnly(firstOnly), current(2, true), meta(header)
     {
+        if (withOlderForm) {
+            older.emplace(2, false);
+        }
     }
 
     void feed(const char* data, size_t size)
     {
         while (size > 0 && !done) {
-            if (inSignature) {
+            if (state == LineState::candidate) {
                 const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
                 const size_t n = end ? size_t(end - data) : size;
+                if (stored.size() + n > longestSignature) {
+                    // Too long for a signature: an ordinary line.
+                    update(signaturePrefix.data(), signaturePrefix.size());
+                    update(stored.data(), stored.size());
+                    if (keepingLine()) {
+                        line = signaturePrefix + stored;
+                    }
+                    stored.clear();
+                    state = LineState::data;
+                    continue;
+                }
                 stored.append(data, n);
-                done = end != nullptr;
-                return;
+                data += n;
+                size -= n;
+                if (end) {
+                    data += 1;
+                    size -= 1;
+                    endCandidate();
+                }
+                continue;
             }
-            if (!decided) {
-                // The first bytes of a line tell whether it is the signature line.
+            if (state == LineState::start) {
+                // The first bytes of a line tell whether it may be a signature line.
                 size_t n = 0;
                 while (n < size && head.size() < signaturePrefix.size() && data[n] != '\n') {
                     head += data[n++];
@@ -145,19 +171,19 @@ public:
                 size -= n;
                 if (head.size() == signaturePrefix.size()) {
                     if (head == signaturePrefix) {
-                        inSignature = true;
+                        state = LineState::candidate;
                         continue;
                     }
-                    decided = true;
-                    digest.update(head);
+                    state = LineState::data;
+                    update(head.data(), head.size());
                     if (keepingLine()) {
                         line = head;
                     }
                     continue;
                 }
                 if (size > 0) {  // a line feed ends a short line
-                    digest.update(head);
-                    digest.update("\n", 1);
+                    update(head.data(), head.size());
+                    update("\n", 1);
                     endLine(head);
                     data += 1;
                     size -= 1;
@@ -166,14 +192,14 @@ public:
             }
             const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
             const size_t n = end ? size_t(end - data) : size;
-            digest.update(data, n);
+            update(data, n);
             if (keepingLine()) {
                 line.append(data, n);
             }
             data += n;
             size -= n;
             if (end) {
-                digest.update("\n", 1);
+                update("\n", 1);
                 endLine(line);
                 data += 1;
                 size -= 1;
@@ -181,26 +207,93 @@ public:
         }
     }
 
-    // At the end of the file: a last line without a line feed is fed with one.
+    // At the end of the file: a signature line may lack its line feed; any other last line
+    // without one is fed with one.
     void finish()
     {
-        if (done || inSignature) {
+        if (done) {
             return;
         }
-        if (decided || !head.empty()) {
-            if (!decided) {
-                digest.update(head);
+        if (state == LineState::candidate) {
+            endCandidate();
+        } else if (state == LineState::data || !head.empty()) {
+            if (state == LineState::start) {
+                update(head.data(), head.size());
             }
-            digest.update("\n", 1);
+            update("\n", 1);
         }
+        done = true;
     }
 
     bool isDone() const { return done; }
-    bool foundSignature() const { return inSignature; }
-    const std::string& storedSignature() const { return stored; }
+    // At least one signed segment, and (unless firstOnly) nothing after the last one.
+    bool isValid() const { return segments > 0 && (firstOnly || !unsignedBytes); }
+    bool metOlderForm() const { return olderFormSeen; }
 
 private:
+    enum class LineState { start, candidate, data };
+    static constexpr size_t longestSignature = 256;
+
     bool keepingLine() const { return meta != nullptr && headerState == 1; }
+
+    void update(const char* data, size_t size)
+    {
+        if (size == 0) {
+            return;
+        }
+        current.update(data, size);
+        if (older) {
+            older->update(data, size);
+        }
+        unsignedBytes = true;
+    }
+
+    // The current form "C2(S2):..." against the private start state, the older form (no
+    // parentheses) in lower case against the standard one. Digest errors (an empty segment)
+    // count as a mismatch. Copies are asked, so that the segment can go on.
+    bool signs(const std::string& text)
+    {
+        try {
+            if (matchGlob(text, "*(*)*")) {
+                Crypto::Signature copy = current;
+                return text == copy.signatureText(2, true, 0);
+            }
+            olderFormSeen = true;
+            if (!older) {
+                return false;
+            }
+            Crypto::Signature copy = *older;
+            std::string expected = copy.signatureText(3, false, 0);
+            StringTools::toLower(expected);
+            return text == expected;
+        } catch (const Exception&) {
+            return false;
+        }
+    }
+
+    void endCandidate()
+    {
+        if (signs(stored)) {
+            ++segments;
+            unsignedBytes = false;
+            headerState = 2;
+            current.reset();
+            if (older) {
+                older->reset();
+            }
+            done = firstOnly;
+            head.clear();
+            stored.clear();
+            state = LineState::start;
+            return;
+        }
+        // A signature-like line in the data.
+        std::string text = signaturePrefix + stored;
+        update(text.data(), text.size());
+        update("\n", 1);
+        stored.clear();
+        endLine(text);
+    }
 
     void endLine(const std::string& text)
     {
@@ -215,7 +308,7 @@ private:
         }
         head.clear();
         line.clear();
-        decided = false;
+        state = LineState::start;
     }
 
     void addMetaLine(std::string text)
@@ -234,19 +327,23 @@ private:
         (*meta)[key] = value;
     }
 
-    Crypto::Signature& digest;
+    const bool firstOnly;
+    Crypto::Signature current;
+    std::optional<Crypto::Signature> older;
     std::map<std::string, std::string>* meta;
+    LineState state = LineState::start;
     std::string head;
     std::string line;
     std::string stored;
-    bool decided = false;
-    bool inSignature = false;
+    uint32_t segments = 0;
+    bool unsignedBytes = false;  // bytes since the end of the last signed segment
+    bool olderFormSeen = false;
     bool done = false;
     int headerState = 0;  // 0 before "@META:", 1 in the first header, 2 after it
 };
 
 // Scans an open file from its start; false when it cannot be read.
-bool scanHandle(int handle, SignatureScan& scan)
+bool scanHandle(int handle, SegmentScan& scan)
 {
     int64_t position = 0;
     if (Platform::seekFile(handle, 0, 0, position) != 0) {
@@ -267,34 +364,25 @@ bool scanHandle(int handle, SignatureScan& scan)
     return true;
 }
 
-// The check itself: the current form "C2(S2):..." against the private start state, the
-// older form (no parentheses) in lower case against the standard one. Digest errors (an
-// empty signed part) count as a mismatch.
-bool checkHandle(int handle, std::map<std::string, std::string>* header, bool& valid)
+// Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
+// be read. The older form's digest is only computed when a first pass met that form.
+bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid)
 {
-    Crypto::Signature current(2, true);
-    SignatureScan scan(current, header);
+    SegmentScan scan(firstOnly, false, header);
     if (!scanHandle(handle, scan)) {
         return false;
     }
-    const std::string stored = scan.storedSignature();
-    std::string expected;
-    try {
-        if (matchGlob(stored, "*(*)*")) {
-            expected = current.signatureText(2, true, 0);
-        } else if (scan.foundSignature()) {
-            Crypto::Signature legacy(2, false);
-            SignatureScan legacyScan(legacy, nullptr);
-            if (!scanHandle(handle, legacyScan)) {
-                return false;
-            }
-            expected = legacy.signatureText(3, false, 0);
-            StringTools::toLower(expected);
+    valid = scan.isValid();
+    if (!valid && scan.metOlderForm()) {
+        if (header != nullptr) {
+            header->clear();
         }
-    } catch (const Exception&) {
-        expected.clear();
+        SegmentScan withOlderForm(firstOnly, true, header);
+        if (!scanHandle(handle, withOlderForm)) {
+            return false;
+        }
+        valid = withOlderForm.isValid();
     }
-    valid = scan.foundSignature() && !expected.empty() && stored == expected;
     return true;
 }
 
@@ -626,7 +714,7 @@ bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
 
     if (appendMode && openedExisting) {
         bool reopened = false;
-        const bool result = appendToExisting(mode, time, reopened);
+        const bool result = appendToExisting(mode, reopened);
         if (reopened || !result) {
             return result;
         }
@@ -654,7 +742,7 @@ bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
     return true;
 }
 
-bool DataLog::appendToExisting(int32_t mode, const DateTime& time, bool& reopened)
+bool DataLog::appendToExisting(int32_t mode, bool& reopened)
 {
     const std::string name = file->path;
     bool readable = false;
@@ -705,8 +793,8 @@ bool DataLog::appendToExisting(int32_t mode, const DateTime& time, bool& reopene
                                                  KELVRA_HERE, ParamStream() << name << backup),
                      fileLogger());
     }
-    // The same name, now free: a fresh file.
-    return openWriteFile(mode, time);
+    // Again with a zero time: the name from "source.time", now free, gets a fresh file.
+    return openWriteFile(mode, DateTime(int64_t(0)));
 }
 
 bool DataLog::writeHeader()
@@ -754,7 +842,7 @@ bool DataLog::checkSignature()
         return false;
     }
     bool valid = false;
-    const bool read = checkHandle(file->handle, appendMode ? &existingMeta : nullptr, valid);
+    const bool read = checkHandle(file->handle, true, appendMode ? &existingMeta : nullptr, valid);
     int64_t ignored = 0;
     const bool restored = Platform::seekFile(file->handle, position, 0, ignored) == 0;
     if (!read || !restored) {
@@ -779,7 +867,7 @@ DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string&
         return Check::unreadable;
     }
     bool valid = false;
-    const bool read = checkHandle(handle, nullptr, valid);
+    const bool read = checkHandle(handle, false, nullptr, valid);
     Platform::closeFile(handle);
     if (!read) {
         reason = "read error";
