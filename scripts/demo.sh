@@ -1,28 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, runs one demonstration collection into a temporary folder
-# and verifies the signed data log it wrote.
+# Installs what is missing, builds, runs one real collection with the example configuration
+# (its target folder is /var/tmp/trawlex/data), prints the data log and verifies it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target demo-collection trawlex-verify
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target trawlex trawlex-verify
 
-target=$(mktemp -d /tmp/trawlex-demo-XXXXXX)
-utility="$target/report.sh"
-cat > "$utility" <<'SCRIPT'
-#!/bin/sh
-echo "host: $(uname -n)"
-echo "kernel: $(uname -sr)"
-df -k /
-SCRIPT
-chmod +x "$utility"
+output=/var/tmp/trawlex/data
+echo "== build/collector/trawlex -c examples/trawlex.conf =="
+status=0
+./build/collector/trawlex -c examples/trawlex.conf || status=$?
+echo "(exit code $status)"
+[ "$status" -eq 0 ] || exit "$status"
 
-./build/examples/demo-collection/demo-collection "$target/data" "$utility"
-echo "== Collected into $target/data =="
-for file in "$target"/data/*.data; do
-  echo "-- $file"
-  cat "$file"
-done
+newest=$(ls -t "$output"/*.data | head -n 1)
+echo "== $newest =="
+cat "$newest"
 echo "== Verification =="
-./build/tools/trawlex-verify/trawlex-verify "$target"/data/*.data
+./build/tools/trawlex-verify/trawlex-verify "$newest"

@@ -1,0 +1,225 @@
+#include "collector/Trawlex.h"
+
+#include <string>
+
+#include "corelib/ConfOldFile.h"
+#include "corelib/PathTools.h"
+#include "corelib/TimeSpan.h"
+
+namespace Kelvra {
+
+using KelvraCorelib::Exception;
+using KelvraCorelib::TimeSpan;
+using KelvraCorelib::writeToOutput;
+
+namespace {
+
+// Option names and configuration keywords.
+const char* const optionConfigurationFile = "c";
+
+void reportTemplate(const Exception& error)
+{
+    writeToOutput("ERROR: " + error.messageTemplate + "\n");
+}
+
+void reportWithHelpHint(const Exception& error)
+{
+    writeToOutput("ERROR: " + error.getMessage(true) + ". Please see --help.\n");
+}
+
+}  // namespace
+
+Trawlex::Trawlex() : AppFrame("Trawlex", "Trawlex", "1", true, "Kelvra, Inc.")
+{
+    if (!setUpOptions())
+        runState = setUpFailed;
+    parseCommandLine();
+}
+
+Trawlex::~Trawlex()
+{
+    try {
+        if (!endRun() && runState == goOn)
+            runState = setUpFailed;
+    } catch (...) {
+        // Ending is best effort: the exit code is chosen already.
+    }
+}
+
+bool Trawlex::setUpOptions()
+{
+    KelvraCorelib::setErrorModeThrows(false);
+    runLogger.setModuleName("main");
+    runLogger.info("Constructing application");
+    cmdParser.setAcceptExtraArguments(true);
+
+    cmdParser.addFlag("Run in test mode", 0, "testmode");
+    cmdParser.addOption("Configuration file", 'c', "");
+    cmdParser.addOption("Target dir", 0, "target");
+    cmdParser.addOption("Module (general type)", 0, "module");
+    cmdParser.addOption("Data type (specific type)", 0, "datatype");
+    cmdParser.addOption("Time between collector runs (P-notation)", 0, "interval");
+    cmdParser.addOption("Offset from aligned time (optional, P-notation)", 0, "offset");
+    cmdParser.addOption("Path to executable for utility", 0, "exe");
+    cmdParser.addOption("Executable timeout (P-notation)", 0, "timeout");
+    cmdParser.addOption("File name of exe-output / trawlex-input", 0, "infile");
+    cmdParser.addOption("Skip polling if output matches regex", 0, "skip-onregex");
+    cmdParser.addFlag("Skip polling data on exe error", 0, "skip-onerror");
+    cmdParser.addRest("Arguments to executable", "args");
+
+    cmdParser.addHelpParagraph("Everything following --args will be passed on to the executable.");
+    cmdParser.addHelpParagraph(
+        "The executable timeout value is the longest time the executable is allowed to run. If it has not ended by "
+        "this time, it will be killed.");
+    cmdParser.addHelpParagraph(
+        "If --infile is set the content of this file will be read instead of the executable's stdout; it is then "
+        "assumed that the executable will write to this file, i.e. that there is match with executable's command "
+        "line. The file will be deleted after reading unless test mode is used.");
+    cmdParser.addHelpParagraph("If run in test mode, trawlex will not return error code when the utility fails.");
+    cmdParser.addHelpParagraph(
+        "If --skip-onerror true is set, no data will be collected if the utility returns a non-zero exit code.");
+
+    testMode = false;
+    settingsExitCode = 0;
+    return true;
+}
+
+bool Trawlex::endRun()
+{
+    runLogger.info("Ending run");
+    return true;
+}
+
+int32_t Trawlex::run()
+{
+    runLogger.info("Running application");
+    if (!readSettings())
+        return settingsExitCode != 0 ? settingsExitCode : exitFailed;
+    try {
+        collector.collect();
+        return exitDone;
+    } catch (const Collector::Collect_FailedToStartExe& error) {
+        reportTemplate(error);
+        return exitExeNotStarted;
+    } catch (const Collector::Collect_FailedToRunExe& error) {
+        reportTemplate(error);
+        return testMode ? exitDone : exitExeFailed;
+    } catch (const Exception& error) {
+        reportTemplate(error);
+        return exitFailed;
+    }
+}
+
+bool Trawlex::readSettings()
+{
+    if (cmdParser.isSet(optionConfigurationFile) && !loadConfigurationFile())
+        return false;
+    if (!readTargetSettings())
+        return false;
+    if (!readExecutableSettings())
+        return false;
+    testMode = cmdParser.isSet("testmode");
+    if (testMode)
+        collector.setTestMode();
+    return true;
+}
+
+bool Trawlex::loadConfigurationFile()
+{
+    try {
+        std::string fileName;
+        cmdParser.getValue(optionConfigurationFile, fileName);
+        fileName = KelvraCorelib::fullNormalise(fileName);
+        KelvraCorelib::ConfOldFile loader;
+        loader.load(fileName, false);
+        registerConfigurationKeys();
+        verifyConfiguration();
+        return true;
+    } catch (const Exception& error) {
+        writeToOutput("ERROR: " + error.className + "\n" + error.messageTemplate + "\n");
+        return false;
+    }
+}
+
+void Trawlex::registerConfigurationKeys()
+{
+    runLogger.verbose("Trawlex::registerConfigurationKeys");
+    confAgent.registerKeyword("target", "trawlex.target.dir");
+    confAgent.registerKeyword("module", "trawlex.target.module");
+    confAgent.registerKeyword("datatype", "trawlex.target.datatype");
+    confAgent.registerKeyword("interval", "trawlex.target.interval");
+    confAgent.registerKeyword("offset", "trawlex.target.offset");
+    confAgent.registerKeyword("exe", "trawlex.executable.path");
+    confAgent.registerKeyword("args", "trawlex.executable.args");
+    confAgent.registerKeyword("timeout", "trawlex.executable.timeout");
+}
+
+void Trawlex::verifyConfiguration()
+{
+    runLogger.verbose("Trawlex::verifyConfiguration");
+    const TimeSpan ninetyNineYears("P99Y");
+    confAgent.testDir("%target%", 1);
+    confAgent.testGlob("%module%", "?*");
+    confAgent.testGlob("%datatype%", "?*");
+    confAgent.testTimeSpanRange("%interval%", TimeSpan("PT1S"), ninetyNineYears);
+    confAgent.testFile("%exe%", 0);
+    confAgent.testGlob("%args%", "*");
+    confAgent.testTimeSpanRange("%timeout%", TimeSpan(), ninetyNineYears);
+}
+
+bool Trawlex::readTargetSettings()
+{
+    try {
+        std::string value;
+        collector.setTargetDir(cmdParser.getValue("target", value) ? value : confAgent.queryDir("%target%"));
+        collector.setInterval(cmdParser.getValue("interval", value) ? value
+                                                                    : confAgent.queryTimeSpan("%interval%").toText());
+        if (cmdParser.getValue("offset", value)) {
+            collector.setOffset(value);
+        } else {
+            // Optional: anything that fails here falls back to no offset.
+            try {
+                collector.setOffset(confAgent.queryTimeSpan("%offset%").toText());
+            } catch (...) {
+                collector.setOffset("PT0S");
+            }
+        }
+        collector.setModule(cmdParser.getValue("module", value) ? value : confAgent.queryString("%module%"));
+        collector.setDataType(cmdParser.getValue("datatype", value) ? value : confAgent.queryString("%datatype%"));
+        collector.setAppName(KelvraCorelib::applicationNames().internalName);
+        return true;
+    } catch (const Collector::Target_BadDir& error) {
+        reportTemplate(error);
+        settingsExitCode = exitBadTargetDir;
+    } catch (const Exception& error) {
+        reportWithHelpHint(error);
+        settingsExitCode = exitBadSetting;
+    }
+    return false;
+}
+
+bool Trawlex::readExecutableSettings()
+{
+    try {
+        std::string value;
+        collector.setSkipOnError(cmdParser.isSet("skip-onerror"));
+        collector.setExePath(cmdParser.getValue("exe", value) ? value : confAgent.queryFile("%exe%"));
+        collector.setExeArgs(cmdParser.getValue("args", value) ? value : confAgent.queryString("%args%"));
+        collector.setTimeout(cmdParser.getValue("timeout", value) ? value
+                                                                  : confAgent.queryTimeSpan("%timeout%").toText());
+        if (cmdParser.getValue("infile", value))
+            collector.setInFile(value);
+        if (cmdParser.getValue("skip-onregex", value))
+            collector.setSkipOnRegex(value);
+        return true;
+    } catch (const Collector::Exe_NotFound& error) {
+        reportTemplate(error);
+        settingsExitCode = exitExeNotFound;
+    } catch (const Exception& error) {
+        reportWithHelpHint(error);
+        settingsExitCode = exitBadSetting;
+    }
+    return false;
+}
+
+}  // namespace Kelvra

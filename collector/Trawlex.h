@@ -1,0 +1,51 @@
+#pragma once
+// The collector application: takes its settings from the command line or a configuration
+// file, runs one collection and maps the outcome to the program's exit code.
+//
+//   trawlex --target /srv/data --module os --datatype df --interval PT15M
+//           --exe /bin/df --timeout PT30S --args -k
+//   trawlex -c /etc/trawlex/df.conf --target /srv/other
+
+#include <cstdint>
+
+#include "collector/Collector.h"
+#include "corelib/AppFrame.h"
+#include "corelib/ConfBase.h"
+
+namespace Kelvra {
+
+class Trawlex : public KelvraCorelib::AppFrame {
+public:
+    // Exit codes of the run.
+    static constexpr int32_t exitDone = 0;
+    static constexpr int32_t exitFailed = 2;
+    static constexpr int32_t exitBadTargetDir = 4;
+    static constexpr int32_t exitBadSetting = 5;
+    static constexpr int32_t exitExeNotFound = 6;
+    static constexpr int32_t exitExeNotStarted = 7;
+    static constexpr int32_t exitExeFailed = 8;
+
+    // Sets up the options and parses the kept command line.
+    Trawlex();
+    // Ends the run ("Ending run" in the log).
+    ~Trawlex() override;
+
+    bool setUpOptions() override;
+    bool endRun() override;
+    int32_t run() override;
+
+    // Settings step: false ends the run with settingsExitCode, or 2 when it is 0.
+    bool readSettings();
+    bool loadConfigurationFile();
+    void registerConfigurationKeys();
+    void verifyConfiguration();
+    bool readTargetSettings();
+    bool readExecutableSettings();
+
+    int32_t settingsExitCode = 0;
+    Collector collector;
+    bool testMode = false;
+    KelvraCorelib::ConfBase confBase;
+};
+
+}  // namespace Kelvra
