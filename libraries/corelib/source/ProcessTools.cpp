@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <map>
+#include <new>
 #include <thread>
 
 #include "corelib/StringTools.h"

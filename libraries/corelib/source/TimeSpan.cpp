@@ -178,8 +178,10 @@ std::string TimeSpan::toText() const
         }
         time += number(magnitude / 1000);
         if (magnitude % 1000 != 0) {
-            std::string fraction = std::to_string(magnitude % 1000);
-            time += "." + std::string(3 - fraction.size(), '0') + fraction;
+            const std::string fraction = std::to_string(magnitude % 1000);
+            time += '.';
+            time.append(3 - fraction.size(), '0');
+            time += fraction;
         }
         time += "S";
     }
