@@ -51,8 +51,9 @@ public:
     // Longest value that reference inlining produces; a reference whose text would make the
     // value longer stays in place.
     static constexpr size_t maximumInlinedLength = size_t(64) * 1024 * 1024;
-    // Bytes that reference inlining may add over one whole file; references beyond it stay.
-    static constexpr size_t maximumInlinedTotal = size_t(256) * 1024 * 1024;
+    // Bytes that reference inlining may add over one whole file, so that many values
+    // referring to one large value stay small; references beyond it stay.
+    static constexpr size_t maximumInlinedTotal = maximumInlinedLength;
 
     // Agent "conf-old-file", logger module "conffile", both trees null.
     ConfOldFile();
