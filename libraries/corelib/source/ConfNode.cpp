@@ -190,11 +190,13 @@ ConfNode::ConfNode(const std::string& name, int32_t type) : name(name), type(typ
 ConfNode::~ConfNode()
 {
     // Children whose last handle is here are emptied before they go, so that no destructor
-    // ever runs one level deeper than this one.
+    // ever runs one level deeper than this one. Children that live on lose their parent
+    // (unless they have been added to another one since).
     std::vector<ConfNodeHandle> pending;
     for (auto& [childName, child] : children) {
         if (child) {
-            child->parent = nullptr;
+            if (child->parent == this)
+                child->parent = nullptr;
             pending.push_back(std::move(child));
         }
     }
@@ -205,7 +207,8 @@ ConfNode::~ConfNode()
         if (node.use_count() == 1) {
             for (auto& [childName, child] : node->children) {
                 if (child) {
-                    child->parent = nullptr;
+                    if (child->parent == node.get())
+                        child->parent = nullptr;
                     pending.push_back(std::move(child));
                 }
             }
