@@ -41,6 +41,8 @@ public:
     bool readLine(std::string& text, char delimiter = '\n');
     // True without a stream, at the end of the file or after an error.
     bool atEnd();
+    // True after a failed read or write.
+    bool hasFailed() const;
 
     bool writeChar(char c);
     bool writeText(const std::string& text);

@@ -51,15 +51,17 @@ public:
     // Longest value that reference inlining produces; a reference whose text would make the
     // value longer stays in place.
     static constexpr size_t maximumInlinedLength = size_t(64) * 1024 * 1024;
-    // Bytes that reference inlining may add over one whole file; references beyond it stay.
-    static constexpr size_t maximumInlinedTotal = size_t(256) * 1024 * 1024;
+    // Bytes that reference inlining may add over one whole file, so that many references to
+    // one large value cannot fill the memory; references beyond it stay.
+    static constexpr size_t maximumInlinedTotal = maximumInlinedLength;
 
     // Agent "conf-old-file", logger module "conffile", both trees null.
     ConfOldFile();
     ~ConfOldFile() override;
 
     // Parses the file into rawTree, converts it into tree and releases rawTree. Throws
-    // Load_FileNotFound, Load_FileError, and as a plain Exception (class name, template and
+    // Load_FileNotFound, Load_FileError (also for a file that cannot be read to its end, such
+    // as a damaged or cut-short gzip file), and as a plain Exception (class name, template and
     // parameters of the original, one more annotation) Load_InvalidNode,
     // Load_PrematureEndOfFile, Load_TooDeep and ConfNode::AddChild_NameAlreadyInUse.
     void loadIntoMemory(const std::string& fileName);

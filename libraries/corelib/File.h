@@ -52,6 +52,9 @@ public:
     bool readChar(char& c);
     bool readLine(std::string& text, char delimiter = '\n');
     bool atEnd();
+    // True after a failed read or write; for compressed files also when the stream read so
+    // far is damaged or ends before its end mark.
+    bool hasFailed() const;
 
     bool writeChar(char c);
     bool writeText(const std::string& text);

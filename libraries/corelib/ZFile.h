@@ -42,6 +42,9 @@ public:
     bool readLine(std::string& text, char delimiter = '\n');
     // True without a file; for a file open for reading, once a read has met the end.
     bool atEnd();
+    // True after a failed read or write, a compressed stream that is damaged or cut short
+    // included (such a stream otherwise ends like a complete one).
+    bool hasFailed() const;
 
     bool writeChar(char c);
     // True only when every byte was taken.

@@ -30,10 +30,11 @@ protected:
         fs::remove_all(dir, ignored);
     }
 
-    std::string write(const std::string& name, const std::string& text) const
+    // Compressed when the name ends in "gz", unless the bytes are to be written as they are.
+    std::string write(const std::string& name, const std::string& text, bool asIs = false) const
     {
         const std::string path = dir + "/" + name;
-        if (File::kindForName(name) == File::KindCompressed) {
+        if (!asIs && File::kindForName(name) == File::KindCompressed) {
             File file(path);
             EXPECT_TRUE(file.openWrite() && file.writeText(text) && file.close());
         } else {
@@ -161,18 +162,23 @@ TEST_F(ConfOldFileTest, CompressedFilesAndReadFailures)
     EXPECT_EQ(value(tree, "a"), "x");
     EXPECT_EQ(value(tree, "a.b"), "PT90S");
 
-    // A gzip stream cut short or damaged: a load error, never a crash.
+    // A gzip stream cut short, even between two definitions, or damaged: a load error.
+    std::string text;
+    for (int i = 0; i < 1000; ++i)
+        text += "a" + std::to_string(i) + " (String) = \"x\" {}\n";
+    write("many.conf.gz", text);
     std::string bytes;
     {
-        std::ifstream in(dir + "/test.conf.gz", std::ios::binary);
+        std::ifstream in(dir + "/many.conf.gz", std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    ASSERT_GT(bytes.size(), 20u);
-    EXPECT_THROW(loader.loadIntoMemory(write("cut.conf.gz", bytes.substr(0, 18))), Exception);
+    EXPECT_EQ(loaded(text, "many.conf.gz")->getChildNames().size(), 1000u);
+    for (const size_t cut : {size_t(18), bytes.size() / 2, bytes.size() - 4})
+        EXPECT_THROW(loader.loadIntoMemory(write("cut.conf.gz", bytes.substr(0, cut), true)), ConfOldFile::Load_FileError);
     std::string damaged = bytes;
     for (size_t i = 10; i < damaged.size() - 8; ++i)
         damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
-    EXPECT_THROW(loader.loadIntoMemory(write("damaged.conf.gz", damaged)), Exception);
+    EXPECT_THROW(loader.loadIntoMemory(write("damaged.conf.gz", damaged, true)), Exception);
 
     try {
         loader.loadIntoMemory(dir + "/missing.conf");

@@ -276,6 +276,38 @@ TEST_F(FileTest, CompressedFlushEndsAStreamThatReadersContinue)
     EXPECT_EQ(readLines(reader), (std::vector<std::string>{"one", "two"}));
 }
 
+// A stream cut short ends like a complete one; only hasFailed tells them apart.
+TEST_F(FileTest, CompressedStreamCutShortOrDamagedFails)
+{
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    write("whole.gz", text);
+    const std::string bytes = raw("whole.gz");
+    std::ofstream(path("cut.gz"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    std::string damaged = bytes;
+    damaged[bytes.size() / 2] = static_cast<char>(damaged[bytes.size() / 2] ^ 0x55);
+    std::ofstream(path("damaged.gz"), std::ios::binary) << damaged;
+
+    const auto readAll = [this](const std::string& name, bool& failed) {
+        File file(path(name));
+        EXPECT_TRUE(file.openRead());
+        std::string content;
+        char c;
+        while (file.readChar(c))
+            content.push_back(c);
+        failed = file.hasFailed();
+        return content;
+    };
+    bool failed = true;
+    EXPECT_EQ(readAll("whole.gz", failed), text);
+    EXPECT_FALSE(failed);
+    EXPECT_LT(readAll("cut.gz", failed).size(), text.size());
+    EXPECT_TRUE(failed);
+    readAll("damaged.gz", failed);
+    EXPECT_TRUE(failed);
+}
+
 TEST_F(FileTest, CompressedOpenModes)
 {
     File missing(path("missing.gz"));

@@ -18,20 +18,17 @@ using namespace KelvraCorelib;
 
 namespace {
 
+// A folder of its own, removed at exit; the text lives on until then.
 const std::string& folder()
 {
-    static const std::string path = [] {
+    static const std::string* const path = [] {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trawlex-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr)
             std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder(), ignored);
-        });
-        return pattern;
+        return new std::string(pattern);
     }();
-    return path;
+    return *path;
 }
 
 void loadOnce(const std::string& path)
@@ -50,6 +47,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // No agent writes log records out; producing them would only slow the runs.
     Logger::maximumLevel = 0;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder(), ignored);
+    });
     return 0;
 }
 

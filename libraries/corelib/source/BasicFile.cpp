@@ -128,6 +128,11 @@ bool BasicFile::atEnd()
     return handle == nullptr || std::feof(handle) != 0 || std::ferror(handle) != 0;
 }
 
+bool BasicFile::hasFailed() const
+{
+    return handle != nullptr && std::ferror(handle) != 0;
+}
+
 bool BasicFile::writeChar(char c)
 {
     if (handle == nullptr || !isOpenForWriting()) {

@@ -101,8 +101,8 @@ public:
     }
 
 private:
-    // False at the end of the file. A read that fails before the end (a corrupt compressed
-    // stream) throws Load_FileError rather than passing for the end.
+    // False at the end of the file. A read that fails (a damaged compressed stream, or one
+    // cut short, which would otherwise pass for a complete file) throws Load_FileError.
     bool next(char& c)
     {
         if (hasPutBack) {
@@ -112,7 +112,7 @@ private:
         }
         if (file.readChar(c))
             return true;
-        if (!file.atEnd())
+        if (file.hasFailed() || !file.atEnd())
             throw ConfOldFile::Load_FileError(fileErrorTemplate, KELVRA_HERE, ParamStream() << fileName);
         return false;
     }

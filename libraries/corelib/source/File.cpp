@@ -132,6 +132,11 @@ bool File::isOpenForReading() const
     return forward(false, [](auto& file) { return file.isOpenForReading(); });
 }
 
+bool File::hasFailed() const
+{
+    return forward(false, [](auto& file) { return file.hasFailed(); });
+}
+
 bool File::isOpenForWriting() const
 {
     return forward(false, [](auto& file) { return file.isOpenForWriting(); });

@@ -110,6 +110,16 @@ bool ZFile::atEnd()
     return handle == nullptr || (isOpenForReading() && gzeof(handle) != 0);
 }
 
+bool ZFile::hasFailed() const
+{
+    if (handle == nullptr) {
+        return false;
+    }
+    int error = Z_OK;
+    gzerror(handle, &error);
+    return error != Z_OK;
+}
+
 bool ZFile::writeChar(char c)
 {
     if (handle == nullptr || !isOpenForWriting()) {
