@@ -21,3 +21,5 @@ echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTRAWLEX_SANITIZE=ON
+echo "== Fuzzing =="
+bash scripts/fuzz.sh
