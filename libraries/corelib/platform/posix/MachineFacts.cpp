@@ -1,4 +1,4 @@
-// POSIX only: machine facts from uname, the resolver, the user and group databases,
+// POSIX only: machine facts from uname, the hosts file, the user and group databases,
 // getifaddrs, statvfs and the system's settings files.
 #include "corelib/platform/MachineFacts.h"
 
@@ -9,7 +9,6 @@
 #include <fstream>
 #include <grp.h>
 #include <ifaddrs.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
@@ -159,21 +158,59 @@ bool nisDomainName(std::string& name)
     return true;
 }
 
+namespace {
+
+// The canonical name of the host in a hosts file: the first name of the first line that
+// lists the host.
+std::string canonicalNameInHosts(const std::string& text, const std::string& host)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t comment = line.find('#');
+        if (comment != std::string::npos)
+            line.erase(comment);
+        std::istringstream words(line);
+        std::string address;
+        std::string canonical;
+        if (!(words >> address >> canonical))
+            continue;
+        std::string name = canonical;
+        do {
+            if (name == host)
+                return canonical;
+        } while (words >> name);
+    }
+    return std::string();
+}
+
+// The "domain" line of the resolver's settings.
+std::string resolverDomain(const std::string& text)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string keyword;
+        std::string domain;
+        if (words >> keyword >> domain && keyword == "domain")
+            return domain;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+// From the host name itself, /etc/hosts or the resolver's settings: never a network look-up,
+// which could hold every run for the resolver's time-out.
 bool dnsDomainName(const std::string& host, std::string& domain)
 {
     std::string found = afterFirstDot(host);
-    if (found.empty() && !host.empty()) {
-        struct addrinfo hints;
-        std::memset(&hints, 0, sizeof hints);
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_flags = AI_CANONNAME;
-        struct addrinfo* answers = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &answers) == 0 && answers != nullptr) {
-            if (answers->ai_canonname != nullptr)
-                found = afterFirstDot(answers->ai_canonname);
-            ::freeaddrinfo(answers);
-        }
-    }
+    std::string text;
+    if (found.empty() && !host.empty() && readTextFile("/etc/hosts", text))
+        found = afterFirstDot(canonicalNameInHosts(text, host));
+    if (found.empty() && readTextFile("/etc/resolv.conf", text))
+        found = resolverDomain(text);
     if (found.empty())
         return false;
     domain = found;
