@@ -37,7 +37,10 @@ programs=$(grep '^/usr/bin/.' <<< "$contents" | sort | tr '\n' ' ')
 [ "$programs" = "/usr/bin/trawlex /usr/bin/trawlex-verify " ] || fail "unexpected programs: $programs"
 
 echo "== lintian =="
-lintian --fail-on error --no-tag-display-limit "$package" || fail "lintian reported errors"
+lintian_status=0
+lintian_output=$(lintian --fail-on error --tag-display-limit 0 "$package" 2>&1) || lintian_status=$?
+grep -v 'root privileges' <<< "$lintian_output" || true
+[ "$lintian_status" -eq 0 ] || fail "lintian reported errors"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
