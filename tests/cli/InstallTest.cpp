@@ -107,9 +107,16 @@ TEST(ManualPages, RenderWithoutWarnings)
     if (run("command -v groff", output) != 0) {
         GTEST_SKIP() << "groff is not installed";
     }
+    std::string mandoc;
+    const bool haveMandoc = run("command -v mandoc", mandoc) == 0;
     for (const char* page : {"trawlex.1", "trawlex-verify.1"}) {
-        EXPECT_EQ(run("groff -ww -z -man " + std::string(TEST_SOURCE_DIR) + "/man/" + page, output), 0);
+        const std::string path = std::string(TEST_SOURCE_DIR) + "/man/" + page;
+        EXPECT_EQ(run("groff -ww -z -man " + path, output), 0);
         EXPECT_EQ(output, "") << page;
+        if (haveMandoc) {
+            EXPECT_EQ(run("mandoc -T lint " + path, output), 0);
+            EXPECT_EQ(output, "") << page;
+        }
     }
 }
 
