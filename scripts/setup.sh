@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-dev libgtest-dev clang libclang-rt-14-dev)
 # JSON output of trawlex-verify; manual page checks; the Debian package and its checks.
-packages+=(nlohmann-json3-dev groff-base dpkg-dev lintian)
+packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
 
 missing=()
 for package in "${packages[@]}"; do
