@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-dev libgtest-dev clang libclang-rt-14-dev)
+# JSON output of trawlex-verify; manual page checks; the Debian package and its checks.
+packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
 
 missing=()
 for package in "${packages[@]}"; do

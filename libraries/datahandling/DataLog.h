@@ -126,8 +126,9 @@ public:
 
     // The check of a finished file by name, as a reader of kept files does it: every segment
     // must be signed, and nothing but a missing final line feed may follow the last signature
-    // line.
-    static Check checkFileSignature(const std::string& path, std::string& reason);
+    // line. header, when given, receives the meta keys of the first segment's header.
+    static Check checkFileSignature(const std::string& path, std::string& reason,
+                                    std::map<std::string, std::string>* header = nullptr);
 
     struct WorkFile;
 

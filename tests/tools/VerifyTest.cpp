@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "corelib/Crypto.h"
 #include "datahandling/DataLog.h"
@@ -67,9 +70,36 @@ protected:
         return {std::atoi(readAll(dir + "code").c_str()), readAll(dir + "out")};
     }
 
+    // A tree of data logs: tree/b.data valid, tree/a/z.data tampered, and beside them what a
+    // directory check must pass over.
+    std::string makeTree()
+    {
+        const std::string tree = dir + "tree";
+        fs::create_directories(tree + "/a");
+        fs::create_directories(tree + "/c.data");  // a directory, whatever its name
+        fs::copy_file(valid, tree + "/b.data");
+        std::string tampered = readAll(valid);
+        tampered[tampered.find("line two")] = 'L';
+        writeAll(tree + "/a/z.data", tampered);
+        writeAll(tree + "/a/work.make", "unfinished");
+        writeAll(tree + "/notes.txt", "not a data log");
+        fs::create_directory_symlink(tree, tree + "/a/loop");  // never followed
+        return tree;
+    }
+
     std::string dir;
     std::string valid;
 };
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -100,7 +130,8 @@ TEST_F(VerifyTool, ValidTamperedTruncatedAndUnsignedFiles)
 
     r = verify(valid + " " + dir + "tampered.data " + valid);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, valid + ": OK\n" + dir + "tampered.data: INVALID\n" + valid + ": OK\n");
+    EXPECT_EQ(r.out, valid + ": OK\n" + dir + "tampered.data: INVALID\n" + valid + ": OK\n" +
+                         "2 valid, 1 invalid, 0 unreadable\n");
 }
 
 TEST_F(VerifyTool, EverySectionAfterTheFirstMustBeSigned)
@@ -117,7 +148,7 @@ TEST_F(VerifyTool, EverySectionAfterTheFirstMustBeSigned)
     const Result r = verify(dir + "unsigned-section.data " + dir + "bad-section.data " + dir + "signed-section.data");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, dir + "unsigned-section.data: INVALID\n" + dir + "bad-section.data: INVALID\n" + dir +
-                         "signed-section.data: OK\n");
+                         "signed-section.data: OK\n1 valid, 2 invalid, 0 unreadable\n");
 }
 
 TEST_F(VerifyTool, OlderSignatureForm)
@@ -144,9 +175,7 @@ TEST_F(VerifyTool, MissingFilesAndUsage)
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out.rfind(valid + ": OK\n" + dir + "missing.data: UNREADABLE (", 0), 0u) << r.out;
     EXPECT_NE(r.out.find(valid + ": OK\n", valid.size() + 5), std::string::npos);
-    r = verify(dir);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_NE(r.out.find("UNREADABLE"), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 33), "2 valid, 0 invalid, 1 unreadable\n");
 
     r = verify("");
     EXPECT_EQ(r.code, 2);
@@ -161,4 +190,83 @@ TEST_F(VerifyTool, MissingFilesAndUsage)
     r = verify("-- --help");
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out.rfind("--help: UNREADABLE", 0), 0u);
+}
+
+TEST_F(VerifyTool, DirectoriesGiveTheirDataFilesInNameOrder)
+{
+    const std::string tree = makeTree();
+    Result r = verify(tree);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, tree + "/a/z.data: INVALID\n" + tree + "/b.data: OK\n1 valid, 1 invalid, 0 unreadable\n");
+
+    // Files and directories mixed; a trailing slash changes nothing but the names.
+    r = verify(valid + " " + tree + "/ " + dir + "missing.data");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{valid + ": OK", tree + "/a/z.data: INVALID",
+                                                      tree + "/b.data: OK",
+                                                      dir + "missing.data: UNREADABLE (No such file or directory)",
+                                                      "2 valid, 1 invalid, 1 unreadable"}));
+
+    // An empty directory holds nothing to check.
+    fs::create_directories(dir + "empty");
+    r = verify(dir + "empty");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(VerifyTool, QuietPrintsOnlyFilesThatAreNotValid)
+{
+    const std::string tree = makeTree();
+    Result r = verify("--quiet " + valid);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+
+    r = verify("--quiet " + tree + " " + dir + "missing.data " + valid);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{tree + "/a/z.data: INVALID",
+                                                      dir + "missing.data: UNREADABLE (No such file or directory)",
+                                                      "2 valid, 1 invalid, 1 unreadable"}));
+}
+
+TEST_F(VerifyTool, JsonGivesOneObjectPerFileWithItsMetaKeys)
+{
+    const std::string tree = makeTree();
+    const Result r = verify("--json " + tree + " " + dir + "missing.data");
+    EXPECT_EQ(r.code, 2);
+    const std::vector<std::string> output = lines(r.out);
+    ASSERT_EQ(output.size(), 3u) << r.out;  // no summary line
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : output) {
+        objects.push_back(nlohmann::json::parse(line));
+    }
+
+    EXPECT_EQ(objects[0]["name"], tree + "/a/z.data");
+    EXPECT_EQ(objects[0]["status"], "invalid");
+    EXPECT_EQ(objects[1]["name"], tree + "/b.data");
+    EXPECT_EQ(objects[1]["status"], "valid");
+    EXPECT_FALSE(objects[1].contains("reason"));
+    for (int i : {0, 1}) {
+        const nlohmann::json& meta = objects[i]["meta"];
+        EXPECT_EQ(meta["source.module"], "app");
+        EXPECT_EQ(meta["source.time"], "3850000000000");  // text, as in the file
+        EXPECT_EQ(meta["log.version"], "2");
+        EXPECT_FALSE(meta.contains(""));
+        for (const auto& item : meta.items()) {
+            EXPECT_TRUE(item.value().is_string()) << item.key();
+        }
+    }
+    EXPECT_EQ(objects[2]["name"], dir + "missing.data");
+    EXPECT_EQ(objects[2]["status"], "unreadable");
+    EXPECT_EQ(objects[2]["reason"], "No such file or directory");
+    EXPECT_TRUE(objects[2]["meta"].empty());
+
+    // Bytes that are not UTF-8 are replaced, not a reason to fail.
+    std::string content = readAll(valid);
+    content.insert(content.find("source.module"), "source.bytes=\xff\xfe\n");
+    writeAll(dir + "bytes.data", content);
+    const Result bytes = verify("--json --quiet " + dir + "bytes.data");
+    EXPECT_EQ(bytes.code, 1);
+    const nlohmann::json object = nlohmann::json::parse(bytes.out);
+    EXPECT_EQ(object["status"], "invalid");
+    EXPECT_EQ(object["meta"]["source.bytes"], "\xef\xbf\xbd\xef\xbf\xbd");
 }

@@ -315,6 +315,9 @@ private:
     {
         StringTools::trimLeft(text);
         StringTools::trimRight(text);
+        if (text.empty()) {  // the blank line before "@DATA:"
+            return;
+        }
         const size_t equals = text.find('=');
         if (equals == std::string::npos) {
             (*meta)[text] = "";
@@ -852,7 +855,8 @@ bool DataLog::checkSignature()
     return true;
 }
 
-DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string& reason)
+DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string& reason,
+                                           std::map<std::string, std::string>* header)
 {
     int handle = -1;
     const int error = Platform::openFile(path, Platform::OpenRead, handle);
@@ -867,9 +871,12 @@ DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string&
         return Check::unreadable;
     }
     bool valid = false;
-    const bool read = checkHandle(handle, false, nullptr, valid);
+    const bool read = checkHandle(handle, false, header, valid);
     Platform::closeFile(handle);
     if (!read) {
+        if (header != nullptr) {
+            header->clear();
+        }
         reason = "read error";
         return Check::unreadable;
     }

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds the Debian package (scripts/package.sh) and tests it: its control data and file list
+# (dpkg-deb), lintian (no errors; warnings are shown), its manual pages (groff), and, from a
+# copy unpacked into an empty root folder, "trawlex --version", one collection with the
+# example configuration and the check of that collection with trawlex-verify.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$SECONDS
+
+fail() { echo "FAILED: $*"; exit 1; }
+
+package=$(bash scripts/package.sh | tail -n 1)
+[ -f "$package" ] || fail "no package built"
+echo "== $package =="
+
+echo "== Control data =="
+dpkg-deb --info "$package"
+[ "$(dpkg-deb --field "$package" Package)" = trawlex ] || fail "package name"
+[ "$(dpkg-deb --field "$package" Version)" = 6.3.0.0 ] || fail "version"
+depends=$(dpkg-deb --field "$package" Depends)
+for library in libc6 libstdc++6 libboost-regex zlib1g libnettle; do
+    [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
+done
+
+echo "== Files =="
+contents=$(dpkg-deb --contents "$package" | awk '{print $6}' | sed 's|^\./|/|')
+echo "$contents"
+expected=(/usr/bin/trawlex /usr/bin/trawlex-verify /usr/share/man/man1/trawlex.1.gz
+          /usr/share/man/man1/trawlex-verify.1.gz /usr/share/doc/trawlex/copyright
+          /usr/share/doc/trawlex/changelog.gz /usr/share/doc/trawlex/examples/trawlex.conf
+          /usr/share/doc/trawlex/examples/crontab /usr/share/doc/trawlex/examples/systemd/trawlex-df.service
+          /usr/share/doc/trawlex/examples/systemd/trawlex-df.timer)
+for file in "${expected[@]}"; do
+    grep -qx "$file" <<< "$contents" || fail "missing $file"
+done
+programs=$(grep '^/usr/bin/.' <<< "$contents" | sort | tr '\n' ' ')
+[ "$programs" = "/usr/bin/trawlex /usr/bin/trawlex-verify " ] || fail "unexpected programs: $programs"
+
+echo "== lintian =="
+lintian_status=0
+lintian_output=$(lintian --fail-on error --tag-display-limit 0 "$package" 2>&1) || lintian_status=$?
+grep -v 'root privileges' <<< "$lintian_output" || true
+[ "$lintian_status" -eq 0 ] || fail "lintian reported errors"
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$package" "$root"
+
+echo "== Manual pages =="
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    warnings=$(zcat "$page" | groff -ww -z -man 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+done
+
+echo "== Installed programs =="
+version=$("$root/usr/bin/trawlex" --version)
+echo "$version"
+grep -qx 'Version=6.3.0.0' <<< "$version" || fail "trawlex --version"
+examples=$root/usr/share/doc/trawlex/examples
+grep -q ' /usr/bin/trawlex ' "$examples/crontab" || fail "crontab example does not name /usr/bin/trawlex"
+grep -q '^ExecStart=/usr/bin/trawlex ' "$examples/systemd/trawlex-df.service" || fail "service example"
+
+data=$root/data
+status=0
+"$root/usr/bin/trawlex" -c "$examples/trawlex.conf" --target "$data" || status=$?
+[ "$status" -eq 0 ] || fail "collection with the example configuration exited with $status"
+check=$("$root/usr/bin/trawlex-verify" --json "$data")
+echo "$check"
+[ "$(wc -l <<< "$check")" -eq 1 ] || fail "expected one data log"
+grep -q '"status":"valid"' <<< "$check" || fail "the collection is not valid"
+grep -q '"source.datatype":"disk-usage"' <<< "$check" || fail "meta keys"
+
+echo "Package test passed in $((SECONDS - start)) s."
