@@ -53,6 +53,8 @@ private:
 
 }  // namespace
 
+Collector::Collector() : maxOutput(ProcessTools::defaultOutputLimit()) {}
+
 void Collector::setTargetDir(const std::string& directory)
 {
     if (trimmed(directory).empty()) {
@@ -147,6 +149,21 @@ void Collector::setInFile(const std::string& path)
     inFile = path;
 }
 
+void Collector::setMaxOutput(const std::string& bytes)
+{
+    const std::string digits = trimmed(bytes);
+    size_t value = 0;
+    bool valid = !digits.empty() && digits.size() <= 19;
+    for (const char c : digits) {
+        valid = valid && c >= '0' && c <= '9';
+        value = valid ? value * 10 + static_cast<size_t>(c - '0') : 0;
+    }
+    if (!valid || value == 0 || value == SIZE_MAX) {
+        throw Exe_InvalidMaxOutput("Maximum output must be a positive number of bytes: \"" + bytes + "\"");
+    }
+    maxOutput = value;
+}
+
 std::string Collector::errorBlock(const std::string& exePath, const std::string& exeArgs, int64_t exitCode)
 {
     return std::string(separatorLine) + "\nEXECUTABLE ERROR" + "\nExecutable=" + exePath + "\nArguments=" + exeArgs +
@@ -175,12 +192,17 @@ std::string Collector::readInputFile()
 {
     std::string bytes;
     bool readOk = false;
+    bool tooLarge = false;
     {
         CarriageReturnsSwitch keepBytes(false);
-        readOk = readWholeFile(inFile, bytes);
+        readOk = readWholeFile(inFile, bytes, maxOutput, tooLarge);
     }
     if (!testMode) {
         deleteFile(inFile, false);  // deleted whether or not it could be read
+    }
+    if (tooLarge) {
+        throw Collect_OutputTooLarge("\"" + inFile + "\" written by \"" + exePath + "\" is larger than the limit of " +
+                                     std::to_string(maxOutput) + " bytes");
     }
     if (!readOk) {
         throw Collect_FailedToReadDataLog("Failed to open data log \"" + inFile + "\"");
@@ -217,11 +239,16 @@ void Collector::collect()
     int64_t exitCode = 0;
     {
         ProcessHolder process(ProcessTools::create(exePath, exeArgs, true));
+        process.get()->outputLimit = maxOutput;
         const bool ended =
             ProcessTools::runAndWait(process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(true)), &output);
         if (!ended) {
             if (skipOnError) {
                 return;
+            }
+            if (process.get()->outputLimitPassed) {
+                throw Collect_OutputTooLarge("Output of \"" + exePath + "\" with arguments \"" + exeArgs +
+                                             "\" passed the limit of " + std::to_string(maxOutput) + " bytes");
             }
             throw Collect_FailedToStartExe("Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\"");
         }
@@ -233,7 +260,14 @@ void Collector::collect()
         return;
     }
     if (!inFile.empty()) {
-        output = readInputFile();
+        try {
+            output = readInputFile();
+        } catch (const Collect_OutputTooLarge&) {
+            if (skipOnError) {
+                return;
+            }
+            throw;
+        }
     }
     if (!skipOnRegex.empty()) {
         const boost::regex pattern(skipOnRegex);

@@ -8,6 +8,7 @@
 //   c.setExePath("/bin/df");  c.setExeArgs("-k");
 //   c.collect();   // one ".data" file, or a skip, or a Collect_ error
 
+#include <cstddef>
 #include <string>
 
 #include "corelib/Exception.h"
@@ -37,8 +38,10 @@ public:
     KELVRA_ERROR_CLASS(Collect_FailedToReadDataLog);
     KELVRA_ERROR_CLASS(Collect_FailedToWriteDataLog);
     KELVRA_ERROR_CLASS(Collect_FailedToRunExe);
+    KELVRA_ERROR_CLASS(Exe_InvalidMaxOutput);
+    KELVRA_ERROR_CLASS(Collect_OutputTooLarge);
 
-    Collector() = default;
+    Collector();
     virtual ~Collector() = default;
 
     // An empty or blank directory is Target_BadDir.
@@ -58,6 +61,12 @@ public:
     void setSkipOnError(bool skip) { skipOnError = skip; }
     void setSkipOnRegex(const std::string& pattern) { skipOnRegex = pattern; }
     void setTestMode() { testMode = true; }
+    // The most bytes of output (or of the input file) a collection keeps: a positive decimal
+    // byte count, else Exe_InvalidMaxOutput. Defaults to ProcessTools::defaultOutputLimit().
+    // More is Collect_OutputTooLarge (the utility's process group is stopped, nothing is
+    // written; with skipOnError a silent skip).
+    void setMaxOutput(const std::string& bytes);
+    size_t getMaxOutput() const { return maxOutput; }
 
     // One collection run. Skips return normally; failures throw a Collect_ class, an
     // Exception of a lower layer, or boost::regex_error for a malformed skip pattern.
@@ -90,6 +99,7 @@ private:
     std::string skipOnRegex;
     std::string inFile;
     bool testMode = false;
+    size_t maxOutput;
 };
 
 }  // namespace Kelvra

@@ -5,6 +5,7 @@
 #include "corelib/ConfOldFile.h"
 #include "corelib/PathTools.h"
 #include "corelib/TimeSpan.h"
+#include "corelib/WinRegistry.h"
 
 namespace Kelvra {
 
@@ -99,6 +100,9 @@ int32_t Trawlex::run()
         collector.collect();
         return exitDone;
     } catch (const Collector::Collect_FailedToStartExe& error) {
+        reportTemplate(error);
+        return exitExeNotStarted;
+    } catch (const Collector::Collect_OutputTooLarge& error) {
         reportTemplate(error);
         return exitExeNotStarted;
     } catch (const Collector::Collect_FailedToRunExe& error) {
@@ -211,6 +215,8 @@ bool Trawlex::readExecutableSettings()
             collector.setInFile(value);
         if (cmdParser.getValue("skip-onregex", value))
             collector.setSkipOnRegex(value);
+        if (KelvraCorelib::getEnvironmentVariable("TRAWLEX_MAX_OUTPUT", value) && !value.empty())
+            collector.setMaxOutput(value);
         return true;
     } catch (const Collector::Exe_NotFound& error) {
         reportTemplate(error);

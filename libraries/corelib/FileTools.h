@@ -72,6 +72,9 @@ bool writeText(std::FILE* stream, const std::string& text);
 // The whole content (CR bytes dropped while dropCarriageReturns); false when the file
 // cannot be opened or a read fails.
 bool readWholeFile(const std::string& path, std::string& text);
+// The same, for a file of at most maxBytes bytes: a longer one is not read on (false, with
+// tooLarge set and text untouched).
+bool readWholeFile(const std::string& path, std::string& text, uint64_t maxBytes, bool& tooLarge);
 // Creates or truncates the file and writes the text; false when anything fails.
 bool writeWholeFile(const std::string& text, const std::string& path);
 

@@ -19,6 +19,7 @@
 // run as given, never searched on the PATH: a name without "/" is the file in the working
 // directory.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ public:
         int32_t exitCode = -1;
         bool registered = false;
         int32_t childWatch = -1;  // becomes ready when the child ends; -1 when the platform has none
+        // Most bytes of output runAndWait keeps; passing it stops the program as a time-out does.
+        size_t outputLimit = SIZE_MAX;
+        bool outputLimitPassed = false;  // the last run stopped because of outputLimit
 
         // Creates the capture pipe. True when capturing (also when it already was); false
         // while the process runs or when the pipe cannot be made.
@@ -99,9 +103,15 @@ public:
 
     // Starts the process and waits up to timeoutMs. With output, the program's standard
     // output is appended to it. True when the program ended in time (exitCode is then set);
-    // false when it could not be started, the time ran out or the memory for the output ran
-    // out (output is then emptied, and the program's group killed). Never throws.
+    // false when it could not be started, the time ran out, the output grew past the
+    // process's outputLimit (outputLimitPassed is then set) or the memory for the output ran
+    // out (output is then emptied, and the program's group asked to quit and killed). The
+    // output's room never grows much past outputLimit. Never throws.
     static bool runAndWait(Process* process, uint64_t timeoutMs, std::string* output);
+
+    // The output limit for a program whose output is kept in memory: 1 GiB, or a quarter of
+    // the machine's physical memory when that is less.
+    static size_t defaultOutputLimit();
 
     // Deletes every registered process object whose program has finished.
     static void releaseFinished();

@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -41,13 +47,19 @@ struct Outcome {
     int exitCode = -1;
 };
 
-// Runs the program with the arguments in the folder, standard output and error to files.
-Outcome runIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Starts the program with the arguments in the folder, standard output and error to files,
+// with the variables set in its environment.
+pid_t startIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
+              const Environment& environment = {})
 {
     const fs::path outPath = folder / ".stdout";
     const fs::path errPath = folder / ".stderr";
     const pid_t pid = fork();
     if (pid == 0) {
+        for (const auto& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
         if (chdir(folder.c_str()) != 0)
             _exit(120);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -62,15 +74,30 @@ Outcome runIn(const fs::path& folder, const std::string& program, const std::vec
         execv(program.c_str(), argv.data());
         _exit(122);
     }
+    return pid;
+}
+
+// Waits for a program that startIn started; its resource usage into usage when given.
+Outcome finishIn(const fs::path& folder, pid_t pid, struct rusage* usage = nullptr)
+{
+    const fs::path outPath = folder / ".stdout";
+    const fs::path errPath = folder / ".stderr";
     Outcome outcome;
     int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    struct rusage ignored {};
+    if (pid > 0 && wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) == pid && WIFEXITED(status))
         outcome.exitCode = WEXITSTATUS(status);
     outcome.out = readFile(outPath);
     outcome.err = readFile(errPath);
     fs::remove(outPath);
     fs::remove(errPath);
     return outcome;
+}
+
+// Runs the program with the arguments in the folder, standard output and error to files.
+Outcome runIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
+{
+    return finishIn(folder, startIn(folder, program, arguments));
 }
 
 std::vector<fs::path> dataFiles(const fs::path& dir)
@@ -82,6 +109,42 @@ std::vector<fs::path> dataFiles(const fs::path& dir)
         if (entry.path().extension() == ".data" || entry.path().extension() == ".make")
             found.push_back(entry.path());
     return found;
+}
+
+// Gone: no such process, or only its zombie is left (an orphan's parent may not collect it).
+bool processGone(int pid)
+{
+    if (kill(pid, 0) != 0 && errno == ESRCH)
+        return true;
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(") ");
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
+
+// Waits up to the time for the process to be gone.
+bool goneWithin(int pid, std::chrono::milliseconds time)
+{
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (!processGone(pid)) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The process id a utility wrote to the file, once it is there (0 when it never came).
+int waitForPid(const fs::path& file, std::chrono::milliseconds time)
+{
+    const auto until = std::chrono::steady_clock::now() + time;
+    for (;;) {
+        const std::string text = readFile(file);
+        if (!text.empty() && text.back() == '\n')
+            return std::atoi(text.c_str());
+        if (std::chrono::steady_clock::now() > until)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 class TrawlexProgram : public ::testing::Test {
@@ -378,6 +441,81 @@ TEST_F(TrawlexProgram, ConfigurationFailuresEndWithTheClassAndTemplate)
     EXPECT_EQ(outcome.exitCode, 5);
     EXPECT_EQ(outcome.err, "");
     EXPECT_TRUE(dataFiles(target).empty());
+}
+
+TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
+{
+    constexpr long long limit = 64LL << 20;
+    const Environment capped = {{"TRAWLEX_MAX_OUTPUT", std::to_string(limit)}};
+    const fs::path endless = utility("endless.sh", "echo $$ > endless.pid; exec yes");
+    struct rusage usage {};
+    Outcome outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), capped), &usage);
+    EXPECT_EQ(outcome.out, "ERROR: Output of \"" + endless.string() + "\" with arguments \"\" passed the limit of " +
+                               std::to_string(limit) + " bytes\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.exitCode, 7);
+    EXPECT_TRUE(dataFiles(target).empty());
+    const int utilityPid = waitForPid(work / "endless.pid", std::chrono::seconds(1));
+    ASSERT_GT(utilityPid, 1);
+    EXPECT_TRUE(goneWithin(utilityPid, std::chrono::seconds(5)));
+    const long long peak = static_cast<long long>(usage.ru_maxrss) * 1024;
+    std::printf("peak resident memory with a limit of %lld MiB: %.1f MiB\n", limit >> 20, peak / 1048576.0);
+    EXPECT_LE(peak, 2 * limit + (32LL << 20));
+
+    // Skipping on error makes it a silent skip; a bad limit is a setting error.
+    outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--skip-onerror", "--args", ""}), capped));
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(dataFiles(target).empty());
+    for (const std::string bad : {"0", "12k", "-5", "99999999999999999999"}) {
+        outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), {{"TRAWLEX_MAX_OUTPUT", bad}}));
+        EXPECT_EQ(outcome.out, "ERROR: Exe_InvalidMaxOutput: Maximum output must be a positive number of bytes: \"" +
+                                   bad + "\". Please see --help.\n");
+        EXPECT_EQ(outcome.exitCode, 5);
+    }
+
+    // Exactly the limit is stored; one byte more is not. The input file counts the same way
+    // and is deleted all the same.
+    const fs::path sized = utility("sized.sh", "head -c \"$1\" /dev/zero | tr '\\0' x");
+    const Environment thousand = {{"TRAWLEX_MAX_OUTPUT", "1000"}};
+    outcome = finishIn(work, startIn(work, programPath, settings(sized, {"--args", "1000"}), thousand));
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_NE(onlyVerifiedData().find("@DATA:\n" + std::string(1000, 'x')), std::string::npos);
+    fs::remove_all(target);
+    outcome = finishIn(work, startIn(work, programPath, settings(sized, {"--args", "1001"}), thousand));
+    EXPECT_EQ(outcome.out, "ERROR: Output of \"" + sized.string() + "\" with arguments \"1001\" passed the limit of 1000 bytes\n");
+    EXPECT_EQ(outcome.exitCode, 7);
+    const fs::path echoing = utility("file.sh", "head -c \"$1\" /dev/zero > in.txt");
+    outcome = finishIn(work, startIn(work, programPath, settings(echoing, {"--infile", "in.txt", "--args", "1001"}), thousand));
+    EXPECT_EQ(outcome.out, "ERROR: \"in.txt\" written by \"" + echoing.string() + "\" is larger than the limit of 1000 bytes\n");
+    EXPECT_EQ(outcome.exitCode, 7);
+    EXPECT_FALSE(fs::exists(work / "in.txt"));
+    EXPECT_TRUE(dataFiles(target).empty());
+}
+
+TEST_F(TrawlexProgram, UtilityEndsWithTheKilledProgram)
+{
+    const fs::path sleeper = utility("sleeper.sh", "echo $$ > sleeper.pid; exec sleep 60");
+    const pid_t program = startIn(work, programPath, settings(sleeper, {"--timeout", "PT2M", "--args", ""}));
+    const int utilityPid = waitForPid(work / "sleeper.pid", std::chrono::seconds(10));
+    kill(program, SIGKILL);
+    const Outcome outcome = finishIn(work, program);
+    EXPECT_EQ(outcome.exitCode, -1);  // killed
+    ASSERT_GT(utilityPid, 1);
+    const bool gone = goneWithin(utilityPid, std::chrono::seconds(5));
+    if (!gone)
+        kill(utilityPid, SIGKILL);
+    EXPECT_TRUE(gone);
+
+    // A stop signal only sets the stop flag: the collection goes on and is stored.
+    const fs::path slow = utility("slow.sh", "echo $$ > slow.pid; sleep 1; echo done");
+    const pid_t stopped = startIn(work, programPath, settings(slow, {"--args", ""}));
+    EXPECT_GT(waitForPid(work / "slow.pid", std::chrono::seconds(10)), 1);
+    kill(stopped, SIGTERM);
+    const Outcome finished = finishIn(work, stopped);
+    EXPECT_EQ(finished.out, "");
+    EXPECT_EQ(finished.exitCode, 0);
+    EXPECT_NE(onlyVerifiedData().find("@DATA:\ndone\n"), std::string::npos);
 }
 
 }  // namespace

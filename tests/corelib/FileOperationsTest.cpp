@@ -135,6 +135,20 @@ TEST_F(FileOperationsTest, WholeFilesAndCarriageReturns)
     EXPECT_EQ(text.size(), 40000u * 3);
     EXPECT_EQ(text.find('\r'), std::string::npos);
 
+    // A bounded read counts the file's bytes (CR included) and stops past the bound.
+    bool tooLarge = true;
+    ASSERT_TRUE(readWholeFile(path("large.txt"), text, large.size(), tooLarge));
+    EXPECT_FALSE(tooLarge);
+    EXPECT_EQ(text.size(), 40000u * 3);
+    text = "kept";
+    EXPECT_FALSE(readWholeFile(path("large.txt"), text, large.size() - 1, tooLarge));
+    EXPECT_TRUE(tooLarge);
+    EXPECT_EQ(text, "kept");
+    EXPECT_FALSE(readWholeFile("/dev/zero", text, 100000, tooLarge));  // endless: read only to the bound
+    EXPECT_TRUE(tooLarge);
+    EXPECT_FALSE(readWholeFile(path("missing"), text, 10, tooLarge));
+    EXPECT_FALSE(tooLarge);
+
     text = "kept";
     EXPECT_FALSE(readWholeFile(path("missing"), text));
     EXPECT_EQ(text, "kept");

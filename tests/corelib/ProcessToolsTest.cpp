@@ -406,6 +406,63 @@ TEST(ProcessToolsTimeout, MemoryPressureEndsTheRunWithoutLeftovers)
     }
 }
 
+TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
+{
+    // Endless output: the run fails soon, keeps nothing, and the program and the child it
+    // started (which holds the pipe too) are gone; the output's room stayed near the limit.
+    const std::string pidFile = scratchFile("endless");
+    ProcessTools::Process* process = ProcessTools::create(
+        "/bin/sh", "-c \"cat /dev/zero & echo $! > " + pidFile + "; exec cat /dev/zero\"", true);
+    process->outputLimit = 3 * 1024 * 1024 + 5;
+    std::string output;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProcessTools::runAndWait(process, 60000, &output));
+    EXPECT_LT(secondsSince(start), 30.0);
+    EXPECT_TRUE(process->outputLimitPassed);
+    EXPECT_FALSE(process->isRunning());
+    EXPECT_EQ(output, "");
+    const int child = readPid(pidFile);
+    std::remove(pidFile.c_str());
+    ASSERT_GT(child, 1);
+    EXPECT_TRUE(waitUntilGone(child, 10.0));
+    ProcessTools::releaseFinished();
+
+    // Exactly the limit is kept; one byte more is too much. The flag belongs to the last run.
+    constexpr uint64_t minimumCapture = 64 * 1024;
+    for (const uint64_t size : {uint64_t(0), uint64_t(1), uint64_t(200000), uint64_t(3000000)}) {
+        for (const size_t limit : {size_t(size), size_t(size + 1)}) {
+            if (limit == 0) {
+                continue;
+            }
+            SCOPED_TRACE(std::to_string(size) + " bytes, limit " + std::to_string(limit));
+            ProcessTools::Process* sized =
+                ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
+            sized->outputLimitPassed = true;
+            sized->outputLimit = limit;
+            std::string sizedOutput;
+            EXPECT_TRUE(ProcessTools::runAndWait(sized, 30000, &sizedOutput));
+            EXPECT_FALSE(sized->outputLimitPassed);
+            EXPECT_EQ(sizedOutput, std::string(size, '\0'));
+            if (size > minimumCapture) {
+                EXPECT_LE(sizedOutput.capacity(), limit + 1);
+            }
+            ProcessTools::releaseFinished();
+        }
+        if (size > 0) {
+            ProcessTools::Process* over =
+                ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
+            over->outputLimit = size - 1;
+            std::string overOutput = "";
+            EXPECT_FALSE(ProcessTools::runAndWait(over, 30000, &overOutput));
+            EXPECT_TRUE(over->outputLimitPassed);
+            EXPECT_EQ(overOutput, "");
+            ProcessTools::releaseFinished();
+        }
+    }
+    EXPECT_GE(ProcessTools::defaultOutputLimit(), size_t(1) << 20);
+    EXPECT_LE(ProcessTools::defaultOutputLimit(), size_t(1) << 30);
+}
+
 // ---- Start failures and the registry --------------------------------------------------------
 
 TEST(ProcessToolsStart, ProgramThatCannotBeStarted)

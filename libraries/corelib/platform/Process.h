@@ -22,6 +22,10 @@ int createCapturePipe(int& readEnd, int& writeEnd);
 // disposition of this program that would keep its children from being waited for (ignored,
 // or no-wait) is reset first. When `outputDescriptor` is not -1 it becomes the
 // child's standard output; standard input and standard error are this program's.
+// On Linux the child is killed when the calling thread ends (parent-death signal), so a
+// program that is killed does not leave it behind; the children it starts are not covered.
+// A failure to run the program (missing, not executable, bad format) is the returned error,
+// never an exit code of the child.
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
                  uint32_t& processId);
 
@@ -58,6 +62,9 @@ int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error);
 void adviseCaptureBuffer(char* start, size_t length);
 
 void closeDescriptor(int descriptor);
+
+// The machine's physical memory in bytes; 0 when the system does not tell.
+uint64_t physicalMemoryBytes();
 
 uint32_t currentProcessId();
 

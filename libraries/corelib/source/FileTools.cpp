@@ -239,6 +239,13 @@ bool writeText(std::FILE* stream, const std::string& text)
 
 bool readWholeFile(const std::string& path, std::string& text)
 {
+    bool tooLarge = false;
+    return readWholeFile(path, text, UINT64_MAX, tooLarge);
+}
+
+bool readWholeFile(const std::string& path, std::string& text, uint64_t maxBytes, bool& tooLarge)
+{
+    tooLarge = false;
     StreamCloser stream(std::fopen(path.c_str(), "rb"));
     if (stream.get() == nullptr) {
         return false;
@@ -247,8 +254,18 @@ bool readWholeFile(const std::string& path, std::string& text)
     const bool drop = dropCarriageReturns;
     std::string content;
     std::vector<char> buffer(65536);
+    uint64_t total = 0;
+    if (maxBytes != UINT64_MAX) {
+        // One allocation for a file that fits, instead of copies while it grows.
+        content.reserve(static_cast<size_t>(std::min(fileSize(path), maxBytes)));
+    }
     for (;;) {
         const size_t count = std::fread(buffer.data(), 1, buffer.size(), stream.get());
+        total += count;
+        if (total > maxBytes) {
+            tooLarge = true;
+            return false;
+        }
         if (drop) {
             std::copy_if(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count),
                          std::back_inserter(content), [](char c) { return c != '\r'; });

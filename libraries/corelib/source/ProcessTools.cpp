@@ -84,8 +84,8 @@ bool unregister(ProcessTools::Process* process)
 // memory, so the large factor keeps the copies and the first writes to new memory down while
 // the memory in use stays at most about twice the output. Small steps would copy the whole
 // output for every few kilobytes read, so when even the smallest factor is refused this gives
-// up: false.
-bool makeRoom(std::string& output, size_t more)
+// up: false. The room never grows past limit + 1 bytes (SIZE_MAX: no limit).
+bool makeRoom(std::string& output, size_t more, size_t limit)
 {
     const size_t needed = output.size() + more;
     if (needed <= output.capacity()) {
@@ -99,7 +99,9 @@ bool makeRoom(std::string& output, size_t more)
         const size_t capacity = output.capacity();
         const size_t grown =
             capacity <= SIZE_MAX / factor.numerator ? capacity * factor.numerator / factor.denominator : SIZE_MAX;
-        const size_t wanted = std::max(needed, grown);
+        // Room for one byte past the limit is all there is to keep: the last growth takes
+        // exactly that, so that the output is never copied once it is large.
+        const size_t wanted = std::max(needed, limit != SIZE_MAX && grown >= limit ? limit + 1 : grown);
         try {
             // The new room is advised before the bytes are copied over, so that the copy
             // already lands in large pages.
@@ -283,14 +285,20 @@ bool ProcessTools::Process::readChunk(std::string& output)
     char side[minimumRead];
     size_t total = 0;
     for (;;) {
+        if (output.size() > outputLimit) {
+            outputLimitPassed = true;
+            return true;
+        }
+        // Never more than one byte past the limit.
+        const size_t allowed = outputLimit - output.size() + (outputLimit == SIZE_MAX ? 0 : 1);
         int error = 0;
         int64_t count;
         const size_t spare = output.capacity() - output.size();
-        if (spare >= minimumRead) {
+        if (spare >= minimumRead || spare >= allowed) {
             // Straight into the output's spare room; the request follows what the pipe gave
             // lately, so that little is cleared in vain.
             readHint = std::clamp(readHint, minimumRead, maximumRead);
-            const size_t request = std::min(spare, readHint);
+            const size_t request = std::min({spare, readHint, allowed});
             const size_t length = output.size();
             output.resize(length + request);
             count = Platform::readAvailable(pipeRead, output.data() + length, request, error);
@@ -302,9 +310,9 @@ bool ProcessTools::Process::readChunk(std::string& output)
             }
         } else {
             // Full: grow only once there really is more to keep.
-            count = Platform::readAvailable(pipeRead, side, sizeof side, error);
+            count = Platform::readAvailable(pipeRead, side, std::min(sizeof side, allowed), error);
             if (count > 0) {
-                if (!makeRoom(output, static_cast<size_t>(count))) {
+                if (!makeRoom(output, static_cast<size_t>(count), outputLimit)) {
                     throw std::bad_alloc();
                 }
                 output.append(side, static_cast<size_t>(count));
@@ -312,6 +320,10 @@ bool ProcessTools::Process::readChunk(std::string& output)
         }
         if (count > 0) {
             total += static_cast<size_t>(count);
+            if (output.size() > outputLimit) {
+                outputLimitPassed = true;
+                return true;
+            }
             if (total >= readBudget || clockMs() >= readUntil) {
                 return true;
             }
@@ -385,6 +397,9 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
         if (!ended) {
             ended = !isRunning();
         }
+        if (outputLimitPassed) {
+            break;
+        }
         const bool pipeOpen = output != nullptr && capturing && !pipeEnded;
         if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
             break;
@@ -408,15 +423,15 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
         waitForActivity(waitMs, pipeOpen);
     }
 
-    if (ended) {
+    if (ended && !outputLimitPassed) {
         readUntil = INT64_MAX;
         closePipe();
         return state == stateFinished;
     }
 
-    // Time-out: ask the program's group to quit, give it the grace, then kill the group. The
-    // pipe is drained (and the data dropped) meanwhile so that a program that writes while
-    // quitting is not held up by a full pipe.
+    // Time-out or too much output: ask the program's group to quit, give it the grace, then
+    // kill the group. The pipe is drained (and the data dropped) meanwhile so that a program
+    // that writes while quitting is not held up by a full pipe.
     const bool asked = askToQuit();
     if (output != nullptr) {
         output->clear();
@@ -426,6 +441,8 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
         const int64_t graceEnd = clockMs() + quitGraceMs;
         readUntil = graceEnd;
         std::string dropped;
+        const size_t limit = outputLimit;
+        outputLimit = SIZE_MAX;  // what is dropped does not count
         for (;;) {
             if (capturing) {
                 dropped.clear();
@@ -444,6 +461,7 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
             }
             waitForActivity(waitMs, true);
         }
+        outputLimit = limit;
     }
     readUntil = INT64_MAX;
     // Members of the group that ignored the request may outlive a program that obeyed it.
@@ -486,6 +504,7 @@ bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string*
         return false;
     }
     try {
+        process->outputLimitPassed = false;
         if (output != nullptr && !process->setUpCapture()) {
             return false;
         }
@@ -505,6 +524,14 @@ bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string*
         process->closePipe();
         return false;
     }
+}
+
+size_t ProcessTools::defaultOutputLimit()
+{
+    constexpr uint64_t oneGiB = uint64_t(1) << 30;
+    const uint64_t physical = Platform::physicalMemoryBytes();
+    const uint64_t limit = physical == 0 ? oneGiB : std::min(oneGiB, physical / 4);
+    return static_cast<size_t>(std::min<uint64_t>(limit, SIZE_MAX - 1));
 }
 
 void ProcessTools::releaseFinished()

@@ -6,12 +6,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #endif
 
@@ -75,6 +76,51 @@ int makeCloseOnExec(int descriptor)
     return 0;
 }
 
+// The child's side of spawnProcess, between fork and exec: system calls only. Never returns.
+[[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent, int report)
+{
+    auto fail = [report](int error) {
+        (void)!write(report, &error, sizeof error);
+        _exit(127);
+    };
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP) {
+            (void)sigaction(signalNumber, &defaults, nullptr);  // some numbers are the runtime's own
+        }
+    }
+    if (setpgid(0, 0) != 0) {
+        fail(errno);
+    }
+#if defined(__linux__)
+    // Ended with this program, even when it is killed. When it died before this point the
+    // child already belongs to another parent and must not run.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        fail(errno);
+    }
+    if (getppid() != parent) {
+        _exit(127);
+    }
+#else
+    (void)parent;
+#endif
+    if (outputDescriptor != -1 && dup2(outputDescriptor, STDOUT_FILENO) < 0) {
+        fail(errno);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    if (sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
+        fail(errno);
+    }
+    // The path as given, never a search: a name without "/" is the file in the working
+    // directory, the same file that was checked before.
+    execve(path, argv, environ);
+    fail(errno);
+    _exit(127);
+}
+
 }  // namespace
 
 int createCapturePipe(int& readEnd, int& writeEnd)
@@ -121,6 +167,8 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
                  uint32_t& processId)
 {
+    // Everything the child needs is made here: between fork and exec it may only make
+    // system calls (another thread may hold the allocator's lock).
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(path.c_str()));
@@ -129,53 +177,61 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
     }
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    int error = posix_spawn_file_actions_init(&actions);
-    if (error != 0) {
-        return error;
+    // The child reports a failure before or of exec through this pipe; exec closes it.
+    int report[2];
+    if (pipe(report) != 0) {
+        return errno;
     }
-    posix_spawnattr_t attributes;
-    error = posix_spawnattr_init(&attributes);
+    int error = 0;
+    for (int& end : report) {
+        if (error == 0) {
+            error = makeCloseOnExec(end);
+        }
+        if (error == 0) {
+            error = moveAboveStandard(end);
+        }
+    }
     if (error != 0) {
-        posix_spawn_file_actions_destroy(&actions);
+        close(report[0]);
+        close(report[1]);
         return error;
     }
 
-    if (outputDescriptor != -1) {
-        error = posix_spawn_file_actions_adddup2(&actions, outputDescriptor, STDOUT_FILENO);
+    keepChildrenForWaiting();
+    // No handler of this program may run in the child before its dispositions are reset.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+        close(report[0]);
+        runChild(path.c_str(), argv.data(), outputDescriptor, parent, report[1]);
     }
-    sigset_t defaults;
-    sigset_t unblocked;
-    sigfillset(&defaults);
-    sigdelset(&defaults, SIGKILL);
-    sigdelset(&defaults, SIGSTOP);
-    sigemptyset(&unblocked);
-    if (error == 0) {
-        error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                                          POSIX_SPAWN_SETSIGMASK);
+    const int forkError = child < 0 ? errno : 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    close(report[1]);
+    if (forkError != 0) {
+        close(report[0]);
+        return forkError;
     }
-    if (error == 0) {
-        error = posix_spawnattr_setpgroup(&attributes, 0);
+
+    int childError = 0;
+    ssize_t count;
+    do {
+        count = read(report[0], &childError, sizeof childError);
+    } while (count < 0 && errno == EINTR);
+    close(report[0]);
+    if (count == static_cast<ssize_t>(sizeof childError)) {
+        // The child never ran the program: collect it, and report the reason, not its exit code.
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return childError != 0 ? childError : ECHILD;
     }
-    if (error == 0) {
-        error = posix_spawnattr_setsigdefault(&attributes, &defaults);
-    }
-    if (error == 0) {
-        error = posix_spawnattr_setsigmask(&attributes, &unblocked);
-    }
-    pid_t child = 0;
-    if (error == 0) {
-        keepChildrenForWaiting();
-        // The path as given, never a search: a name without "/" is the file in the working
-        // directory, the same file that was checked before.
-        error = posix_spawn(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
-    }
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error == 0) {
-        processId = static_cast<uint32_t>(child);
-    }
-    return error;
+    processId = static_cast<uint32_t>(child);
+    return 0;
 }
 
 int queryChild(uint32_t processId, int32_t& exitCode, int& error)
@@ -279,6 +335,18 @@ void closeDescriptor(int descriptor)
     if (descriptor >= 0) {
         close(descriptor);
     }
+}
+
+uint64_t physicalMemoryBytes()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return 0;
+    }
+    const auto count = static_cast<uint64_t>(pages);
+    const auto size = static_cast<uint64_t>(pageSize);
+    return count > UINT64_MAX / size ? UINT64_MAX : count * size;
 }
 
 uint32_t currentProcessId()
