@@ -3,14 +3,14 @@
 # in build-fuzz/ and runs each one for a fixed number of inputs, starting from a copy of its seed
 # corpus tests/fuzz/corpus-<name>/. Fails on any crash, sanitizer report, leak, out-of-memory or
 # time-out; the input that caused it is kept in build-fuzz/artifacts/.
-#   FUZZ_RUNS     inputs per target (default 20000)
+#   FUZZ_RUNS     inputs per target (default 30000)
 #   FUZZ_SECONDS  cap per target in seconds (default 20), so that all targets together stay
 #                 within a few minutes on a slow or busy machine
 #   FUZZ_TARGETS  blank-separated target names to run (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${FUZZ_RUNS:-20000}
+runs=${FUZZ_RUNS:-30000}
 seconds=${FUZZ_SECONDS:-20}
 jobs=$(nproc 2>/dev/null || echo 2)
 
