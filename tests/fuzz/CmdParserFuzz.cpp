@@ -1,8 +1,11 @@
 // libFuzzer entry for the command-line parser: the input, cut at NUL bytes, is the argument
-// vector of a parser set up as the collector's is. A parse error is a normal outcome.
+// vector of a parser set up as the collector's is. A parse error is a normal outcome; parsing
+// the same words again, as a vector or as argc/argv, gives the same outcome.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -10,6 +13,26 @@
 #include "corelib/Logger.h"
 
 using namespace KelvraCorelib;
+
+namespace {
+
+struct Outcome {
+    bool parsed;
+    std::string text;
+    std::vector<std::string> arguments;
+    std::vector<std::pair<bool, std::string>> options;
+    bool operator==(const Outcome& other) const = default;
+};
+
+Outcome outcomeOf(const CmdParser& parser, bool parsed, const std::string& text)
+{
+    Outcome outcome{parsed, text, parser.getArguments(), {}};
+    for (const CmdParser::Option& option : parser.getOptions())
+        outcome.options.emplace_back(option.given, option.value);
+    return outcome;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -33,12 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         parser.addRest("Arguments to executable", "args");
 
     std::string text;
-    parser.parse(words, text);
+    const bool parsed = parser.parse(words, text);
+    const Outcome first = outcomeOf(parser, parsed, text);
     // The same words once more through the argc/argv form (the executable first).
     std::vector<const char*> argv;
     for (const std::string& word : words)
         argv.push_back(word.c_str());
-    parser.parse(static_cast<int>(argv.size()), argv.data(), text);
+    std::string againText;
+    const bool again = parser.parse(static_cast<int>(argv.size()), argv.data(), againText);
+    if (!(outcomeOf(parser, again, againText) == first))
+        std::abort();  // an earlier parse left something behind
 
     for (const CmdParser::Option& option : parser.getOptions()) {
         std::string value;

@@ -1,7 +1,10 @@
 // libFuzzer entry for date-time and time-zone texts: the input is read as a date-time text
-// and as a zone specification; whatever comes out is normalized, converted and printed.
+// and as a zone specification; whatever comes out is normalized, converted and printed. The
+// text forms of an instant (1900 to the year 9999) and of a zone with a summer-time rule (whole
+// minutes under 100 hours) read back to the same values.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -26,7 +29,15 @@ void exerciseZone(const TimeZone& zone)
         DateTime(count, zone).floorTo(604800000, zone);
         DateTime(count, zone).floorTo(3600000, zone);
     }
-    TimeZone(zone.toText());
+    const auto printable = [](int64_t offset) {
+        return offset % 60000 == 0 && offset > -100 * 3600000LL && offset < 100 * 3600000LL;
+    };
+    if (zone.daylightDelta != 0 && printable(zone.standardOffset) && printable(zone.daylightDelta)) {
+        const TimeZone again(zone.toText());
+        if (again.standardOffset != zone.standardOffset || again.daylightDelta != zone.daylightDelta ||
+            again.daylightStart != zone.daylightStart || again.daylightEnd != zone.daylightEnd)
+            std::abort();  // the zone's text form does not read back
+    }
 }
 
 }  // namespace
@@ -40,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     details.toText(false, true, true);
     const DateTime instant = details.toDateTime();
     instant.toText(true, false, true);
+    const DateTimeDetails utcFields(instant);
+    // Counts before 1900-01-01T00:00:00Z all print as that instant.
+    if (instant.count >= 86400000 && utcFields.year <= 9999 &&
+        DateTimeDetails(instant.toText()).toCount() != instant.count)
+        std::abort();  // the instant's text form does not read back
     DateTimeDetails again(instant);
     again.normalize();
     again.toCount();

@@ -1,5 +1,5 @@
 // libFuzzer entry for UTF-16 decoding, both byte orders: a decode either succeeds or throws
-// Unicode_Invalid; what decodes converts to UTF-8.
+// Unicode_Invalid; what decodes converts to UTF-8 and encodes back to exactly the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +31,24 @@ void decode(const char* bytes, size_t size, bool littleEndian)
         if (Unicode::encodeUtf8(point).empty())
             std::abort();  // a decoded code point that has no UTF-8 form
     (void)utf8;
+
+    std::string units;
+    const auto putUnit = [&](uint32_t unit) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        units += littleEndian ? low : high;
+        units += littleEndian ? high : low;
+    };
+    for (const uint32_t point : text.codePoints()) {
+        if (point < 0x10000) {
+            putUnit(point);
+        } else {
+            putUnit(0xD800 + ((point - 0x10000) >> 10));
+            putUnit(0xDC00 + ((point - 0x10000) & 0x3FF));
+        }
+    }
+    if (units != std::string(bytes, size))
+        std::abort();  // the code points are not what the bytes say
 }
 
 }  // namespace
