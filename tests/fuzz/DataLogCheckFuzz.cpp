@@ -1,6 +1,7 @@
 // libFuzzer entry for the data log check that trawlex-verify runs: the input is written to a
 // file and checked. Valid, invalid and unreadable are all normal outcomes; an input that
-// changes after a verified signature line must not verify.
+// changes after a verified signature line, or in any line but a signature line, must not
+// verify.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         changed += "extra line\n";
         if (check(path, reinterpret_cast<const uint8_t*>(changed.data()), changed.size()) == DataLog::Check::valid)
             std::abort();
+
+        // One changed byte at a position the input picks, outside the signature lines.
+        changed = FuzzSupport::text(data, size);
+        size_t position = 0;
+        for (size_t i = 0; i < size; ++i)
+            position = position * 31 + data[i];
+        position %= size;
+        const size_t lineStart = changed.rfind('\n', position == 0 ? 0 : position - 1);
+        const size_t from = lineStart == std::string::npos || position == 0 ? 0 : lineStart + 1;
+        if (changed.compare(from, 11, "@SIGNATURE:") != 0) {
+            changed[position] = static_cast<char>(changed[position] ^ 1);
+            if (check(path, reinterpret_cast<const uint8_t*>(changed.data()), changed.size()) == DataLog::Check::valid)
+                std::abort();
+        }
     }
     std::remove(path.c_str());
     return 0;
