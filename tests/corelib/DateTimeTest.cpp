@@ -318,6 +318,16 @@ TEST_F(DateTimeTest, FloorToAlignsInLocalTime)
     EXPECT_EQ(instant.floorTo(hour, utcZone).count, utc(2010, 5, 6, 7));
     EXPECT_EQ(instant.floorTo(7 * day, utcZone).count, utc(2010, 5, 3));
     EXPECT_EQ(DateTime(utc(2010, 5, 3, 0, 0, 1)).floorTo(7 * day, utcZone).count, utc(2010, 5, 3));
+
+    // At the ends of the count range nothing wraps around: what cannot be aligned stays.
+    const TimeZone east("+05:00");
+    const TimeZone west("-05:00");
+    EXPECT_EQ(DateTime(INT64_MIN, utcZone).floorTo(hour, west).count, INT64_MIN);
+    EXPECT_EQ(DateTime(INT64_MIN, utcZone).floorTo(7 * day, utcZone).count, INT64_MIN);
+    EXPECT_EQ(DateTime(INT64_MAX, utcZone).floorTo(hour, east).count, INT64_MAX);
+    EXPECT_EQ(DateTime(INT64_MAX, utcZone).floorTo(hour, utcZone).count, INT64_MAX - INT64_MAX % hour);
+    EXPECT_EQ(DateTime(INT64_MIN, utcZone).toLocalDetails(west).toText(false, false, false), "1900-01-01T00:00:00");
+    EXPECT_GT(DateTime(INT64_MAX, utcZone).toLocalDetails(east).year, 9999);
     EXPECT_EQ(DateTime(utc(2010, 5, 9, 23, 59)).floorTo(7 * day, utcZone).count, utc(2010, 5, 3));
     EXPECT_EQ(instant.floorTo(15 * 60000, utcZone).count, utc(2010, 5, 6, 7));
     EXPECT_EQ(instant.floorTo(1, india).count, instant.count);

@@ -194,6 +194,13 @@ TEST_F(TimeZoneTest, SummerTimeRulesNorthAndSouth)
     EXPECT_FALSE(broken.isDaylightAt(utc(2024, 7, 1)));
     // Out-of-range weeks and weekdays are clamped rather than read past the month.
     EXPECT_TRUE(TimeZone("+01:00 (+01:00 3M9W9D2H-10M0W6D3H)").isDaylightAt(utc(2024, 7, 1)));
+
+    // The last count falls in August of its year: the October transition lies beyond the
+    // range and must not wrap around to a time before it.
+    EXPECT_TRUE(berlin.isDaylightAt(INT64_MAX - 24 * hour));
+    EXPECT_EQ(berlin.offsetAt(INT64_MAX - 24 * hour), 2 * hour);
+    EXPECT_FALSE(sydney.isDaylightAt(INT64_MAX - 24 * hour));
+    EXPECT_EQ(berlin.offsetAt(INT64_MIN), hour);
 }
 
 TEST_F(TimeZoneTest, OffsetInForceNowTakesTheLocalRule)

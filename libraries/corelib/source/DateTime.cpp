@@ -26,9 +26,20 @@ int64_t floorDivide(int64_t value, int64_t divisor)
     return quotient;
 }
 
+// Has the divisor's sign; computed from the remainder, so no count overflows on the way.
 int64_t floorModulo(int64_t value, int64_t divisor)
 {
-    return value - floorDivide(value, divisor) * divisor;
+    const int64_t remainder = value % divisor;
+    return (remainder != 0 && (remainder < 0) != (divisor < 0)) ? remainder + divisor : remainder;
+}
+
+// A count moved by an offset, held at the ends of the range instead of wrapping around.
+int64_t saturatingAdd(int64_t value, int64_t offset)
+{
+    int64_t sum = 0;
+    if (__builtin_add_overflow(value, offset, &sum))
+        return offset < 0 ? INT64_MIN : INT64_MAX;
+    return sum;
 }
 
 // Days of all years before the given one, counted from day 1 = 1900-01-01.
@@ -108,16 +119,22 @@ DateTime DateTime::floorTo(int64_t interval, const TimeZone& floorZone) const
     }
     if (interval == millisecondsPerWeek) {
         DateTime result = floorTo(millisecondsPerDay, floorZone);
-        for (int step = 0; step < 7 && result.toLocalDetails(floorZone).dayOfWeek != 0; ++step) {
+        for (int step = 0; step < 7 && result.count >= INT64_MIN + millisecondsPerDay &&
+                           result.toLocalDetails(floorZone).dayOfWeek != 0;
+             ++step) {
             result.count -= millisecondsPerDay;
         }
         return result;
     }
     const bool wasDaylight = floorZone.isDaylightAt(count);
     const int64_t offset = floorZone.offsetAt(count);
-    int64_t local = count + offset;
-    local -= floorModulo(local, interval);
-    DateTime result(local - offset, zone);
+    int64_t local = 0;
+    // At the ends of the count range there may be no interval start to go back to.
+    if (__builtin_add_overflow(count, offset, &local) ||
+        __builtin_sub_overflow(local, floorModulo(local, interval), &local)) {
+        return *this;
+    }
+    DateTime result(saturatingAdd(local, -offset), zone);
     const bool isDaylight = floorZone.isDaylightAt(result.count);
     if (wasDaylight && !isDaylight) {
         result.count += floorZone.daylightDelta;
@@ -129,7 +146,7 @@ DateTime DateTime::floorTo(int64_t interval, const TimeZone& floorZone) const
 
 DateTimeDetails DateTime::toLocalDetails(const TimeZone& localZone) const
 {
-    int64_t local = count + localZone.offsetAt(count);
+    int64_t local = saturatingAdd(count, localZone.offsetAt(count));
     if (local < 0) {
         local = 0;
     }

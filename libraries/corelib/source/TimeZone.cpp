@@ -323,11 +323,14 @@ int64_t TimeZone::ruleInstant(const TransitionRule& rule, int64_t year, bool isE
     while (day > length) {
         day -= 7;
     }
-    int64_t instant = (firstDay + day - 1) * millisecondsPerDay + rule.hour * millisecondsPerHour - standardOffset;
+    // In the last and first years of the count range the instant may lie beyond it: held at the
+    // ends of the range then.
+    __int128 instant = __int128(firstDay + day - 1) * millisecondsPerDay + rule.hour * millisecondsPerHour -
+                       standardOffset;
     if (isEnd) {
         instant -= daylightDelta;
     }
-    return instant;
+    return instant > INT64_MAX ? INT64_MAX : (instant < INT64_MIN ? INT64_MIN : int64_t(instant));
 }
 
 bool TimeZone::isDaylightAt(int64_t count) const
