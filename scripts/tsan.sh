@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the tests whose code runs on more than one thread (threads and locks, the hub, the
-# logger, the process runner with its reader thread, the data log's parallel digest and the
+# Builds the tests of the code that runs on, or is shared between, several threads (threads
+# and locks, the hub, the logger, the process runner, the data log's parallel digest and the
 # collector) under ThreadSanitizer in build-tsan/, and runs them. Only those test programs
 # and the helper programs they start are built. Any ThreadSanitizer report fails the run.
 set -euo pipefail
