@@ -21,5 +21,7 @@ echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTRAWLEX_SANITIZE=ON
+echo "== Tests under ThreadSanitizer =="
+bash scripts/tsan.sh
 echo "== Fuzzing =="
 bash scripts/fuzz.sh

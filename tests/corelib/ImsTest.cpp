@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corelib/Ims.h"
@@ -248,6 +250,47 @@ TEST(Ims, HooksChangedDuringDispatch)
     EXPECT_TRUE(quiet.sendMessage(m));
     EXPECT_EQ(journal, (std::vector<std::string>{"self#" + std::to_string(own)}));
     EXPECT_EQ(quiet.hookCount(), 0u);
+}
+
+// Threads that share one hub set, use and remove their hooks at once: each sees exactly its
+// own messages, and a hook common to all sees every one.
+TEST(Ims, ThreadsSharingOneHubEachSeeTheirOwnMessages)
+{
+    class Counter : public ImsAgent {
+    public:
+        explicit Counter(const std::string& name) : ImsAgent(name) {}
+        int32_t handleHookedMessage(uint64_t, const ImsMessage&) override
+        {
+            ++calls;
+            return handled;
+        }
+        std::atomic<int> calls{0};
+    };
+    constexpr int threads = 4;
+    constexpr int rounds = 200;
+    Ims hub;
+    Counter common("common");
+    hub.setMessageHook(&common, false, "shared", "", "", nullptr, 2);
+    std::vector<int> seen(threads, 0);  // each slot written by its own thread
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&hub, &seen, t] {
+            Counter own("own" + std::to_string(t));
+            for (int round = 0; round < rounds; ++round) {
+                const uint64_t id = hub.setMessageHook(&own, false, "shared", std::to_string(t), "", nullptr, 1);
+                ImsMessage m("shared", std::to_string(t), "");
+                hub.sendMessage(m);
+                hub.removeMessageHook(id);
+            }
+            seen[t] = own.calls;
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    for (int t = 0; t < threads; ++t)
+        EXPECT_EQ(seen[t], rounds) << t;
+    EXPECT_EQ(common.calls, threads * rounds);
+    EXPECT_EQ(hub.hookCount(), 1u);
 }
 
 TEST(Ims, SenderFilterAndDirectSending)

@@ -3,7 +3,7 @@
 // Limits this process's address space to its current size plus EXTRA_MIB, captures
 // `sh -c 'echo $$ > PIDFILE; exec cat /dev/zero'` with the runner and writes
 // "result=R size=S left=gone|alive" ("threw" when the runner threw; "unsupported" under the
-// address sanitizer, which cannot live with the limit). SIGALRM ends it after 60 s.
+// address or thread sanitizer, which cannot live with the limit). SIGALRM ends it after 60 s.
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -25,6 +25,14 @@
 #endif
 #if defined(__SANITIZE_ADDRESS__)
 #define HELPER_ASAN 1
+#endif
+// The thread sanitizer's allocator, too, ends the process instead of failing an allocation.
+#if defined(__SANITIZE_THREAD__)
+#define HELPER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define HELPER_ASAN 1
+#endif
 #endif
 
 namespace {
