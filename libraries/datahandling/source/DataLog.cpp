@@ -1,7 +1,6 @@
 #include "datahandling/DataLog.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -930,7 +929,7 @@ bool DataLog::writeLine(const std::string& text, bool sign)
         ok = file->write("\n", 1);
     }
     if (!ok) {
-        failure = Platform::errorText(file->error != 0 ? file->error : EIO);
+        failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
         return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};",
                                           KELVRA_HERE, ParamStream() << file->path),
                      fileLogger());
@@ -989,7 +988,7 @@ bool DataLog::flushFile()
     if (file->flush()) {
         return true;
     }
-    failure = Platform::errorText(file->error != 0 ? file->error : EIO);
+    failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
     return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};", KELVRA_HERE,
                                       ParamStream() << file->path),
                  fileLogger());
