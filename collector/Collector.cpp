@@ -36,6 +36,12 @@ bool isPlainName(const std::string& name)
 // How often a collection moves its source time on when its working name is taken.
 constexpr int nameAttempts = 1000;
 
+// ": " and the system's reason for the data log's last failure, when it gave one.
+std::string withReason(const DataLog& dataLog)
+{
+    return dataLog.failureReason().empty() ? std::string() : ": " + dataLog.failureReason();
+}
+
 const char* const separatorLine = "--------------------------------------------------";
 
 // Deletes a process object that never made it into the registry.
@@ -223,7 +229,8 @@ void Collector::openDataLog(DataLog& dataLog)
         const DateTime sourceTime = dataLog.getSourceTime();
         const bool taken = exists(dataLog.workingName(DateTime(int64_t(0))));
         if (attempt == nameAttempts || (!taken && ++failuresOnAFreeName > 2)) {
-            throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"");
+            throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"" +
+                                              withReason(dataLog));
         }
         dataLog.setSourceMeta("time", StringTools::formatUInt64(uint64_t(sourceTime.count + 1)));
     }
@@ -295,14 +302,18 @@ void Collector::collect()
     openDataLog(dataLog);
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
-        throw Collect_FailedToWriteDataLog(writeFailure);
+        throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
     }
     if (exitCode != 0) {
         if (!dataLog.setRawLine(errorBlock(exePath, exeArgs, exitCode)) || !dataLog.writeRaw()) {
-            throw Collect_FailedToWriteDataLog(writeFailure);
+            throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
         }
     }
-    dataLog.closeFile(false);  // its result is not checked: a failed close leaves a working file for the next run
+    // A file that could not be signed or named is not a collection: the run fails (the working
+    // file stays behind, unsigned or unrenamed, for the next run to finalise).
+    if (!dataLog.closeFile(false)) {
+        throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
+    }
 
     if (exitCode != 0) {
         throw Collect_FailedToRunExe("\"" + exePath + "\" with arguments \"" + exeArgs + "\" exited with exit value " +

@@ -117,6 +117,8 @@ public:
     const std::string& directory() const { return dir; }
     bool hasInvalidSignature() const { return invalidSignature; }
     bool isOpen() const { return file != nullptr; }
+    // The system's text for the last failed open, write or finalising of a file ("" if none).
+    const std::string& failureReason() const { return failure; }
 
     // The signature check of the open file before appending: its first segment, which ends at
     // the first signature line that signs the lines before it (signature-like lines in the
@@ -143,6 +145,7 @@ private:
     bool appendToExisting(int32_t mode, bool& reopened);
     void finaliseOldFiles();
     void dropFile();
+    void dropCreated(bool remove);
     bool rotationAligned(const DateTime& at, DateTime& aligned) const;
     int64_t fileTime(const DateTime& time) const;
     std::optional<DateTime> currentRowTime() const;
@@ -168,6 +171,7 @@ private:
     uint64_t maxBytes = 10000000;
     uint64_t bytesWritten = 0;
     std::string rotationPattern;
+    std::string failure;
 };
 
 }  // namespace KelvraCorelib

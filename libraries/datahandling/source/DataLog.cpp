@@ -400,29 +400,39 @@ struct DataLog::WorkFile {
 
     bool isOpen() const { return handle >= 0; }
 
+    // After a failed write the file's content is unknown (a part of the bytes may be in it,
+    // buffered bytes are lost): every later write fails, so that it is never signed.
     bool write(const char* data, size_t size)
     {
-        if (!isOpen()) {
+        if (!isOpen() || error != 0) {
             return false;
         }
         if (buffer.size() + size <= writeBufferSize) {
             buffer.append(data, size);
             return true;
         }
-        return flush() && Platform::writeFile(handle, data, size) == 0;
+        return flush() && noted(Platform::writeFile(handle, data, size));
     }
 
     bool flush()
     {
-        if (!isOpen()) {
+        if (!isOpen() || error != 0) {
             return false;
         }
         if (buffer.empty()) {
             return true;
         }
-        const bool ok = Platform::writeFile(handle, buffer.data(), buffer.size()) == 0;
+        const bool ok = noted(Platform::writeFile(handle, buffer.data(), buffer.size()));
         buffer.clear();
         return ok;
+    }
+
+    bool noted(int result)
+    {
+        if (result != 0 && error == 0) {
+            error = result;
+        }
+        return result == 0;
     }
 
     bool seek(int64_t offset, int origin)
@@ -445,6 +455,7 @@ struct DataLog::WorkFile {
     std::string path;
     int handle = -1;
     std::string buffer;
+    int error = 0;  // the first failed write's error number
 };
 
 DataLog::DataLog() : signature(2, true)
@@ -658,6 +669,14 @@ void DataLog::dropFile()
     }
 }
 
+void DataLog::dropCreated(bool remove)
+{
+    if (remove && file && file->isOpen()) {
+        Platform::removeFile(file->path);  // still under this run's lock
+    }
+    dropFile();
+}
+
 bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
 {
     logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
@@ -704,6 +723,7 @@ bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
     if (error != 0) {
         dropFile();
         appendMode = false;
+        failure = error > 0 ? Platform::errorText(error) : std::string();
         return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
                                              "writing};",
                                              KELVRA_HERE, ParamStream() << name),
@@ -723,16 +743,18 @@ bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
         }
     }
 
+    // A file this call created that cannot take its header holds nothing: it goes again.
+    const bool created = !openedExisting;
     bool written = false;
     try {
         written = writeHeader() && flushFile();
     } catch (const Exception& e) {
-        dropFile();
+        dropCreated(created);
         openForWriting = false;
         throw OpenWriteFile_WriteError(KELVRA_HERE, e);
     }
     if (!written) {
-        dropFile();
+        dropCreated(created);
         openForWriting = false;
         return false;
     }
@@ -914,6 +936,7 @@ bool DataLog::writeLine(const std::string& text, bool sign)
         ok = file->write("\n", 1);
     }
     if (!ok) {
+        failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
         return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};",
                                           KELVRA_HERE, ParamStream() << file->path),
                      fileLogger());
@@ -972,6 +995,7 @@ bool DataLog::flushFile()
     if (file->flush()) {
         return true;
     }
+    failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
     return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};", KELVRA_HERE,
                                       ParamStream() << file->path),
                  fileLogger());
@@ -1173,6 +1197,7 @@ bool DataLog::signAndFinalise(bool keepIfRotating)
         return true;
     }
     dropFile();
+    failure = Platform::errorText(error);
     return raise(CloseFile_FailedToMakeFinal("@data-log.close-file.failed-to-make-final{Failed to finalize file "
                                              "from \"%\" to \"%\"};",
                                              KELVRA_HERE, ParamStream() << working << finalName),
@@ -1203,6 +1228,7 @@ void DataLog::reset()
     dir.clear();
     lead.clear();
     fileName.clear();
+    failure.clear();
     invalidSignature = true;
     pendingAppendPosition = 0;
     openTime = DateTime(int64_t(0));
