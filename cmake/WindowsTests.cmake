@@ -14,3 +14,6 @@ function(skip_posix_sources list_name)
   endforeach()
   set(${list_name} ${kept} PARENT_SCOPE)
 endfunction()
+
+# setenv, unsetenv and mkdtemp for the portable tests.
+add_compile_options(-include ${PROJECT_SOURCE_DIR}/tests/windows/PosixCompat.h)
