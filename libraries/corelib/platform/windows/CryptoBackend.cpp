@@ -75,18 +75,18 @@ bool desEncryptBlocks(const uint8_t* key, const uint8_t* input, uint8_t* output,
     uint8_t tripleKey[24];
     for (int i = 0; i < 3; ++i)
         std::memcpy(tripleKey + 8 * i, key, 8);
-    CipherKey cipher(BCRYPT_3DES_ALGORITHM, BCRYPT_CHAIN_MODE_CBC, tripleKey, sizeof(tripleKey));
-    SecureZeroMemory(tripleKey, sizeof(tripleKey));
-    if (!cipher.usable())
-        return false;
-    for (size_t offset = 0; offset < size; offset += 8) {
+    // A fresh key for every block: some CNGs (wine's) carry the chain on in the key
+    // whatever vector the call passes.
+    bool done = true;
+    for (size_t offset = 0; done && offset < size; offset += 8) {
+        CipherKey cipher(BCRYPT_3DES_ALGORITHM, BCRYPT_CHAIN_MODE_CBC, tripleKey, sizeof(tripleKey));
         uint8_t block[8];
         uint8_t vector[8] = {};
         std::memcpy(block, input + offset, 8);
-        if (!cipher.encrypt(block, output + offset, 8, vector, sizeof(vector)))
-            return false;
+        done = cipher.usable() && cipher.encrypt(block, output + offset, 8, vector, sizeof(vector));
     }
-    return true;
+    SecureZeroMemory(tripleKey, sizeof(tripleKey));
+    return done;
 }
 
 bool aes256EncryptBlocks(const uint8_t* key, const uint8_t* input, uint8_t* output, size_t size)

@@ -45,21 +45,18 @@ bool setEnvironmentVariable(const std::string& name, const std::string& value)
 {
     if (!validName(name) || value.find('\0') != std::string::npos)
         return false;
-    if (!SetEnvironmentVariableA(name.c_str(), value.c_str()))
-        return false;
-    // The C runtime cannot hold an empty value: it removes the variable instead.
+    // The C runtime passes its changes on to the system's block, but it cannot hold an
+    // empty value (it removes the variable): the system's call comes last.
     (void)_putenv_s(name.c_str(), value.c_str());
-    return true;
+    return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0;
 }
 
 bool unsetEnvironmentVariable(const std::string& name)
 {
     if (!validName(name))
         return false;
-    if (!SetEnvironmentVariableA(name.c_str(), nullptr) && GetLastError() != ERROR_ENVVAR_NOT_FOUND)
-        return false;
     (void)_putenv_s(name.c_str(), "");
-    return true;
+    return SetEnvironmentVariableA(name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;
 }
 
 }  // namespace KelvraCorelib::Platform

@@ -379,6 +379,52 @@ int setFileTimesToNow(const std::string& path)
     return setFileTimes(path, true, toMilliseconds(time), true, toMilliseconds(time));
 }
 
+std::FILE* openStream(const std::string& path, const char* mode)
+{
+    // The C runtime's fopen knows no "x" and refuses renames of open files.
+    const std::string text = mode;
+    const bool update = text.find('+') != std::string::npos;
+    const char kind = text.empty() ? 'r' : text[0];
+    DWORD access = kind == 'r' ? GENERIC_READ : GENERIC_WRITE;
+    if (update)
+        access = GENERIC_READ | GENERIC_WRITE;
+    DWORD disposition = OPEN_EXISTING;
+    int flags = _O_BINARY | _O_NOINHERIT;
+    if (kind == 'w')
+        disposition = text.find('x') != std::string::npos ? CREATE_NEW : CREATE_ALWAYS;
+    else if (kind == 'a') {
+        disposition = OPEN_ALWAYS;
+        flags |= _O_APPEND;
+    } else if (kind != 'r') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!update && kind == 'r')
+        flags |= _O_RDONLY;
+    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+                                                                               : EACCES;
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::string streamMode(1, kind);
+    if (update)
+        streamMode += '+';
+    streamMode += 'b';
+    std::FILE* stream = _fdopen(descriptor, streamMode.c_str());
+    if (stream == nullptr)
+        _close(descriptor);
+    return stream;
+}
+
 int seekStream(std::FILE* stream, int64_t offset, int origin)
 {
     if (stream == nullptr)

@@ -389,7 +389,9 @@ bool fileSystemId(const std::string& path, uint64_t& id)
     const char* root = nullptr;
     char buffer[MAX_PATH + 1];
     if (!path.empty()) {
-        if (!GetVolumePathNameA(path.c_str(), buffer, sizeof(buffer)))
+        // The volume of a path that does not exist would be guessed from its text.
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ||
+            !GetVolumePathNameA(path.c_str(), buffer, sizeof(buffer)))
             return false;
         root = buffer;
     }
