@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Black-box tests of trawlex.exe under wine:
-#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE]
+#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX]
 # Help and version; one collection that the Linux trawlex-verify accepts (and the Windows
 # verifier too); a failing utility with its error block; a time-out after which the
-# utility's own child is gone; a configuration file.
+# utility's own child is gone; a configuration file; a log of the Linux trawlex that
+# trawlex-verify.exe accepts.
 set -uo pipefail
-wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-}
+wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -105,6 +106,20 @@ else
   grep -q '^\[from-conf\]$' "$files" || fail "configuration file: arguments not taken"
   if [ -n "$linux_verify" ]; then
     "$linux_verify" "$files" > /dev/null 2>&1 || fail "Linux trawlex-verify refuses the configured run's log"
+  fi
+fi
+
+# The other way round: a data log of the Linux trawlex verifies on Windows.
+if [ -n "$linux_trawlex" ] && [ -n "$windows_verify" ]; then
+  target=$work/linux
+  "$linux_trawlex" --target "$target" --module os --datatype sample --interval PT15M --timeout PT20S \
+    --exe /bin/echo --args "from linux" > "$work/linux.out" 2>&1 || fail "Linux trawlex: $(cat "$work/linux.out")"
+  files=$(data_files "$target")
+  if [ -z "$files" ]; then
+    fail "Linux trawlex wrote no data log"
+  else
+    "$wine" "$windows_verify" "$(winpath "$files")" > "$work/verify" 2>&1 ||
+      fail "trawlex-verify.exe refuses the Linux log: $(cat "$work/verify")"
   fi
 fi
 
