@@ -126,6 +126,7 @@ TEST(PathsTest, AbsolutePathsAndRoots)
     EXPECT_EQ(makeAbsolute("x\\y", "C:\\base", Win), "C:\\base\\x\\y");
     EXPECT_EQ(makeAbsolute("..\\x", "C:/b/c/", Win), "C:\\b\\x");
     EXPECT_EQ(makeAbsolute("D:/x/./y", "C:\\b", Win), "D:\\x\\y");
+    EXPECT_EQ(makeAbsolute("\\x\\y", "C:\\base", Win), "C:\\x\\y");  // from the root of the base's drive
     EXPECT_EQ(makeAbsolute("x/y", "/base", Posix), "/base/x/y");
     EXPECT_EQ(makeAbsolute("../x", "/b/c/", Posix), "/b/x");
     EXPECT_EQ(makeAbsolute("/abs/./p", "/base", Posix), "/abs/p");

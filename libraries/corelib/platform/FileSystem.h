@@ -98,6 +98,11 @@ int setFileTimesToNow(const std::string& path);
 
 // ---- Stdio streams (positions are 64-bit) -------------------------------------------------
 
+// fopen with the modes "r", "w", "a", each with "+", "b" and (for "w") "x", the exclusive
+// create. The file may be renamed or removed while the stream is open.
+std::FILE* openStream(const std::string& path, const char* mode);
+
+
 // origin: 0 from the start, 1 from the current position, 2 from the end.
 int seekStream(std::FILE* stream, int64_t offset, int origin);
 int64_t tellStream(std::FILE* stream);  // -1 on failure

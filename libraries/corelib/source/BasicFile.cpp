@@ -21,7 +21,7 @@ bool BasicFile::open(const char* openMode, uint32_t newMode)
     if (handle != nullptr || fileName.empty()) {
         return false;
     }
-    handle = std::fopen(fileName.c_str(), openMode);
+    handle = Platform::openStream(fileName, openMode);
     if (handle == nullptr) {
         return false;
     }

@@ -6,11 +6,8 @@
 #include <mutex>
 #include <new>
 
-#include <nettle/aes.h>
-#include <nettle/des.h>
-#include <nettle/md5.h>
-
 #include "corelib/Logger.h"
+#include "corelib/platform/CryptoBackend.h"
 
 namespace KelvraCorelib {
 namespace Crypto {
@@ -88,21 +85,21 @@ std::string allocateOutput(size_t length)
 
 std::string desEcb(const std::string& input, const uint8_t* key)
 {
-    des_ctx context;
-    des_set_key(&context, key);
     std::string output = allocateOutput(input.size());
-    des_encrypt(&context, input.size(), reinterpret_cast<uint8_t*>(output.data()),
-                reinterpret_cast<const uint8_t*>(input.data()));
+    if (!Platform::desEncryptBlocks(key, reinterpret_cast<const uint8_t*>(input.data()),
+                                    reinterpret_cast<uint8_t*>(output.data()), input.size())) {
+        throw Crypto_InvalidMethod("@cipher-unavailable{The DES cipher cannot be used};", KELVRA_HERE);
+    }
     return output;
 }
 
 std::string aesEcb(const std::string& input)
 {
-    aes256_ctx context;
-    aes256_set_encrypt_key(&context, aesKey);
     std::string output = allocateOutput(input.size());
-    aes256_encrypt(&context, input.size(), reinterpret_cast<uint8_t*>(output.data()),
-                   reinterpret_cast<const uint8_t*>(input.data()));
+    if (!Platform::aes256EncryptBlocks(aesKey, reinterpret_cast<const uint8_t*>(input.data()),
+                                       reinterpret_cast<uint8_t*>(output.data()), input.size())) {
+        throw Crypto_InvalidMethod("@cipher-unavailable{The AES cipher cannot be used};", KELVRA_HERE);
+    }
     return output;
 }
 
@@ -158,11 +155,11 @@ void md5Update(Md5Context& context, const uint8_t* data, size_t length)
         if (context.bufferLength < sizeof(context.buffer)) {
             return;
         }
-        nettle_md5_compress(context.state, context.buffer);
+        Platform::md5Compress(context.state, context.buffer);
         context.bufferLength = 0;
     }
     while (length >= 64) {
-        nettle_md5_compress(context.state, data);
+        Platform::md5Compress(context.state, data);
         data += 64;
         length -= 64;
     }

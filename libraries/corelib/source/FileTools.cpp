@@ -134,7 +134,7 @@ uint64_t fileSize(const std::string& path)
     if (Platform::fileStatus(path, status) != 0 || status.isDirectory) {
         return 0;
     }
-    StreamCloser stream(std::fopen(path.c_str(), "rb"));
+    StreamCloser stream(Platform::openStream(path, "rb"));
     if (stream.get() == nullptr || Platform::seekStream(stream.get(), 0, 2) != 0) {
         return 0;
     }
@@ -161,11 +161,11 @@ int compareFiles(const std::string& a, const std::string& b)
     if (!hasA || !hasB) {
         return hasA ? 1 : hasB ? -1 : 0;
     }
-    StreamCloser first(std::fopen(a.c_str(), "rb"));
+    StreamCloser first(Platform::openStream(a, "rb"));
     if (first.get() == nullptr) {
         return -1;
     }
-    StreamCloser second(std::fopen(b.c_str(), "rb"));
+    StreamCloser second(Platform::openStream(b, "rb"));
     if (second.get() == nullptr) {
         return 1;
     }
@@ -246,7 +246,7 @@ bool readWholeFile(const std::string& path, std::string& text)
 bool readWholeFile(const std::string& path, std::string& text, uint64_t maxBytes, bool& tooLarge)
 {
     tooLarge = false;
-    StreamCloser stream(std::fopen(path.c_str(), "rb"));
+    StreamCloser stream(Platform::openStream(path, "rb"));
     if (stream.get() == nullptr) {
         return false;
     }
@@ -285,7 +285,7 @@ bool readWholeFile(const std::string& path, std::string& text, uint64_t maxBytes
 
 bool writeWholeFile(const std::string& text, const std::string& path)
 {
-    StreamCloser stream(std::fopen(path.c_str(), "wb"));
+    StreamCloser stream(Platform::openStream(path, "wb"));
     if (stream.get() == nullptr) {
         return false;
     }
@@ -584,13 +584,13 @@ bool copyFile(const std::string& from, const std::string& to, bool overwrite, si
     bool copied = true;
     {
         CarriageReturnsSwitch keepCarriageReturns(false);
-        StreamCloser input(std::fopen(from.c_str(), "rb"));
+        StreamCloser input(Platform::openStream(from, "rb"));
         if (input.get() == nullptr) {
             return false;
         }
         // Without overwrite the target is created exclusively: a file that appeared since the
         // test above is not truncated.
-        StreamCloser output(std::fopen(to.c_str(), overwrite ? "wb" : "wbx"));
+        StreamCloser output(Platform::openStream(to, overwrite ? "wb" : "wbx"));
         if (output.get() == nullptr) {
             return false;
         }

@@ -217,7 +217,13 @@ std::string makeAbsolute(const std::string& path, const std::string& base, PathS
     toBackslashes(text, style);
     toBackslashes(baseText, style);
     if (!isAbsolutePath(text, style)) {
-        text = addTrailingSeparator(baseText, style) + text;
+        const bool rootRelative = effectiveStyle(style) == PathStyle::Windows && !text.empty() && text[0] == '\\';
+        const std::string baseRoot = rootRelative ? rootOf(baseText, style) : std::string();
+        if (!baseRoot.empty()) {
+            text = baseRoot + text;  // a path from the root stays on the base's drive
+        } else {
+            text = addTrailingSeparator(baseText, style) + text;
+        }
     }
     return normalisePath(text, style);
 }

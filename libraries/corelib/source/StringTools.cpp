@@ -285,13 +285,19 @@ bool findBreakIn(const Text& text, const Text& breakChars, uint8_t width, size_t
     return true;
 }
 
+// Beyond the basic plane (never with the 16-bit wchar_t of Windows).
+bool beyondBasicPlane(uint32_t code)
+{
+    return code > 0xFFFF;
+}
+
 // The conversions of one character in the current locale, without shared state.
 char16_t widenByte(char byte)
 {
     wchar_t wide = 0;
     std::mbstate_t state{};
     const size_t used = std::mbrtowc(&wide, &byte, 1, &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || static_cast<uint32_t>(wide) > 0xFFFF)
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || beyondBasicPlane(static_cast<uint32_t>(wide)))
         return static_cast<char16_t>(static_cast<unsigned char>(byte));
     return static_cast<char16_t>(wide);
 }

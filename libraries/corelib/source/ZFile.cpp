@@ -74,8 +74,10 @@ bool ZFile::seek(uint64_t newPosition)
     if (handle == nullptr) {
         return false;
     }
+    // Where zlib's offsets are narrower (32 bits on Windows) a far position is refused,
+    // never cut to its low bits.
     const z_off64_t target = static_cast<z_off64_t>(newPosition);
-    if (target < 0 || gzseek64(handle, target, SEEK_SET) != target) {
+    if (target < 0 || static_cast<uint64_t>(target) != newPosition || gzseek64(handle, target, SEEK_SET) != target) {
         return false;
     }
     position = newPosition;

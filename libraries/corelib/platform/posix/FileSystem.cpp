@@ -316,6 +316,11 @@ int setFileTimesToNow(const std::string& path)
     return utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0 ? 0 : lastError();
 }
 
+std::FILE* openStream(const std::string& path, const char* mode)
+{
+    return std::fopen(path.c_str(), mode);
+}
+
 int seekStream(std::FILE* stream, int64_t offset, int origin)
 {
     if (stream == nullptr) {

@@ -1,0 +1,580 @@
+// Windows code only: files, directories, links and time stamps through the Win32 file calls;
+// handles are the C runtime's descriptors over handles made with CreateFileA, so that every
+// open file may be renamed or removed while open (as on POSIX).
+#include "corelib/platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+constexpr int64_t unixEpochInFileTime = 116444736000000000LL;
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+int lastError()
+{
+    const DWORD error = GetLastError();
+    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
+}
+
+// The system's error behind a failed C runtime call.
+int runtimeError()
+{
+    const unsigned long system = _doserrno;
+    if (system != 0)
+        return static_cast<int>(system);
+    switch (errno) {
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case EACCES: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_GEN_FAILURE;
+    }
+}
+
+void clearRuntimeError()
+{
+    errno = 0;
+    _doserrno = 0;
+}
+
+int64_t toMilliseconds(const FILETIME& time)
+{
+    const int64_t ticks = int64_t((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return (ticks - unixEpochInFileTime) / 10000;
+}
+
+FILETIME toFileTime(int64_t milliseconds)
+{
+    const uint64_t ticks = uint64_t(milliseconds * 10000 + unixEpochInFileTime);
+    FILETIME time;
+    time.dwLowDateTime = DWORD(ticks & 0xffffffffu);
+    time.dwHighDateTime = DWORD(ticks >> 32);
+    return time;
+}
+
+HANDLE osHandle(int handle)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(handle));
+}
+
+// The reparse tag of a path that is a reparse point, 0 otherwise.
+DWORD reparseTag(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+}
+
+int statusOf(const std::string& path, bool followLinks, FileStatus& status)
+{
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+    if (!followLinks)
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING, flags,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    const int error = known ? 0 : lastError();
+    CloseHandle(file);
+    if (!known)
+        return error;
+    status = FileStatus();
+    status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status.isSymbolicLink = !followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                            reparseTag(path) == IO_REPARSE_TAG_SYMLINK;
+    status.isRegular = !status.isDirectory && !status.isSymbolicLink;
+    status.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    status.device = info.dwVolumeSerialNumber;
+    status.node = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    status.lastAccessTime = toMilliseconds(info.ftLastAccessTime);
+    status.lastWriteTime = toMilliseconds(info.ftLastWriteTime);
+    return 0;
+}
+
+// The layout of a symbolic link's reparse data (FSCTL_GET_REPARSE_POINT).
+struct SymbolicLinkReparse {
+    ULONG tag;
+    USHORT dataLength;
+    USHORT reserved;
+    USHORT substituteOffset;
+    USHORT substituteLength;
+    USHORT printOffset;
+    USHORT printLength;
+    ULONG flags;
+    WCHAR pathBuffer[1];
+};
+
+std::string narrow(const wchar_t* text, int length)
+{
+    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size_t(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+int toOrigin(int origin)
+{
+    return origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+}
+
+}  // namespace
+
+bool isNotFound(int error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_DRIVE ||
+           error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_INVALID_NAME ||
+           error == ERROR_DIRECTORY;
+}
+
+bool isAlreadyExists(int error)
+{
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
+bool isAccessDenied(int error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+}
+
+bool isCrossDevice(int error)
+{
+    return error == ERROR_NOT_SAME_DEVICE;
+}
+
+bool isLockedElsewhere(int error)
+{
+    return error == ERROR_LOCK_VIOLATION;
+}
+
+std::string errorText(int error)
+{
+    char* buffer = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, DWORD(error), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "Error " + std::to_string(error) : text;
+}
+
+int fileStatus(const std::string& path, FileStatus& status)
+{
+    return statusOf(path, true, status);
+}
+
+int linkStatus(const std::string& path, FileStatus& status)
+{
+    return statusOf(path, false, status);
+}
+
+bool pathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool canRead(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool isSameFile(const std::string& a, const std::string& b)
+{
+    FileStatus first;
+    FileStatus second;
+    return fileStatus(a, first) == 0 && fileStatus(b, second) == 0 && first.device == second.device &&
+           first.node == second.node;
+}
+
+int readSymbolicLink(const std::string& path, std::string& target)
+{
+    const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    alignas(8) char buffer[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+    DWORD length = 0;
+    const bool read = DeviceIoControl(file, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof(buffer), &length,
+                                      nullptr) != 0;
+    const int error = read ? 0 : lastError();
+    CloseHandle(file);
+    if (!read)
+        return error;
+    const SymbolicLinkReparse* data = reinterpret_cast<const SymbolicLinkReparse*>(buffer);
+    if (data->tag != IO_REPARSE_TAG_SYMLINK)
+        return ERROR_NOT_A_REPARSE_POINT;
+    const WCHAR* text = data->pathBuffer + data->printOffset / sizeof(WCHAR);
+    int textLength = data->printLength / sizeof(WCHAR);
+    if (textLength == 0) {
+        text = data->pathBuffer + data->substituteOffset / sizeof(WCHAR);
+        textLength = data->substituteLength / sizeof(WCHAR);
+    }
+    target = narrow(text, textLength);
+    return 0;
+}
+
+int currentDirectory(std::string& path)
+{
+    const DWORD size = GetCurrentDirectoryA(0, nullptr);
+    if (size == 0)
+        return lastError();
+    std::string buffer(size, '\0');
+    const DWORD length = GetCurrentDirectoryA(size, buffer.data());
+    if (length == 0 || length >= size)
+        return lastError();
+    buffer.resize(length);
+    path = buffer;
+    return 0;
+}
+
+std::string windowsDirectory()
+{
+    char buffer[MAX_PATH + 1];
+    const UINT length = GetWindowsDirectoryA(buffer, sizeof(buffer));
+    return length > 0 && length < sizeof(buffer) ? std::string(buffer, length) : std::string();
+}
+
+int longPathName(const std::string& path, std::string& longPath)
+{
+    const DWORD size = GetLongPathNameA(path.c_str(), nullptr, 0);
+    if (size == 0)
+        return lastError();
+    std::string buffer(size, '\0');
+    const DWORD length = GetLongPathNameA(path.c_str(), buffer.data(), size);
+    if (length == 0 || length >= size)
+        return lastError();
+    buffer.resize(length);
+    longPath = buffer;
+    return 0;
+}
+
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
+{
+    entries.clear();
+    const bool endsInSeparator = !path.empty() && (path.back() == '\\' || path.back() == '/');
+    const std::string pattern = path + (endsInSeparator ? "*" : "\\*");
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        const int error = lastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;  // an empty root has no "." either
+    }
+    int result = 0;
+    do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        DirectoryEntry item;
+        item.name = name;
+        item.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        item.isSymbolicLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                              data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+        entries.push_back(item);
+    } while (FindNextFileA(search, &data));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES)
+        result = static_cast<int>(error);
+    FindClose(search);
+    return result;
+}
+
+int makeDirectory(const std::string& path)
+{
+    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : lastError();
+}
+
+int removeEmptyDirectory(const std::string& path)
+{
+    return RemoveDirectoryA(path.c_str()) ? 0 : lastError();
+}
+
+int removeFile(const std::string& path)
+{
+    if (DeleteFileA(path.c_str()))
+        return 0;
+    const int error = lastError();
+    // A read-only file goes as on POSIX, where only the folder's permissions count.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileA(path.c_str()))
+            return 0;
+        SetFileAttributesA(path.c_str(), attributes);
+    }
+    return error;
+}
+
+int renameReplacing(const std::string& from, const std::string& to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0
+                                                                                                    : lastError();
+}
+
+int renameNoReplace(const std::string& from, const std::string& to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target in one step.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : lastError();
+}
+
+int setPermissions(const std::string& path, bool readable, bool writable)
+{
+    (void)readable;  // files are always readable to their owner here
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return lastError();
+    DWORD changed = attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL);
+    if (writable)
+        changed &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        changed |= FILE_ATTRIBUTE_READONLY;
+    if (changed == attributes)
+        return 0;
+    return SetFileAttributesA(path.c_str(), changed != 0 ? changed : FILE_ATTRIBUTE_NORMAL) ? 0 : lastError();
+}
+
+int setFileTimes(const std::string& path, bool setAccess, int64_t accessTime, bool setWrite, int64_t writeTime)
+{
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    const FILETIME access = toFileTime(accessTime);
+    const FILETIME write = toFileTime(writeTime);
+    const bool done = SetFileTime(file, nullptr, setAccess ? &access : nullptr, setWrite ? &write : nullptr) != 0;
+    const int error = done ? 0 : lastError();
+    CloseHandle(file);
+    return error;
+}
+
+int setFileTimesToNow(const std::string& path)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME time;
+    if (!SystemTimeToFileTime(&now, &time))
+        return lastError();
+    return setFileTimes(path, true, toMilliseconds(time), true, toMilliseconds(time));
+}
+
+std::FILE* openStream(const std::string& path, const char* mode)
+{
+    // The C runtime's fopen knows no "x" and refuses renames of open files.
+    const std::string text = mode;
+    const bool update = text.find('+') != std::string::npos;
+    const char kind = text.empty() ? 'r' : text[0];
+    DWORD access = kind == 'r' ? GENERIC_READ : GENERIC_WRITE;
+    if (update)
+        access = GENERIC_READ | GENERIC_WRITE;
+    DWORD disposition = OPEN_EXISTING;
+    int flags = _O_BINARY | _O_NOINHERIT;
+    if (kind == 'w')
+        disposition = text.find('x') != std::string::npos ? CREATE_NEW : CREATE_ALWAYS;
+    else if (kind == 'a') {
+        disposition = OPEN_ALWAYS;
+        flags |= _O_APPEND;
+    } else if (kind != 'r') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!update && kind == 'r')
+        flags |= _O_RDONLY;
+    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+                                                                               : EACCES;
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::string streamMode(1, kind);
+    if (update)
+        streamMode += '+';
+    streamMode += 'b';
+    std::FILE* stream = _fdopen(descriptor, streamMode.c_str());
+    if (stream == nullptr)
+        _close(descriptor);
+    return stream;
+}
+
+int seekStream(std::FILE* stream, int64_t offset, int origin)
+{
+    if (stream == nullptr)
+        return ERROR_INVALID_HANDLE;
+    clearRuntimeError();
+    return _fseeki64(stream, offset, toOrigin(origin)) == 0 ? 0 : runtimeError();
+}
+
+int64_t tellStream(std::FILE* stream)
+{
+    if (stream == nullptr)
+        return -1;
+    return static_cast<int64_t>(_ftelli64(stream));
+}
+
+int syncStream(std::FILE* stream)
+{
+    if (stream == nullptr)
+        return ERROR_INVALID_HANDLE;
+    clearRuntimeError();
+    if (std::fflush(stream) != 0)
+        return runtimeError();
+    return FlushFileBuffers(osHandle(_fileno(stream))) ? 0 : lastError();
+}
+
+int openFile(const std::string& path, int flags, int& handle)
+{
+    const bool reading = (flags & OpenRead) != 0;
+    const bool writing = (flags & (OpenWrite | OpenAppend | OpenTruncate)) != 0;
+    DWORD access = 0;
+    if (reading || !writing)
+        access |= GENERIC_READ;
+    if (writing)
+        access |= GENERIC_WRITE;
+    DWORD disposition = OPEN_EXISTING;
+    if ((flags & OpenCreate) != 0) {
+        if ((flags & OpenExclusive) != 0)
+            disposition = CREATE_NEW;
+        else if ((flags & OpenTruncate) != 0)
+            disposition = CREATE_ALWAYS;
+        else
+            disposition = OPEN_ALWAYS;
+    } else if ((flags & OpenTruncate) != 0) {
+        disposition = TRUNCATE_EXISTING;
+    }
+    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    int mode = _O_BINARY | _O_NOINHERIT;
+    if (!writing)
+        mode |= _O_RDONLY;
+    if ((flags & OpenAppend) != 0)
+        mode |= _O_APPEND;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), mode);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return ERROR_TOO_MANY_OPEN_FILES;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+int createExclusive(const std::string& path, int& handle)
+{
+    return openFile(path, OpenRead | OpenWrite | OpenCreate | OpenExclusive, handle);
+}
+
+int readFile(int handle, char* buffer, size_t size, size_t& bytesRead)
+{
+    bytesRead = 0;
+    clearRuntimeError();
+    const unsigned int request = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+    const int count = _read(handle, buffer, request);
+    if (count < 0)
+        return runtimeError();
+    bytesRead = static_cast<size_t>(count);
+    return 0;
+}
+
+int writeFile(int handle, const char* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        clearRuntimeError();
+        const size_t rest = size - done;
+        const unsigned int request = rest > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(rest);
+        const int count = _write(handle, data + done, request);
+        if (count <= 0)
+            return count < 0 ? runtimeError() : ERROR_DISK_FULL;
+        done += static_cast<size_t>(count);
+    }
+    return 0;
+}
+
+int seekFile(int handle, int64_t offset, int origin, int64_t& position)
+{
+    clearRuntimeError();
+    const int64_t result = _lseeki64(handle, offset, toOrigin(origin));
+    if (result < 0)
+        return runtimeError();
+    position = result;
+    return 0;
+}
+
+int syncFile(int handle)
+{
+    const HANDLE file = osHandle(handle);
+    if (file == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
+    return FlushFileBuffers(file) ? 0 : lastError();
+}
+
+int syncDirectory(const std::string& path)
+{
+    // NTFS journals its directory entries itself; there is nothing to force, only to check.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return lastError();
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_DIRECTORY;
+}
+
+// Windows locks are mandatory for the bytes they cover, so the lock covers one byte far
+// beyond any real data: it excludes other lockers and never blocks reading or writing.
+int lockFile(int handle)
+{
+    const HANDLE file = osHandle(handle);
+    if (file == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
+    OVERLAPPED place{};
+    place.Offset = 0xfffffffeu;
+    place.OffsetHigh = 0x7fffffffu;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place) ? 0 : lastError();
+}
+
+int unlockFile(int handle)
+{
+    const HANDLE file = osHandle(handle);
+    if (file == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
+    OVERLAPPED place{};
+    place.Offset = 0xfffffffeu;
+    place.OffsetHigh = 0x7fffffffu;
+    return UnlockFileEx(file, 0, 1, 0, &place) ? 0 : lastError();
+}
+
+int closeFile(int handle)
+{
+    clearRuntimeError();
+    return _close(handle) == 0 ? 0 : runtimeError();
+}
+
+}  // namespace KelvraCorelib::Platform

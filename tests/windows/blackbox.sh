@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Black-box tests of trawlex.exe under wine:
+#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX]
+# Help and version; one collection that the Linux trawlex-verify accepts (and the Windows
+# verifier too); a failing utility with its error block; a time-out after which the
+# utility's own child is gone; a configuration file; a log of the Linux trawlex that
+# trawlex-verify.exe accepts.
+set -uo pipefail
+wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-}
+work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+# A Unix path as wine shows it on its Z: drive (which maps /).
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+run() { "$wine" "$trawlex" "$@" > "$work/out" 2> "$work/err"; echo $? > "$work/rc"; tr -d '\r' < "$work/out" > "$work/out.txt"; }
+rc() { cat "$work/rc"; }
+out() { cat "$work/out.txt"; }
+data_files() { find "$1" -name '*.data' -type f 2>/dev/null | sort; }
+settings() {
+  echo --target "$(winpath "$1")" --module os --datatype sample --interval PT15M --timeout PT20S \
+       --exe "$(winpath "$utility")"
+}
+
+# Help and version.
+run --help
+[ "$(rc)" = 0 ] || fail "help: exit $(rc)"
+grep -q '^Usage: .*trawlex.exe \[options\]' "$work/out.txt" || fail "help: $(head -1 "$work/out.txt")"
+grep -q -- '--exe <arg>' "$work/out.txt" || fail "help lacks --exe"
+run --version
+[ "$(rc)" = 0 ] || fail "version: exit $(rc)"
+[ "$(out)" = "Version=6.3.0.0" ] || fail "version: '$(out)'"
+
+# One collection; the data log verifies on both platforms.
+target=$work/collect
+# shellcheck disable=SC2046
+run $(settings "$target") --args "echo one \"two words\""
+[ "$(rc)" = 0 ] || fail "collection: exit $(rc), output '$(out)'"
+files=$(data_files "$target")
+if [ "$(echo "$files" | grep -c .)" != 1 ]; then
+  fail "collection: data files '$files'"
+else
+  grep -q $'^@DATA:\r*$' "$files" || fail "collection: no data section"
+  grep -q $'\r' "$files" && fail "collection: carriage returns in the data log"
+  grep -q '^\[two words\]$' "$files" || fail "collection: arguments not passed: $(cat "$files")"
+  if [ -n "$linux_verify" ]; then
+    "$linux_verify" "$files" > "$work/verify" 2>&1 || fail "Linux trawlex-verify refuses: $(cat "$work/verify")"
+  fi
+  if [ -n "$windows_verify" ]; then
+    "$wine" "$windows_verify" "$(winpath "$files")" > "$work/verify" 2>&1 ||
+      fail "trawlex-verify.exe refuses: $(cat "$work/verify")"
+  fi
+fi
+
+# A failing utility: the error block, exit code 8, the data log with the exit value.
+target=$work/failing
+# shellcheck disable=SC2046
+run $(settings "$target") --args fail
+expected="ERROR: \"$(winpath "$utility")\" with arguments \"fail\" exited with exit value 3"
+[ "$(out)" = "$expected" ] || fail "failing utility: '$(out)' instead of '$expected'"
+[ "$(rc)" = 8 ] || fail "failing utility: exit $(rc)"
+files=$(data_files "$target")
+[ -n "$files" ] && grep -q '^Exit-value=3$' $files || fail "failing utility: no exit value in '$files'"
+
+# A time-out: the utility and the child it started are ended.
+target=$work/slow
+ticks=$work/ticks
+# shellcheck disable=SC2046
+run $(settings "$target") --timeout PT2S --args "spawn $(winpath "$ticks")"
+[ "$(rc)" = 7 ] || fail "time-out: exit $(rc), output '$(out)'"
+grep -q '^ERROR: Failed to start ' "$work/out.txt" || fail "time-out: '$(out)'"
+[ -s "$ticks" ] || fail "time-out: the grandchild never ran"
+sleep 0.5
+before=$(stat -c %s "$ticks" 2>/dev/null || echo 0)
+sleep 1
+after=$(stat -c %s "$ticks" 2>/dev/null || echo 0)
+[ "$before" = "$after" ] || fail "time-out: the grandchild still runs ($before -> $after bytes)"
+[ -z "$(data_files "$target")" ] || fail "time-out: a data log was written"
+
+# A configuration file gives every setting.
+target=$work/from-conf
+cat > "$work/trawlex.conf" <<CONF
+trawlex (String) = "" {
+  target (String) = "" {
+    dir (DirName) = "$(winpath "$target")" { }
+    module (String) = "conf" { }
+    datatype (String) = "sample" { }
+    interval (TimeSpan) = "PT15M" { }
+    offset (TimeSpan) = "PT1M" { }
+  }
+  executable (String) = "" {
+    path (FileName) = "$(winpath "$utility")" { }
+    args (String) = "echo from-conf" { }
+    timeout (TimeSpan) = "30S" { }
+  }
+}
+CONF
+run -c "$(winpath "$work/trawlex.conf")"
+[ "$(rc)" = 0 ] || fail "configuration file: exit $(rc), output '$(out)'"
+files=$(data_files "$target")
+if [ -z "$files" ]; then
+  fail "configuration file: no data log"
+else
+  grep -q '^source.module=conf$' "$files" || fail "configuration file: module not taken"
+  grep -q '^\[from-conf\]$' "$files" || fail "configuration file: arguments not taken"
+  if [ -n "$linux_verify" ]; then
+    "$linux_verify" "$files" > /dev/null 2>&1 || fail "Linux trawlex-verify refuses the configured run's log"
+  fi
+fi
+
+# The other way round: a data log of the Linux trawlex verifies on Windows.
+if [ -n "$linux_trawlex" ] && [ -n "$windows_verify" ]; then
+  target=$work/linux
+  "$linux_trawlex" --target "$target" --module os --datatype sample --interval PT15M --timeout PT20S \
+    --exe /bin/echo --args "from linux" > "$work/linux.out" 2>&1 || fail "Linux trawlex: $(cat "$work/linux.out")"
+  files=$(data_files "$target")
+  if [ -z "$files" ]; then
+    fail "Linux trawlex wrote no data log"
+  else
+    "$wine" "$windows_verify" "$(winpath "$files")" > "$work/verify" 2>&1 ||
+      fail "trawlex-verify.exe refuses the Linux log: $(cat "$work/verify")"
+  fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures black-box check(s) failed"
+  exit 1
+fi
+echo "all black-box checks passed"
