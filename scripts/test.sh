@@ -25,3 +25,5 @@ echo "== Tests under ThreadSanitizer =="
 bash scripts/tsan.sh
 echo "== Fuzzing =="
 bash scripts/fuzz.sh
+echo "== Windows build under wine =="
+bash scripts/test-windows.sh
