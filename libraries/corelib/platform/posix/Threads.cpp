@@ -1,67 +1,31 @@
-// POSIX only: threads on pthreads.
+// POSIX only: threads on pthreads (the portable half is in ThreadCancellation.cpp).
 #include "corelib/platform/Threads.h"
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <functional>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
+#include "corelib/platform/ThreadCancellation.h"
+
 namespace KelvraCorelib::Platform {
 
 namespace {
 
-struct ThreadRecord {
-    ThreadEntry entry = nullptr;
-    void* argument = nullptr;
+struct SystemThreadRecord : ThreadRecord {
     pthread_t thread{};
-    std::mutex mutex;
-    std::condition_variable changed;  // started, finished or cancellation requested
-    bool started = false;
-    bool finished = false;
-    bool cancelRequested = false;
-    uint32_t threadId = 0;
 };
 
-ThreadRecord* recordOf(uint64_t handle)
+SystemThreadRecord* recordOf(uint64_t handle)
 {
-    return reinterpret_cast<ThreadRecord*>(static_cast<uintptr_t>(handle));
+    return static_cast<SystemThreadRecord*>(threadRecordOf(handle));
 }
-
-// The record of the calling thread when startThread made it; null for other threads.
-thread_local ThreadRecord* currentRecord = nullptr;
-thread_local int noCancelDepth = 0;
-
-// Marks the record finished however the entry function is left.
-struct FinishMark {
-    ThreadRecord* record;
-    ~FinishMark()
-    {
-        std::lock_guard<std::mutex> guard(record->mutex);
-        record->finished = true;
-        record->changed.notify_all();
-    }
-};
 
 void* runThread(void* raw)
 {
-    ThreadRecord* record = static_cast<ThreadRecord*>(raw);
-    currentRecord = record;
-    FinishMark mark{record};
-    {
-        std::lock_guard<std::mutex> guard(record->mutex);
-        record->threadId = currentThreadId();
-        record->started = true;
-        record->changed.notify_all();
-    }
-    try {
-        record->entry(record->argument);
-    } catch (const ThreadCancelled&) {
-        // The ordinary end of a cancelled thread.
-    }
+    runThreadRecord(static_cast<SystemThreadRecord*>(raw));
     return nullptr;
 }
 
@@ -71,7 +35,7 @@ int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& t
 {
     handle = 0;
     threadId = 0;
-    ThreadRecord* record = new ThreadRecord;
+    SystemThreadRecord* record = new SystemThreadRecord;
     record->entry = entry;
     record->argument = argument;
     const int error = pthread_create(&record->thread, nullptr, runThread, record);
@@ -79,50 +43,27 @@ int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& t
         delete record;
         return error;
     }
-    {
-        std::unique_lock<std::mutex> guard(record->mutex);
-        record->changed.wait(guard, [record] { return record->started; });
-        threadId = record->threadId;
-    }
-    handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record));
+    threadId = waitForThreadStart(record);
+    handle = handleOfThreadRecord(record);
     return 0;
 }
 
 int cancelThread(uint64_t handle, uint32_t waitMilliseconds)
 {
-    ThreadRecord* record = recordOf(handle);
+    SystemThreadRecord* record = recordOf(handle);
     if (record == nullptr)
         return ESRCH;
-    if (record == currentRecord)
+    if (record == currentThreadRecord())
         return EDEADLK;
-    std::unique_lock<std::mutex> guard(record->mutex);
-    record->cancelRequested = true;
-    record->changed.notify_all();
-    const bool finished = record->changed.wait_for(guard, std::chrono::milliseconds(waitMilliseconds),
-                                                   [record] { return record->finished; });
-    return finished ? 0 : ETIMEDOUT;
-}
-
-bool threadFinished(uint64_t handle)
-{
-    ThreadRecord* record = recordOf(handle);
-    if (record == nullptr)
-        return true;
-    std::lock_guard<std::mutex> guard(record->mutex);
-    return record->finished;
-}
-
-int resumeThread(uint64_t)
-{
-    return 0;
+    return requestThreadCancellation(record, waitMilliseconds) ? 0 : ETIMEDOUT;
 }
 
 void closeThread(uint64_t handle)
 {
-    ThreadRecord* record = recordOf(handle);
+    SystemThreadRecord* record = recordOf(handle);
     if (record == nullptr)
         return;
-    if (record == currentRecord) {
+    if (record == currentThreadRecord()) {
         // The record stays with the running thread; it is not reclaimed.
         pthread_detach(record->thread);
         return;
@@ -138,51 +79,6 @@ uint32_t currentThreadId()
 #else
     return static_cast<uint32_t>(std::hash<std::thread::id>()(std::this_thread::get_id()));
 #endif
-}
-
-bool sleepMilliseconds(uint32_t milliseconds)
-{
-    ThreadRecord* record = currentRecord;
-    if (record == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return true;
-    }
-    bool cancelled;
-    {
-        std::unique_lock<std::mutex> guard(record->mutex);
-        cancelled = record->changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                                             [record] { return record->cancelRequested; });
-    }
-    if (!cancelled)
-        return true;
-    cancellationPoint();
-    return false;
-}
-
-void cancellationPoint()
-{
-    if (noCancelDepth == 0 && cancellationRequested())
-        throw ThreadCancelled();
-}
-
-bool cancellationRequested()
-{
-    ThreadRecord* record = currentRecord;
-    if (record == nullptr)
-        return false;
-    std::lock_guard<std::mutex> guard(record->mutex);
-    return record->cancelRequested;
-}
-
-void enterNoCancelRegion()
-{
-    ++noCancelDepth;
-}
-
-void leaveNoCancelRegion()
-{
-    if (noCancelDepth > 0)
-        --noCancelDepth;
 }
 
 }  // namespace KelvraCorelib::Platform

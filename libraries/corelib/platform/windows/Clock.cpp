@@ -5,6 +5,8 @@
 #include <ctime>
 #include <time.h>
 
+#include "corelib/platform/ClockArithmetic.h"
+
 #include <windows.h>
 
 namespace KelvraCorelib::Platform {
@@ -13,32 +15,6 @@ namespace {
 
 // 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
 constexpr int64_t unixEpochInFileTime = 116444736000000000LL;
-
-int64_t floorDivide(int64_t value, int64_t divisor)
-{
-    int64_t quotient = value / divisor;
-    if ((value % divisor != 0) && ((value < 0) != (divisor < 0))) {
-        --quotient;
-    }
-    return quotient;
-}
-
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t daysFromCivil(int64_t year, int64_t month, int64_t day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = floorDivide(year, 400);
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-int64_t secondsAsIfUtc(const struct tm& fields)
-{
-    const int64_t days = daysFromCivil(int64_t(fields.tm_year) + 1900, fields.tm_mon + 1, fields.tm_mday);
-    return ((days * 24 + fields.tm_hour) * 60 + fields.tm_min) * 60 + fields.tm_sec;
-}
 
 }  // namespace
 
@@ -76,28 +52,13 @@ bool localTimeOf(int64_t unixSeconds, LocalTimeFields& fields)
     if (_localtime64_s(&local, &instant) != 0) {
         return false;
     }
-    fields.year = int64_t(local.tm_year) + 1900;
-    fields.month = local.tm_mon + 1;
-    fields.day = local.tm_mday;
-    fields.hour = local.tm_hour;
-    fields.minute = local.tm_min;
-    fields.second = local.tm_sec;
-    fields.weekday = (local.tm_wday + 6) % 7;
-    fields.isDaylight = local.tm_isdst > 0;
-    fields.utcOffsetSeconds = secondsAsIfUtc(local) - unixSeconds;
+    fields = localTimeFieldsOf(local, unixSeconds);
     return true;
 }
 
 bool localTimeToSeconds(const LocalTimeFields& fields, int64_t& unixSeconds)
 {
-    struct tm local{};
-    local.tm_year = int(fields.year - 1900);
-    local.tm_mon = int(fields.month - 1);
-    local.tm_mday = int(fields.day);
-    local.tm_hour = int(fields.hour);
-    local.tm_min = int(fields.minute);
-    local.tm_sec = int(fields.second);
-    local.tm_isdst = -1;
+    std::tm local = calendarFieldsOf(fields);
     const __time64_t instant = _mktime64(&local);
     if (instant == __time64_t(-1)) {
         return false;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sstream>
 
 #include <winsock2.h>
 #include <windows.h>
@@ -15,16 +14,6 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-bool isNameCharacter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 std::string lowerAscii(std::string text)
 {
@@ -149,55 +138,6 @@ std::string localeText(LCID locale, LCTYPE type)
 }
 
 }  // namespace
-
-std::map<std::string, std::string> parseAssignments(const std::string& text)
-{
-    std::map<std::string, std::string> settings;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        size_t position = 0;
-        while (position < line.size() && isSpace(line[position]))
-            ++position;
-        if (line.compare(position, 7, "export ") == 0)
-            position += 7;
-        const size_t keyStart = position;
-        while (position < line.size() && isNameCharacter(line[position]))
-            ++position;
-        if (position == keyStart || position >= line.size() || line[position] != '=')
-            continue;
-        const std::string key = line.substr(keyStart, position - keyStart);
-        ++position;
-        std::string value;
-        char quote = 0;
-        for (; position < line.size(); ++position) {
-            const char c = line[position];
-            if (quote == '\'') {
-                if (c == '\'')
-                    quote = 0;
-                else
-                    value += c;
-            } else if (quote == '"') {
-                if (c == '"')
-                    quote = 0;
-                else if (c == '\\' && position + 1 < line.size() && std::strchr("$`\"\\", line[position + 1]))
-                    value += line[++position];
-                else
-                    value += c;
-            } else if (c == '\\' && position + 1 < line.size()) {
-                value += line[++position];
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (isSpace(c) || c == '#') {
-                break;
-            } else {
-                value += c;
-            }
-        }
-        settings[key] = value;
-    }
-    return settings;
-}
 
 bool hostName(std::string& name)
 {
