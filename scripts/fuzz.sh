@@ -3,15 +3,18 @@
 # in build-fuzz/ and runs each one for a fixed number of inputs, starting from a copy of its seed
 # corpus tests/fuzz/corpus-<name>/. Fails on any crash, sanitizer report, leak, out-of-memory or
 # time-out; the input that caused it is kept in build-fuzz/artifacts/.
-#   FUZZ_RUNS     inputs per target (default 30000)
-#   FUZZ_SECONDS  cap per target in seconds (default 20), so that all targets together stay
-#                 within a few minutes on a slow or busy machine
+#   FUZZ_RUNS     inputs per target (default 20000)
+#   FUZZ_SECONDS  cap per target in seconds (default 12), so that all targets together stay
+#                 within two minutes on a slow or busy machine
+#   FUZZ_SEED     the fuzzer's random seed (default 1, so that a run can be repeated; 0 picks
+#                 a new one each time, for exploring)
 #   FUZZ_TARGETS  blank-separated target names to run (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${FUZZ_RUNS:-30000}
-seconds=${FUZZ_SECONDS:-20}
+runs=${FUZZ_RUNS:-20000}
+seconds=${FUZZ_SECONDS:-12}
+seed=${FUZZ_SEED:-1}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # Target and the name of its seed corpus.
@@ -58,7 +61,7 @@ for entry in "${selected[@]}"; do
   mkdir -p "$corpus"
   cp tests/fuzz/corpus-"$seeds"/* "$corpus"/
   echo "== $target: $runs inputs, at most $seconds s (seeds: tests/fuzz/corpus-$seeds) =="
-  "build-fuzz/tests/fuzz/$target" -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  "build-fuzz/tests/fuzz/$target" -runs="$runs" -max_total_time="$seconds" -seed="$seed" -timeout=10 -rss_limit_mb=2048 \
     -max_len=8192 -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" "$corpus" \
     > "build-fuzz/$target.log" 2>&1 || {
     tail -n 60 "build-fuzz/$target.log"

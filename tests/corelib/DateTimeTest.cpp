@@ -328,6 +328,11 @@ TEST_F(DateTimeTest, FloorToAlignsInLocalTime)
     EXPECT_EQ(DateTime(INT64_MAX, utcZone).floorTo(hour, utcZone).count, INT64_MAX - INT64_MAX % hour);
     EXPECT_EQ(DateTime(INT64_MIN, utcZone).toLocalDetails(west).toText(false, false, false), "1900-01-01T00:00:00");
     EXPECT_GT(DateTime(INT64_MAX, utcZone).toLocalDetails(east).year, 9999);
+    // Local fields at the ends read back to a count without wrapping, in a zone whose summer
+    // time lies behind its standard time.
+    const TimeZone backwards("+00:00 (-01:00 11M9W9D99H-0M0W0D0H)");
+    EXPECT_GT(DateTime(INT64_MAX, backwards).toLocalDetails(backwards).toCount(), 0);
+    EXPECT_LT(DateTime(INT64_MIN, backwards).toLocalDetails(backwards).toCount(), INT64_MAX);
     EXPECT_EQ(DateTime(utc(2010, 5, 9, 23, 59)).floorTo(7 * day, utcZone).count, utc(2010, 5, 3));
     EXPECT_EQ(instant.floorTo(15 * 60000, utcZone).count, utc(2010, 5, 6, 7));
     EXPECT_EQ(instant.floorTo(1, india).count, instant.count);

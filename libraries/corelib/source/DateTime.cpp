@@ -42,6 +42,14 @@ int64_t saturatingAdd(int64_t value, int64_t offset)
     return sum;
 }
 
+int64_t saturatingSubtract(int64_t value, int64_t offset)
+{
+    int64_t difference = 0;
+    if (__builtin_sub_overflow(value, offset, &difference))
+        return offset > 0 ? INT64_MIN : INT64_MAX;
+    return difference;
+}
+
 // Days of all years before the given one, counted from day 1 = 1900-01-01.
 int64_t daysBeforeYear(int64_t year)
 {
@@ -330,8 +338,8 @@ int64_t DateTimeDetails::toCount() const
     // A local time is read as summer time when that reading falls into summer time: a time in
     // the hour skipped at the start thus moves forward, and one in the repeated hour at the end
     // is taken as its first (summer-time) occurrence.
-    const int64_t standard = fields - localZone.standardOffset;
-    const int64_t summer = standard - localZone.daylightDelta;
+    const int64_t standard = saturatingSubtract(fields, localZone.standardOffset);
+    const int64_t summer = saturatingSubtract(standard, localZone.daylightDelta);
     if (localZone.daylightDelta != 0 && localZone.isDaylightAt(summer)) {
         return summer;
     }
