@@ -333,6 +333,12 @@ TEST_F(DateTimeTest, FloorToAlignsInLocalTime)
     const TimeZone backwards("+00:00 (-01:00 11M9W9D99H-0M0W0D0H)");
     EXPECT_GT(DateTime(INT64_MAX, backwards).toLocalDetails(backwards).toCount(), 0);
     EXPECT_LT(DateTime(INT64_MIN, backwards).toLocalDetails(backwards).toCount(), INT64_MAX);
+    // A zone text with stray bytes that the fuzzer found: summer time an hour behind.
+    const TimeZone stray(std::string("+\x12" "1:00 (+-1:00 3M1W6D2H-10M5W\xc9" "D3H)"));
+    for (const int64_t count : {INT64_MAX, INT64_MIN}) {
+        EXPECT_EQ(DateTime(count, stray).floorTo(hour, stray).count > 0, count > 0) << count;
+        EXPECT_EQ(DateTime(count, backwards).floorTo(hour, backwards).count > 0, count > 0) << count;
+    }
     EXPECT_EQ(DateTime(utc(2010, 5, 9, 23, 59)).floorTo(7 * day, utcZone).count, utc(2010, 5, 3));
     EXPECT_EQ(instant.floorTo(15 * 60000, utcZone).count, utc(2010, 5, 6, 7));
     EXPECT_EQ(instant.floorTo(1, india).count, instant.count);

@@ -142,12 +142,12 @@ DateTime DateTime::floorTo(int64_t interval, const TimeZone& floorZone) const
         __builtin_sub_overflow(local, floorModulo(local, interval), &local)) {
         return *this;
     }
-    DateTime result(saturatingAdd(local, -offset), zone);
+    DateTime result(saturatingSubtract(local, offset), zone);
     const bool isDaylight = floorZone.isDaylightAt(result.count);
     if (wasDaylight && !isDaylight) {
-        result.count += floorZone.daylightDelta;
+        result.count = saturatingAdd(result.count, floorZone.daylightDelta);
     } else if (!wasDaylight && isDaylight) {
-        result.count -= floorZone.daylightDelta;
+        result.count = saturatingSubtract(result.count, floorZone.daylightDelta);
     }
     return result;
 }
