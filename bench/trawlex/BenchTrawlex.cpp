@@ -34,6 +34,7 @@ double median(std::vector<double> values)
 // Runs the command with standard output to /dev/null; true when it exited with 0.
 bool runQuietly(const std::vector<std::string>& command)
 {
+    std::fflush(stdout);  // the child must not write this program's buffered output again
     const pid_t pid = fork();
     if (pid == 0) {
         if (!freopen("/dev/null", "w", stdout))
