@@ -29,10 +29,12 @@ add_compile_options(-include ${PROJECT_SOURCE_DIR}/tests/windows/PosixCompat.h)
 #   (the real registry also gives a string set without its zero byte back with one)
 #   symbolic links (wine cannot make them) and POSIX permission bits: FileOperationsTest
 #   local groups (wine reports none): PlatformProbes
+#   the Linux install layout, manual pages rendered with groff: InstallTest
 set(TRAWLEX_WINDOWS_TEST_FILTERS
   "CollectorSpansTest=-CollectorSpans.MonthsAndYearsCountByTheirAverageLength"
   "ProgramEntryTest=-ProgramEntryProcess.*"
   "VerifyTest=-*"
+  "InstallTest=-*"
   "PathsTest=-PathsTest.NativeRulesArePosixHere:PathsTest.ExpansionUsesTheProcessEnvironment"
   "ConfOldFileTest=-ConfOldFileTest.ExampleFileReachesTheStore:ConfOldFileTest.ValueConversion:ConfOldFileTest.ReferenceInlining"
   "DataLogTest=-DataLogFormat.OneRawTextByteForByte:DataLogNames.FileTimeAndCounters:DataLogAppend.RetryAfterMovingATamperedFileAsideTakesTheSourceTime:DataLogRotation.BySizeClosesAndOpensANewFile:DataLogSignature.EverySegmentMustBeSignedAndNothingMayFollow:DataLogAppend.BackupFailureUnderBothModes:DataLogErrors.WriteFailuresUnderBothModes:DataLogConcurrency.*"
