@@ -5,6 +5,7 @@
 #include <boost/regex.hpp>
 
 #include "corelib/FileTools.h"
+#include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
 #include "corelib/ProcessTools.h"
 #include "corelib/StringTools.h"
@@ -69,12 +70,32 @@ void Collector::setTargetDir(const std::string& directory)
         throw Target_BadDir("Invalid target directory: \"" + directory + "\"");
     }
     targetDir = stripTrailingSeparators(fullNormalise(directory));
-    if (isDirectory(targetDir)) {
-        return;
+    // As the superuser, a target that another account could swap or empty is refused: the
+    // levels that exist are checked before any is created, and all of them afterwards.
+    const bool checked = Platform::runsAsSuperuser();
+    if (checked) {
+        refuseUntrustedTarget(false);
     }
-    if (!createDirectory(targetDir + separator()) && !isDirectory(targetDir)) {
+    if (!isDirectory(targetDir) && !createDirectory(targetDir + separator()) && !isDirectory(targetDir)) {
         throw Target_BadDir("Invalid target directory: \"" + targetDir + "\"");
     }
+    if (checked) {
+        refuseUntrustedTarget(true);
+    }
+}
+
+void Collector::refuseUntrustedTarget(bool complete)
+{
+    const Platform::AccessFinding finding = Platform::examineDirectoryChain(targetDir);
+    using Platform::AccessFault;
+    // Before creating, what is not there or not a directory is left to the creation to report.
+    const bool untrusted = finding.fault == AccessFault::foreignOwner || finding.fault == AccessFault::openToOthers ||
+                           finding.fault == AccessFault::foreignLink || finding.fault == AccessFault::link;
+    if (finding.fault == AccessFault::none || (!complete && !untrusted)) {
+        return;
+    }
+    const std::string reason = accessRefusal(finding);
+    throw Target_BadDir("Invalid target directory: \"" + targetDir + "\"" + (reason.empty() ? "" : ": " + reason));
 }
 
 void Collector::setInterval(const std::string& pNotation)
@@ -194,17 +215,23 @@ std::string Collector::decodeInputText(std::string bytes)
     return bytes;
 }
 
-std::string Collector::readInputFile()
+std::string Collector::readInputFile(FileReaders& inputReaders)
 {
     std::string bytes;
     bool readOk = false;
     bool tooLarge = false;
     {
-        CarriageReturnsSwitch keepBytes(false);
-        readOk = readWholeFile(inFile, bytes, maxOutput, tooLarge);
-    }
-    if (!testMode) {
-        deleteFile(inFile, false);  // deleted whether or not it could be read
+        // Only a file that no other account can have placed or swapped is read and deleted.
+        OwnInputFile input(inFile);
+        if (!input.isOpen()) {
+            const std::string reason = input.refusal().empty() ? std::string() : ": " + input.refusal();
+            throw Collect_FailedToReadDataLog("Failed to open data log \"" + inFile + "\"" + reason);
+        }
+        inputReaders = input.readers();
+        readOk = input.readAll(bytes, maxOutput, tooLarge);
+        if (!testMode) {
+            input.remove();  // deleted whether or not it could be read
+        }
     }
     if (tooLarge) {
         throw Collect_OutputTooLarge("\"" + inFile + "\" written by \"" + exePath + "\" is larger than the limit of " +
@@ -266,9 +293,10 @@ void Collector::collect()
     if (skipOnError && exitCode != 0) {
         return;
     }
+    FileReaders readers = FileReaders::everyone;
     if (!inFile.empty()) {
         try {
-            output = readInputFile();
+            output = readInputFile(readers);
         } catch (const Collect_OutputTooLarge&) {
             if (skipOnError) {
                 return;
@@ -296,6 +324,7 @@ void Collector::collect()
     dataLog.setSourceMeta("exeargs", exeArgs);
     dataLog.setSourceMeta("offset", std::to_string(offset.totalMilliseconds(true)));
     dataLog.setRotationMode(DataLog::rotateBySize);
+    dataLog.setReaders(readers);  // no more readers than the input file had
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
     }

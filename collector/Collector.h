@@ -12,6 +12,7 @@
 #include <string>
 
 #include "corelib/Exception.h"
+#include "corelib/OwnInputFile.h"
 #include "corelib/TimeSpan.h"
 
 namespace KelvraCorelib {
@@ -83,7 +84,11 @@ public:
     static std::string decodeInputText(std::string bytes);
 
 private:
-    std::string readInputFile();
+    // Throws Target_BadDir naming the level that another account could change; before the
+    // target is complete, a missing level or one that is no directory passes.
+    void refuseUntrustedTarget(bool complete);
+    // The input file's text; inputReaders receives who may read it besides its owner.
+    std::string readInputFile(KelvraCorelib::FileReaders& inputReaders);
     void openDataLog(KelvraCorelib::DataLog& dataLog);
 
     std::string targetDir;

@@ -30,6 +30,7 @@
 
 #include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
+#include "corelib/platform/AccessChecks.h"
 #include "datahandling/DataCommons.h"
 
 namespace KelvraCorelib {
@@ -102,6 +103,9 @@ public:
     void setMaxBytes(uint64_t bytes) { maxBytes = bytes; }
     void setRotationPattern(const std::string& pattern) { rotationPattern = pattern; }
     void setAutoRotate(bool on) { autoRotate = on; }
+    // Who may read the files created from now on besides their owner (default everyone);
+    // nobody but the owner may ever write them.
+    void setReaders(Platform::FileReaders allowed) { readers = allowed; }
 
     // Sets (or, with an empty value, clears) a value of the current row.
     bool setRowValue(uint32_t column, const std::optional<RowValue>& value);
@@ -172,6 +176,7 @@ private:
     uint64_t bytesWritten = 0;
     std::string rotationPattern;
     std::string failure;
+    Platform::FileReaders readers = Platform::FileReaders::everyone;
 };
 
 }  // namespace KelvraCorelib

@@ -70,6 +70,8 @@ struct DirectoryEntry {
 // Every entry of the directory except "." and "..", in the order the system gives them.
 int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries);
 
+// A new directory that its owner may change and everyone may read and search, whatever the
+// process's file creation mask (Windows: the folder's inherited access list).
 int makeDirectory(const std::string& path);
 int removeEmptyDirectory(const std::string& path);
 

@@ -729,6 +729,10 @@ bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
                                              KELVRA_HERE, ParamStream() << name),
                      fileLogger());
     }
+    if (!openedExisting) {
+        // A file left at its creation mode (owner only) is stricter still: not a failure.
+        Platform::setFileReaders(file->handle, readers);
+    }
     openTime = DateTime::now();
     pendingAppendPosition = 0;
     openForWriting = true;

@@ -40,7 +40,7 @@ int lockNow(int descriptor)
 // fails without touching an existing file. Returns -1 when the way is not available here.
 int createUnnamedThenLink(const std::string& path, int& handle)
 {
-    const int descriptor = open(parentOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    const int descriptor = open(parentOf(path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (descriptor < 0) {
         const int error = lastError();
         // Not supported by the kernel or the file system: take the other way.
@@ -82,7 +82,7 @@ int createLockedExclusive(const std::string& path, int& handle)
 #endif
     int descriptor;
     do {
-        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         return lastError();
@@ -109,6 +109,18 @@ int handleStatus(int handle, FileStatus& status)
     status.device = static_cast<uint64_t>(info.st_dev);
     status.node = static_cast<uint64_t>(info.st_ino);
     return 0;
+}
+
+int setFileReaders(int handle, FileReaders readers)
+{
+    const mode_t mode = readers == FileReaders::everyone        ? 0644
+                        : readers == FileReaders::ownerAndGroup ? 0640
+                                                                : 0600;
+    int result;
+    do {
+        result = fchmod(handle, mode);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : lastError();
 }
 
 int truncateFile(int handle, uint64_t size)

@@ -229,7 +229,17 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
 
 int makeDirectory(const std::string& path)
 {
-    return mkdir(path.c_str(), 0777) == 0 ? 0 : lastError();
+    // Owner only until the mode is set on the directory that was made.
+    if (mkdir(path.c_str(), 0700) != 0) {
+        return lastError();
+    }
+    const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        return lastError();
+    }
+    const int result = fchmod(descriptor, 0755) == 0 ? 0 : lastError();
+    close(descriptor);
+    return result;
 }
 
 int removeEmptyDirectory(const std::string& path)

@@ -48,4 +48,12 @@ int truncateFile(int handle, uint64_t size)
     return _doserrno != 0 ? static_cast<int>(_doserrno) : ERROR_INVALID_PARAMETER;
 }
 
+int setFileReaders(int handle, FileReaders readers)
+{
+    // New files take the folder's inherited access list; there is no mode to set.
+    (void)handle;
+    (void)readers;
+    return 0;
+}
+
 }  // namespace KelvraCorelib::Platform
