@@ -116,7 +116,10 @@ size_t utf8Length(const std::string& text, size_t at)
     if (lead < 0x80) {
         return 1;
     }
-    const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
     if (length == 0 || at + length > text.size()) {
         return 0;
     }
@@ -208,30 +211,50 @@ void check(const Item& item, const Options& options, Counts& counts)
         result = checkFile(item, reason, meta, metaCut);
     }
     const char* status = "unreadable";
+    unsigned* count = &counts.unreadable;
     std::string text = item.path + ": UNREADABLE (" + reason + ")";
     switch (result) {
     case DataLog::Check::valid:
-        ++counts.valid;
+        count = &counts.valid;
         status = "valid";
         text = item.path + ": OK";
         break;
     case DataLog::Check::invalid:
-        ++counts.invalid;
+        count = &counts.invalid;
         status = "invalid";
         text = item.path + ": INVALID";
         break;
     case DataLog::Check::unreadable:
-        ++counts.unreadable;
         break;
     }
-    if (options.quiet && result == DataLog::Check::valid) {
+    if (!options.quiet || result != DataLog::Check::valid) {
+        if (options.json) {
+            printJson(item, status, reason, meta, metaCut);
+        } else {
+            std::printf("%s\n", text.c_str());
+        }
+    }
+    ++*count;  // only once the line is out: a failure before it makes the file unreadable
+}
+
+// The line of a file whose check ran out of memory: the usual one now that the check's memory
+// is free again, or else one written without allocating.
+void printOutOfMemory(const Item& item, const Options& options)
+{
+    if (!options.json) {
+        std::printf("%s: UNREADABLE (out of memory)\n", item.path.c_str());
         return;
     }
-    if (options.json) {
-        printJson(item, status, reason, meta, metaCut);
-    } else {
-        std::printf("%s\n", text.c_str());
+    try {
+        printJson(item, "unreadable", "out of memory", {}, false);
+        return;
+    } catch (const std::exception&) {
     }
+    std::fputs("{\"meta\":{},\"name_bytes\":\"", stdout);
+    for (const char c : item.path) {
+        std::printf("%02x", static_cast<unsigned char>(c));
+    }
+    std::fputs("\",\"reason\":\"out of memory\",\"status\":\"unreadable\"}\n", stdout);
 }
 
 }  // namespace
@@ -269,9 +292,8 @@ int main(int argc, char** argv)
             try {
                 check(item, options, counts);
             } catch (const std::exception&) {
-                // No memory left to build the line: the plain form, from the path as it is.
                 ++counts.unreadable;
-                std::printf("%s: UNREADABLE (out of memory)\n", item.path.c_str());
+                printOutOfMemory(item, options);
             }
         }
     }
