@@ -403,12 +403,8 @@ std::FILE* openStream(const std::string& path, const char* mode)
     }
     if (!update && kind == 'r')
         flags |= _O_RDONLY;
-    // A reparse point opens as itself, which handleStatus reports as not regular; opening a
-    // file never waits here, so OpenNonBlocking needs nothing.
-    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-    if ((flags & OpenNoFollow) != 0)
-        attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, attributes, nullptr);
+    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
