@@ -132,9 +132,20 @@ public:
 
     // The check of a finished file by name, as a reader of kept files does it: every segment
     // must be signed, and nothing but a missing final line feed may follow the last signature
-    // line. header, when given, receives the meta keys of the first segment's header.
+    // line. header, when given, receives the meta keys of the first segment's header, as many
+    // as metaBudget holds; headerCut, when given, tells whether a meta line was left out.
+    // The open never waits (a FIFO opens at once), a final symbolic link is followed only with
+    // followLink, and only a regular file is read (anything else is unreadable with a reason).
     static Check checkFileSignature(const std::string& path, std::string& reason,
-                                    std::map<std::string, std::string>* header = nullptr);
+                                    std::map<std::string, std::string>* header = nullptr, bool followLink = true,
+                                    bool* headerCut = nullptr);
+    // The same check of an open file, read from its start.
+    static Check checkOpenFileSignature(int handle, std::string& reason,
+                                        std::map<std::string, std::string>* header = nullptr,
+                                        bool* headerCut = nullptr);
+    // The most bytes a check keeps for the meta keys of a header (a check needs this, its read
+    // buffer and a few kilobytes, whatever the file holds).
+    static constexpr size_t metaBudget = 1024 * 1024;
 
     struct WorkFile;
 

@@ -1,11 +1,13 @@
 // libFuzzer entry for the data log check that trawlex-verify runs: the input is written to a
-// file and checked. Valid, invalid and unreadable are all normal outcomes; an input that
+// file and checked, with and without its header collected (the same verdict both ways).
+// Valid, invalid and unreadable are all normal outcomes; an input that
 // changes after a verified signature line, or in any line but a signature line, must not
 // verify.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -25,7 +27,13 @@ DataLog::Check check(const std::string& path, const uint8_t* data, size_t size)
         std::abort();
     std::fclose(out);
     std::string reason;
-    return DataLog::checkFileSignature(path, reason);
+    const DataLog::Check plain = DataLog::checkFileSignature(path, reason);
+    // Collecting the header, as trawlex-verify does, never changes the verdict.
+    std::map<std::string, std::string> header;
+    bool cut = false;
+    if (DataLog::checkFileSignature(path, reason, &header, false, &cut) != plain)
+        std::abort();
+    return plain;
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // trawlex-verify [--quiet] [--json] PATH...: checks every signed segment of each data log file
-// with the data log's own check. A directory stands for every ".data" file below it.
+// with the data log's own check. A directory stands for every regular ".data" file below it.
+// A file is opened without waiting and read in pieces, and whatever one file holds or lacks,
+// the others are still checked.
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,8 +24,9 @@ const char* const usage =
     "Usage: trawlex-verify [--quiet] [--json] [--help] [--] PATH...\n"
     "\n"
     "Checks the signatures of data log files. A PATH that is a directory stands for every\n"
-    "file whose name ends in \".data\" below it, in all subdirectories (symbolic links to\n"
-    "directories are not followed), in name order; working files (\".make\") are skipped.\n"
+    "regular file whose name ends in \".data\" below it, in all subdirectories, in name\n"
+    "order; symbolic links, FIFOs and devices there are passed over, and so are working\n"
+    "files (\".make\"). A PATH named here may be a symbolic link to a regular file.\n"
     "\n"
     "A file is a sequence of segments, each ending in a \"@SIGNATURE: \" line that signs the\n"
     "segment's lines (the current form \"C2(S2):...\" or the older lower-case form); a\n"
@@ -36,7 +41,8 @@ const char* const usage =
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
     "              (\"valid\", \"invalid\" or \"unreadable\"), \"meta\" (the meta keys of the\n"
     "              file's first header, values as text) and, when unreadable, \"reason\";\n"
-    "              no last line\n"
+    "              \"name_bytes\" (hex) when the name is not UTF-8, \"meta_incomplete\"\n"
+    "              when a meta line did not fit into 1 MiB; no last line\n"
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
@@ -59,6 +65,7 @@ struct Counts {
 struct Item {
     std::string path;
     std::string reason;
+    bool found = false;  // in a folder walk (never reached through a link)
 };
 
 bool endsWith(const std::string& text, const std::string& end)
@@ -77,12 +84,13 @@ void collect(const std::string& dir, std::vector<Item>& items)
     }
     const std::string prefix = endsWith(dir, "/") ? dir : dir + "/";
     for (const Platform::DirectoryEntry& entry : entries) {
+        if (entry.isSymbolicLink) {
+            continue;
+        }
         if (entry.isDirectory) {
-            if (!entry.isSymbolicLink) {
-                collect(prefix + entry.name, items);
-            }
-        } else if (endsWith(entry.name, ".data")) {
-            items.push_back({prefix + entry.name, ""});
+            collect(prefix + entry.name, items);
+        } else if (entry.isRegular && endsWith(entry.name, ".data")) {
+            items.push_back({prefix + entry.name, "", true});
         }
     }
 }
@@ -92,7 +100,7 @@ std::vector<Item> expand(const std::string& argument)
 {
     Platform::FileStatus status;
     if (Platform::fileStatus(argument, status) != 0 || !status.isDirectory) {
-        return {{argument, ""}};
+        return {{argument, "", false}};
     }
     std::vector<Item> items;
     collect(argument, items);
@@ -100,51 +108,153 @@ std::vector<Item> expand(const std::string& argument)
     return items;
 }
 
-void printJson(const Item& item, const char* status, const std::string& reason,
-               const std::map<std::string, std::string>& meta)
+// The length of the well-formed UTF-8 sequence at text[at], or 0.
+size_t utf8Length(const std::string& text, size_t at)
 {
-    nlohmann::json line = {{"name", item.path}, {"status", status}, {"meta", meta}};
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F)) {
+        return 0;  // overlong, a surrogate, or beyond U+10FFFF
+    }
+    return length;
+}
+
+// Sets "name": the path itself when it is UTF-8; otherwise, for reading, the path with each
+// byte outside a UTF-8 sequence as the text \xHH, and "name_bytes", every byte of the path
+// in hexadecimal, which is exact.
+void setName(nlohmann::json& line, const std::string& path)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string shown;
+    bool exact = true;
+    for (size_t at = 0; at < path.size();) {
+        const size_t length = utf8Length(path, at);
+        if (length == 0) {
+            const unsigned char byte = static_cast<unsigned char>(path[at]);
+            shown += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+            exact = false;
+            ++at;
+        } else {
+            shown.append(path, at, length);
+            at += length;
+        }
+    }
+    line["name"] = shown;
+    if (!exact) {
+        std::string hex;
+        for (const char c : path) {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            hex += {digits[byte >> 4], digits[byte & 15]};
+        }
+        line["name_bytes"] = hex;
+    }
+}
+
+void printJson(const Item& item, const char* status, const std::string& reason,
+               const std::map<std::string, std::string>& meta, bool metaCut)
+{
+    nlohmann::json line = {{"status", status}, {"meta", meta}};
+    setName(line, item.path);
     if (!reason.empty()) {
         line["reason"] = reason;
+    }
+    if (metaCut) {
+        line["meta_incomplete"] = true;
     }
     // Bytes that are not UTF-8 become U+FFFD instead of failing the line.
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
 }
 
+// Checks one file without waiting on it: a file named on the command line may be reached
+// through a link, one found in a folder walk never is, and only a regular file is read. A
+// failure of any kind, also a want of memory, makes the file unreadable with its reason.
+DataLog::Check checkFile(const Item& item, std::string& reason, std::map<std::string, std::string>& meta,
+                         bool& metaCut)
+{
+    try {
+        return DataLog::checkFileSignature(item.path, reason, &meta, !item.found, &metaCut);
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (const std::exception& error) {
+        reason = error.what();
+    }
+    meta.clear();
+    metaCut = false;
+    return DataLog::Check::unreadable;
+}
+
 void check(const Item& item, const Options& options, Counts& counts)
 {
     std::map<std::string, std::string> meta;
+    bool metaCut = false;
     std::string reason = item.reason;
     DataLog::Check result = DataLog::Check::unreadable;
     if (reason.empty()) {
-        result = DataLog::checkFileSignature(item.path, reason, &meta);
+        result = checkFile(item, reason, meta, metaCut);
     }
     const char* status = "unreadable";
+    unsigned* count = &counts.unreadable;
     std::string text = item.path + ": UNREADABLE (" + reason + ")";
     switch (result) {
     case DataLog::Check::valid:
-        ++counts.valid;
+        count = &counts.valid;
         status = "valid";
         text = item.path + ": OK";
         break;
     case DataLog::Check::invalid:
-        ++counts.invalid;
+        count = &counts.invalid;
         status = "invalid";
         text = item.path + ": INVALID";
         break;
     case DataLog::Check::unreadable:
-        ++counts.unreadable;
         break;
     }
-    if (options.quiet && result == DataLog::Check::valid) {
+    if (!options.quiet || result != DataLog::Check::valid) {
+        if (options.json) {
+            printJson(item, status, reason, meta, metaCut);
+        } else {
+            std::printf("%s\n", text.c_str());
+        }
+    }
+    ++*count;  // only once the line is out: a failure before it makes the file unreadable
+}
+
+// The line of a file whose check ran out of memory: the usual one now that the check's memory
+// is free again, or else one written without allocating.
+void printOutOfMemory(const Item& item, const Options& options)
+{
+    if (!options.json) {
+        std::printf("%s: UNREADABLE (out of memory)\n", item.path.c_str());
         return;
     }
-    if (options.json) {
-        printJson(item, status, reason, meta);
-    } else {
-        std::printf("%s\n", text.c_str());
+    try {
+        printJson(item, "unreadable", "out of memory", {}, false);
+        return;
+    } catch (const std::exception&) {
     }
+    std::fputs("{\"meta\":{},\"name_bytes\":\"", stdout);
+    for (const char c : item.path) {
+        std::printf("%02x", static_cast<unsigned char>(c));
+    }
+    std::fputs("\",\"reason\":\"out of memory\",\"status\":\"unreadable\"}\n", stdout);
 }
 
 }  // namespace
@@ -179,7 +289,12 @@ int main(int argc, char** argv)
     Counts counts;
     for (const std::string& argument : arguments) {
         for (const Item& item : expand(argument)) {
-            check(item, options, counts);
+            try {
+                check(item, options, counts);
+            } catch (const std::exception&) {
+                ++counts.unreadable;
+                printOutOfMemory(item, options);
+            }
         }
     }
     if (counts.total() > 1 && !options.json) {

@@ -65,6 +65,7 @@ struct DirectoryEntry {
     std::string name;
     bool isDirectory = false;     // following a symbolic link
     bool isSymbolicLink = false;
+    bool isRegular = false;       // a regular file itself, never through a link
 };
 
 // Every entry of the directory except "." and "..", in the order the system gives them.
@@ -127,6 +128,8 @@ enum OpenFlags : int {
     OpenExclusive = 8,  // with OpenCreate: fail when the file exists
     OpenTruncate = 16,
     OpenAppend = 32,    // every write goes to the end
+    OpenNoFollow = 64,  // a symbolic link (a reparse point) as the last part is not followed
+    OpenNonBlocking = 128,  // never wait in the open: a FIFO without a writer opens at once
 };
 
 // Opens with a combination of OpenFlags; new files get the default permissions.

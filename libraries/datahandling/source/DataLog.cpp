@@ -120,7 +120,9 @@ int renameToFreeName(const std::string& from, const std::string& first, const st
 // feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
 // ends the segment when the rest of it is the signature of the segment's lines, and counts as
 // data otherwise. With firstOnly the reading stops at the end of the first segment; on
-// request the first header ("@META:" up to "@DATA:") is collected.
+// request the first header ("@META:" up to "@DATA:") is collected, within metaBudget bytes:
+// a meta line that does not fit is passed over (and noted), never held whole, so that the
+// memory a scan needs is bounded whatever the file holds. The verdict never depends on it.
 //
 // The older signature form needs a second digest from the standard start state; it is kept
 // only when withOlderForm is set (a second pass, when the first one met that form).
@@ -145,7 +147,8 @@ public:
                     update(signaturePrefix.data(), signaturePrefix.size());
                     update(stored.data(), stored.size());
                     if (keepingLine()) {
-                        line = signaturePrefix + stored;
+                        keep(signaturePrefix.data(), signaturePrefix.size());
+                        keep(stored.data(), stored.size());
                     }
                     stored.clear();
                     state = LineState::data;
@@ -177,7 +180,7 @@ public:
                     state = LineState::data;
                     update(head.data(), head.size());
                     if (keepingLine()) {
-                        line = head;
+                        keep(head.data(), head.size());
                     }
                     continue;
                 }
@@ -194,7 +197,7 @@ public:
             const size_t n = end ? size_t(end - data) : size;
             update(data, n);
             if (keepingLine()) {
-                line.append(data, n);
+                keep(data, n);
             }
             data += n;
             size -= n;
@@ -226,6 +229,8 @@ public:
     }
 
     bool isDone() const { return done; }
+    // True when a meta line of the first header was passed over for want of room.
+    bool metaCut() const { return cut; }
     // At least one signed segment, and (unless firstOnly) nothing after the last one.
     bool isValid() const { return segments > 0 && (firstOnly || !unsignedBytes); }
     bool metOlderForm() const { return olderFormSeen; }
@@ -233,8 +238,21 @@ public:
 private:
     enum class LineState { start, candidate, data };
     static constexpr size_t longestSignature = 256;
+    static constexpr size_t metaEntryCost = 64;  // what a kept key costs beyond its text
 
-    bool keepingLine() const { return meta != nullptr && headerState == 1; }
+    bool keepingLine() const { return meta != nullptr && headerState == 1 && !lineDropped; }
+
+    // Appends to the meta line being collected, or drops it when the budget does not hold it.
+    void keep(const char* data, size_t size)
+    {
+        if (metaBytes + metaEntryCost + line.size() + size > DataLog::metaBudget) {
+            lineDropped = true;
+            cut = true;
+            std::string().swap(line);
+            return;
+        }
+        line.append(data, size);
+    }
 
     void update(const char* data, size_t size)
     {
@@ -299,7 +317,7 @@ private:
     {
         if (meta != nullptr && headerState == 0 && text == "@META:") {
             headerState = 1;
-        } else if (meta != nullptr && headerState == 1) {
+        } else if (meta != nullptr && headerState == 1 && !lineDropped) {
             if (text == "@DATA:") {
                 headerState = 2;
             } else {
@@ -308,6 +326,7 @@ private:
         }
         head.clear();
         line.clear();
+        lineDropped = false;
         state = LineState::start;
     }
 
@@ -318,6 +337,11 @@ private:
         if (text.empty()) {  // the blank line before "@DATA:"
             return;
         }
+        if (metaBytes + metaEntryCost + text.size() > DataLog::metaBudget) {
+            cut = true;
+            return;
+        }
+        metaBytes += metaEntryCost + text.size();
         const size_t equals = text.find('=');
         if (equals == std::string::npos) {
             (*meta)[text] = "";
@@ -343,6 +367,9 @@ private:
     bool olderFormSeen = false;
     bool done = false;
     int headerState = 0;  // 0 before "@META:", 1 in the first header, 2 after it
+    size_t metaBytes = 0;     // charged for the meta lines kept so far
+    bool lineDropped = false; // the current meta line did not fit
+    bool cut = false;
 };
 
 // Scans an open file from its start; false when it cannot be read.
@@ -369,13 +396,15 @@ bool scanHandle(int handle, SegmentScan& scan)
 
 // Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
 // be read. The older form's digest is only computed when a first pass met that form.
-bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid)
+bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid,
+                 bool* headerCut = nullptr)
 {
     SegmentScan scan(firstOnly, false, header);
     if (!scanHandle(handle, scan)) {
         return false;
     }
     valid = scan.isValid();
+    bool cut = scan.metaCut();
     if (!valid && scan.metOlderForm()) {
         if (header != nullptr) {
             header->clear();
@@ -385,6 +414,10 @@ bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>*
             return false;
         }
         valid = withOlderForm.isValid();
+        cut = withOlderForm.metaCut();
+    }
+    if (headerCut != nullptr) {
+        *headerCut = cut;
     }
     return true;
 }
@@ -882,23 +915,35 @@ bool DataLog::checkSignature()
 }
 
 DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string& reason,
-                                           std::map<std::string, std::string>* header)
+                                           std::map<std::string, std::string>* header, bool followLink,
+                                           bool* headerCut)
 {
     int handle = -1;
-    const int error = Platform::openFile(path, Platform::OpenRead, handle);
+    const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? 0 : Platform::OpenNoFollow);
+    const int error = Platform::openFile(path, flags, handle);
     if (error != 0) {
         reason = Platform::errorText(error);
         return Check::unreadable;
     }
+    const Check result = checkOpenFileSignature(handle, reason, header, headerCut);
+    Platform::closeFile(handle);
+    return result;
+}
+
+DataLog::Check DataLog::checkOpenFileSignature(int handle, std::string& reason,
+                                               std::map<std::string, std::string>* header, bool* headerCut)
+{
+    if (headerCut != nullptr) {
+        *headerCut = false;
+    }
     Platform::FileStatus status;
-    if (Platform::handleStatus(handle, status) == 0 && status.isDirectory) {
-        Platform::closeFile(handle);
-        reason = "is a directory";
+    const int error = Platform::handleStatus(handle, status);
+    if (error != 0 || !status.isRegular) {
+        reason = error != 0 ? Platform::errorText(error) : status.isDirectory ? "is a directory" : "not a regular file";
         return Check::unreadable;
     }
     bool valid = false;
-    const bool read = checkHandle(handle, false, header, valid);
-    Platform::closeFile(handle);
+    const bool read = checkHandle(handle, false, header, valid, headerCut);
     if (!read) {
         if (header != nullptr) {
             header->clear();

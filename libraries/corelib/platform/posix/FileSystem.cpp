@@ -211,10 +211,14 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
         if (type == DT_UNKNOWN) {
             struct stat info {};
             if (lstat((prefix + name).c_str(), &info) == 0) {
-                type = S_ISLNK(info.st_mode) ? DT_LNK : S_ISDIR(info.st_mode) ? DT_DIR : DT_REG;
+                type = S_ISLNK(info.st_mode)   ? DT_LNK
+                       : S_ISDIR(info.st_mode) ? DT_DIR
+                       : S_ISREG(info.st_mode) ? DT_REG
+                                               : DT_UNKNOWN;
             }
         }
         item.isSymbolicLink = type == DT_LNK;
+        item.isRegular = type == DT_REG;
         if (type == DT_DIR) {
             item.isDirectory = true;
         } else if (type == DT_LNK) {
@@ -375,6 +379,12 @@ int openFile(const std::string& path, int flags, int& handle)
     }
     if ((flags & OpenAppend) != 0) {
         mode |= O_APPEND;
+    }
+    if ((flags & OpenNoFollow) != 0) {
+        mode |= O_NOFOLLOW;
+    }
+    if ((flags & OpenNonBlocking) != 0) {
+        mode |= O_NONBLOCK;
     }
     int descriptor;
     do {

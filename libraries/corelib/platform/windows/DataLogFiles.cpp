@@ -32,7 +32,9 @@ int handleStatus(int handle, FileStatus& status)
         return file == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE : static_cast<int>(GetLastError());
     status = FileStatus();
     status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    status.isRegular = !status.isDirectory;
+    // A reparse point opened as itself, a device or a pipe is not a regular file.
+    status.isRegular = !status.isDirectory && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                       GetFileType(file) == FILE_TYPE_DISK;
     status.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     status.device = info.dwVolumeSerialNumber;
     status.node = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;

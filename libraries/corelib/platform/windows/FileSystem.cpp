@@ -291,6 +291,8 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
         item.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         item.isSymbolicLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                               data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+        item.isRegular = (data.dwFileAttributes &
+                          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
         entries.push_back(item);
     } while (FindNextFileA(search, &data));
     const DWORD error = GetLastError();
@@ -470,8 +472,12 @@ int openFile(const std::string& path, int flags, int& handle)
     } else if ((flags & OpenTruncate) != 0) {
         disposition = TRUNCATE_EXISTING;
     }
-    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    // A reparse point opens as itself, which handleStatus reports as not regular; opening a
+    // file never waits here, so OpenNonBlocking needs nothing.
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    if ((flags & OpenNoFollow) != 0)
+        attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE file = CreateFileA(path.c_str(), access, shareAll, nullptr, disposition, attributes, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return lastError();
     int mode = _O_BINARY | _O_NOINHERIT;
