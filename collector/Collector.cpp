@@ -138,6 +138,9 @@ void Collector::checkNameLength() const
     names.setSourceMeta("application", appName);
     names.setSourceMeta("module", module);
     names.setSourceMeta("datatype", dataType);
+    // Lead "-" source "-" time, then "-" and a counter of up to five digits and ".data"; the
+    // working name (".make" after the time) is shorter, and a collection never appends, so
+    // no "-tampered" name is made.
     const std::string fileTime = StringTools::formatUInt64(uint64_t(DateTime::now().count));
     const size_t longest = appName.size() + 1 + names.sourceName().size() + 1 + fileTime.size() + 1 + 5 +
                            std::string(".data").size();
