@@ -34,6 +34,16 @@ bool isPlainName(const std::string& name)
     });
 }
 
+// True for a byte below 0x20 other than tab, or DEL: in a meta value such a byte would end
+// its header line or start another.
+bool hasControlCharacter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t') || byte == 0x7F;
+    });
+}
+
 // How often a collection moves its source time on when its working name is taken.
 constexpr int nameAttempts = 1000;
 
@@ -143,9 +153,32 @@ void Collector::setDataType(const std::string& name)
     }
 }
 
+void Collector::checkNameLength() const
+{
+    DataLog names;
+    names.setSourceMeta("application", appName);
+    names.setSourceMeta("module", module);
+    names.setSourceMeta("datatype", dataType);
+    // Lead "-" source "-" time, then "-" and a counter of up to five digits and ".data"; the
+    // working name (".make" after the time) is shorter, and a collection never appends, so
+    // no "-tampered" name is made.
+    const std::string fileTime = StringTools::formatUInt64(uint64_t(DateTime::now().count));
+    const size_t longest = appName.size() + 1 + names.sourceName().size() + 1 + fileTime.size() + 1 + 5 +
+                           std::string(".data").size();
+    const size_t allowed = longestNameIn(targetDir);
+    if (longest > allowed) {
+        throw Target_NameTooLong("Module and data type make data log file names too long for the target directory (" +
+                                 std::to_string(longest) + " bytes, at most " + std::to_string(allowed) + ")");
+    }
+}
+
 bool Collector::setExePath(const std::string& path)
 {
     exePath = trimmed(fullNormalise(path));
+    if (hasControlCharacter(exePath)) {
+        exePath.clear();  // never kept for the header
+        throw Exe_InvalidPath("Executable path cannot contain control characters other than tab");
+    }
     if (isFile(exePath)) {
         return true;
     }
@@ -157,6 +190,10 @@ bool Collector::setExePath(const std::string& path)
 
 void Collector::setExeArgs(const std::string& arguments)
 {
+    if (hasControlCharacter(arguments)) {
+        exeArgs.clear();  // never kept for the header
+        throw Exe_InvalidArgs("Executable arguments cannot contain control characters other than tab");
+    }
     exeArgs = arguments;
 }
 

@@ -30,7 +30,10 @@ public:
     KELVRA_ERROR_CLASS(Target_VoidDataType);
     KELVRA_ERROR_CLASS(Target_InvalidModule);
     KELVRA_ERROR_CLASS(Target_InvalidDataType);
+    KELVRA_ERROR_CLASS(Target_NameTooLong);
     KELVRA_ERROR_CLASS(Exe_NotFound);
+    KELVRA_ERROR_CLASS(Exe_InvalidPath);
+    KELVRA_ERROR_CLASS(Exe_InvalidArgs);
     KELVRA_ERROR_CLASS(Exe_TooShortTimeout);
     KELVRA_ERROR_CLASS(Exe_InvalidFileName);
     KELVRA_ERROR_CLASS(Collect_FailedToStartExe);
@@ -54,7 +57,13 @@ public:
     // (Target_Void...) nor contain "/", a backslash or a control character (Target_Invalid...).
     void setModule(const std::string& name);
     void setDataType(const std::string& name);
-    // False (without error) for a missing file when skipOnError is set.
+    // The longest name a data log of this source can get (lead, source, time, a five-digit
+    // counter, ".data") must fit in the target directory: else Target_NameTooLong. Called
+    // once target, module, data type and application name are set.
+    void checkNameLength() const;
+    // Path and argument text go into the header: a control character other than tab in
+    // either is Exe_InvalidPath or Exe_InvalidArgs. A missing file is Exe_NotFound, or
+    // false (without error) when skipOnError is set.
     bool setExePath(const std::string& path);
     void setExeArgs(const std::string& arguments);
     void setTimeout(const std::string& pNotation);

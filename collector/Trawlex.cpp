@@ -191,6 +191,7 @@ bool Trawlex::readTargetSettings()
         collector.setModule(cmdParser.getValue("module", value) ? value : confAgent.queryString("%module%"));
         collector.setDataType(cmdParser.getValue("datatype", value) ? value : confAgent.queryString("%datatype%"));
         collector.setAppName(KelvraCorelib::applicationNames().internalName);
+        collector.checkNameLength();
         return true;
     } catch (const Collector::Target_BadDir& error) {
         reportTemplate(error);

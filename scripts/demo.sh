@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs one real collection with the example configuration
-# (its target folder is /var/tmp/trawlex/data), prints the data log and verifies it.
+# (its target changed to build/demo-data in the checkout, so that the run itself needs no
+# privileges), prints the data log and verifies it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,10 +9,17 @@ bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target trawlex trawlex-verify
 
-output=/var/tmp/trawlex/data
-echo "== build/collector/trawlex -c examples/trawlex.conf =="
+# The example's target is /var/lib/trawlex/data. Loading a configuration creates the folder
+# it names even when --target overrides it, so the demonstration takes a copy of the file
+# with its own folder instead.
+output=$PWD/build/demo-data
+configuration=build/demo.conf
+sed "s|\"/var/lib/trawlex/data\"|\"$output\"|" examples/trawlex.conf > "$configuration"
+grep -qF "\"$output\"" "$configuration" || { echo "no target folder in examples/trawlex.conf"; exit 1; }
+
+echo "== build/collector/trawlex -c $configuration (examples/trawlex.conf with the target $output) =="
 status=0
-./build/collector/trawlex -c examples/trawlex.conf || status=$?
+./build/collector/trawlex -c "$configuration" || status=$?
 echo "(exit code $status)"
 [ "$status" -eq 0 ] || exit "$status"
 

@@ -60,9 +60,13 @@ examples=$root/usr/share/doc/trawlex/examples
 grep -q ' /usr/bin/trawlex ' "$examples/crontab" || fail "crontab example does not name /usr/bin/trawlex"
 grep -q '^ExecStart=/usr/bin/trawlex ' "$examples/systemd/trawlex-df.service" || fail "service example"
 
+# A copy of the example configuration with its own target: loading the file would create the
+# folder it names (/var/lib/trawlex/data) even with --target given.
 data=$root/data
+sed "s|\"/var/lib/trawlex/data\"|\"$data\"|" "$examples/trawlex.conf" > "$root/df.conf"
+grep -qF "\"$data\"" "$root/df.conf" || fail "no target folder in the example configuration"
 status=0
-"$root/usr/bin/trawlex" -c "$examples/trawlex.conf" --target "$data" || status=$?
+"$root/usr/bin/trawlex" -c "$root/df.conf" || status=$?
 [ "$status" -eq 0 ] || fail "collection with the example configuration exited with $status"
 check=$("$root/usr/bin/trawlex-verify" --json "$data")
 echo "$check"

@@ -51,6 +51,9 @@ bool isFile(const std::string& path);
 bool isDirectory(const std::string& path);
 // Size in bytes of a file that can be opened for reading; 0 otherwise.
 uint64_t fileSize(const std::string& path);
+// The longest name, in bytes, of an entry of the directory: what its file system allows,
+// 255 when that cannot be learnt, SIZE_MAX when it sets no limit.
+size_t longestNameIn(const std::string& dir);
 // The extension, lower-cased, is "lnk".
 bool isShortcut(const std::string& path, PathStyle style = PathStyle::Native);
 bool isShortcut(const WideString& path, PathStyle style = PathStyle::Native);

@@ -25,7 +25,8 @@ bool stopRequested();
 void requestStop();
 
 // Installs the stop handler for SIGABRT, SIGINT and SIGTERM (in that order); it only sets
-// the stop-requested flag, once: a second signal of the same kind ends the process. False when
+// the stop-requested flag, once: a second signal of the same kind ends the process. Broken
+// pipes are ignored, so that output to a closed pipe cannot change the exit code. False when
 // a signal could not be hooked.
 bool installStopSignalHandler();
 

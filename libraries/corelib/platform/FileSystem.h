@@ -59,6 +59,10 @@ std::string windowsDirectory();
 // The long form of a path; the path itself where the platform has no short names.
 int longPathName(const std::string& path, std::string& longPath);
 
+// The longest name, in bytes, that an entry of the directory may have on its file system
+// (0 when the system sets no limit).
+int maxNameLength(const std::string& directory, size_t& length);
+
 // ---- Directories --------------------------------------------------------------------------
 
 struct DirectoryEntry {

@@ -1,5 +1,5 @@
 #pragma once
-// Stop signals of the process: abort, interrupt and terminate.
+// Stop signals of the process (abort, interrupt and terminate) and the broken-pipe signal.
 
 namespace KelvraCorelib::Platform {
 
@@ -10,5 +10,10 @@ using StopSignalCallback = void (*)();
 // of them it calls onStop and returns. Each signal's handler serves once: it is reset to the
 // default before it runs, so a second signal of the same kind ends the process. False when any of the three could not be installed.
 bool installStopSignals(StopSignalCallback onStop);
+
+// A write to a pipe or socket whose reader has gone fails with an error instead of ending the
+// process, so the process keeps its own exit code. Children get the default again before
+// their program starts. False when that could not be set.
+bool ignoreBrokenPipes();
 
 }  // namespace KelvraCorelib::Platform

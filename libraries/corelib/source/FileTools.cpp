@@ -125,6 +125,15 @@ bool isDirectory(const std::string& path)
     return !text.empty() && Platform::fileStatus(text, status) == 0 && status.isDirectory;
 }
 
+size_t longestNameIn(const std::string& dir)
+{
+    size_t length = 0;
+    if (dir.empty() || Platform::maxNameLength(dir, length) != 0) {
+        return 255;
+    }
+    return length == 0 ? SIZE_MAX : length;
+}
+
 uint64_t fileSize(const std::string& path)
 {
     if (path.empty()) {

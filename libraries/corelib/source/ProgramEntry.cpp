@@ -83,7 +83,9 @@ void requestStop()
 bool installStopSignalHandler()
 {
     static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-    return Platform::installStopSignals(onStopSignal);
+    // An "ERROR: " line written into a closed pipe must not change the exit code.
+    const bool pipesIgnored = Platform::ignoreBrokenPipes();
+    return Platform::installStopSignals(onStopSignal) && pipesIgnored;
 }
 
 int runGuarded(const std::function<int()>& run, const std::function<void(const Exception&)>& logFatal)

@@ -185,6 +185,21 @@ int longPathName(const std::string& path, std::string& longPath)
     return 0;
 }
 
+int maxNameLength(const std::string& directory, size_t& length)
+{
+    errno = 0;
+    const long limit = pathconf(directory.c_str(), _PC_NAME_MAX);
+    if (limit < 0) {
+        if (errno != 0) {
+            return lastError();
+        }
+        length = 0;  // no limit
+        return 0;
+    }
+    length = static_cast<size_t>(limit);
+    return 0;
+}
+
 int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
 {
     entries.clear();

@@ -1,4 +1,4 @@
-// POSIX code only: stop signals through sigaction.
+// POSIX code only: stop signals and the broken-pipe signal through sigaction.
 #include "corelib/platform/Signals.h"
 
 #include <atomic>
@@ -43,6 +43,14 @@ bool installStopSignals(StopSignalCallback onStop)
         }
     }
     return installed;
+}
+
+bool ignoreBrokenPipes()
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGPIPE, &action, nullptr) == 0;
 }
 
 }  // namespace KelvraCorelib::Platform

@@ -270,6 +270,21 @@ int longPathName(const std::string& path, std::string& longPath)
     return 0;
 }
 
+// The volume's longest path component; it counts UTF-16 units, so a byte count of the same
+// value is never too generous.
+int maxNameLength(const std::string& directory, size_t& length)
+{
+    std::string root(MAX_PATH + 1, '\0');
+    if (!GetVolumePathNameA(directory.c_str(), root.data(), static_cast<DWORD>(root.size())))
+        return lastError();
+    root.resize(std::strlen(root.c_str()));
+    DWORD component = 0;
+    if (!GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, &component, nullptr, nullptr, 0))
+        return lastError();
+    length = static_cast<size_t>(component);
+    return 0;
+}
+
 int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
 {
     entries.clear();

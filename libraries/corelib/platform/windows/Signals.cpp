@@ -36,4 +36,10 @@ bool installStopSignals(StopSignalCallback onStop)
     return installed;
 }
 
+// There is no broken-pipe signal: a write to a pipe without a reader fails with an error.
+bool ignoreBrokenPipes()
+{
+    return true;
+}
+
 }  // namespace KelvraCorelib::Platform
