@@ -1,7 +1,8 @@
 #pragma once
 // File calls of the data log writer that the general file interface (FileSystem.h) lacks:
-// an exclusive create whose file is already locked when its name appears, the status of an
-// open handle, and truncation through a handle.
+// an exclusive create whose file is already locked when its name appears, opening an entry
+// of a shared folder without following links or waiting, the status of an open handle, and
+// truncation through a handle.
 //
 //   int handle = -1;
 //   if (createLockedExclusive(path, handle) == 0) { ... closeFile(handle); }   // FileSystem.h
@@ -20,6 +21,16 @@ namespace KelvraCorelib::Platform {
 // visible, so that no other process can take the lock first. Where the file system cannot
 // create an unnamed file, the lock follows the exclusive create at once.
 int createLockedExclusive(const std::string& path, int& handle);
+
+// Why openOwnRegularFile refused an entry.
+enum class EntryRefusal { none, symbolicLink, notRegularFile, otherOwner };
+
+// Opens an existing entry for reading (and writing when writable) without following a
+// symbolic link or reparse point in its last component and without waiting on a FIFO or a
+// device. Only a regular file that the running account owns stays open; anything else gives
+// a non-zero result with refusal telling why, and is never opened for use. Other failures
+// (a missing entry) give their error number with refusal none.
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal);
 
 // The status of an open file.
 int handleStatus(int handle, FileStatus& status);

@@ -96,6 +96,58 @@ int createLockedExclusive(const std::string& path, int& handle)
     return 0;
 }
 
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+{
+    refusal = EntryRefusal::none;
+    // A FIFO or a device is refused before it is opened (opening some devices acts).
+    struct stat entry {};
+    if (lstat(path.c_str(), &entry) != 0) {
+        return lastError();
+    }
+    if (S_ISLNK(entry.st_mode)) {
+        refusal = EntryRefusal::symbolicLink;
+        return ELOOP;
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        refusal = EntryRefusal::notRegularFile;
+        return EINVAL;
+    }
+    int descriptor;
+    do {
+        descriptor = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        const int error = lastError();
+        if (error == ELOOP) {
+            refusal = EntryRefusal::symbolicLink;  // replaced by a link meanwhile
+        }
+        return error;
+    }
+    // The entry may have been replaced between the two looks: what counts is the open file.
+    struct stat info {};
+    int error = 0;
+    if (fstat(descriptor, &info) != 0) {
+        error = lastError();
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = EntryRefusal::notRegularFile;
+        error = EINVAL;
+    } else if (info.st_uid != geteuid()) {
+        refusal = EntryRefusal::otherOwner;
+        error = EPERM;
+    } else {
+        const int flags = fcntl(descriptor, F_GETFL);
+        if (flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            error = lastError();
+        }
+    }
+    if (error != 0) {
+        close(descriptor);
+        return error;
+    }
+    handle = descriptor;
+    return 0;
+}
+
 int handleStatus(int handle, FileStatus& status)
 {
     struct stat info {};

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -19,6 +20,55 @@ int createLockedExclusive(const std::string& path, int& handle)
     if (lockError != 0) {
         closeFile(descriptor);
         return lockError;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+{
+    // Reparse points (symbolic links, junctions) are Windows' links: never opened through.
+    // Ownership is left to the folder's access rules (an administrator's files may belong to
+    // the Administrators group).
+    refusal = EntryRefusal::none;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return static_cast<int>(GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        refusal = EntryRefusal::symbolicLink;
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        refusal = EntryRefusal::notRegularFile;
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    const DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
+    const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return static_cast<int>(GetLastError());
+    // The entry may have been replaced between the two looks: what counts is the open file.
+    BY_HANDLE_FILE_INFORMATION info;
+    int error = 0;
+    if (!GetFileInformationByHandle(file, &info)) {
+        error = static_cast<int>(GetLastError());
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        refusal = EntryRefusal::symbolicLink;
+        error = ERROR_CANT_ACCESS_FILE;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(file) != FILE_TYPE_DISK) {
+        refusal = EntryRefusal::notRegularFile;
+        error = ERROR_CANT_ACCESS_FILE;
+    }
+    if (error != 0) {
+        CloseHandle(file);
+        return error;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY | _O_NOINHERIT |
+                                                                                 (writable ? 0 : _O_RDONLY));
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return ERROR_TOO_MANY_OPEN_FILES;
     }
     handle = descriptor;
     return 0;
