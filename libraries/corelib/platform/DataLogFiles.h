@@ -19,8 +19,14 @@ namespace KelvraCorelib::Platform {
 // Creates the file for reading and writing, failing (isAlreadyExists) when the path exists,
 // and holds an exclusive advisory lock on it (lockFile's kind) from before the name becomes
 // visible, so that no other process can take the lock first. Where the file system cannot
-// create an unnamed file, the lock follows the exclusive create at once.
+// create an unnamed file, the file is created and locked under a short private name in the
+// same directory (".working-" + process id + "-" + number + ".new") and then renamed to the
+// path without replacing anything; the private name is removed on every failure.
 int createLockedExclusive(const std::string& path, int& handle);
+
+// Process-wide, on at start: off, createLockedExclusive always takes the named way that
+// file systems without unnamed files need. For tests of that way.
+void setUnnamedCreation(bool enabled);
 
 // Why openOwnRegularFile refused an entry.
 enum class EntryRefusal { none, symbolicLink, notRegularFile, otherOwner };

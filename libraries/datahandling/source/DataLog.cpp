@@ -693,10 +693,11 @@ void DataLog::finaliseOldFiles()
         }
         const std::string from = dir + name;
         const std::string base = dir + withoutTail(name, 5);
-        // Only a regular file of this account, opened without following links or waiting.
+        // Only a regular file of this account, opened without following links or waiting;
+        // for writing, as network file systems lock only such files.
         int handle = -1;
         Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
-        if (Platform::openOwnRegularFile(from, false, handle, refusal) != 0) {
+        if (Platform::openOwnRegularFile(from, true, handle, refusal) != 0) {
             if (refusal != Platform::EntryRefusal::none) {
                 fileLogger().warning("@data-log.finalise.skipped{Left \"%\" as it is: %};",
                                      ParamStream() << from << refusalText(refusal));

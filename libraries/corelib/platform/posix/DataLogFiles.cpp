@@ -1,6 +1,7 @@
 // POSIX code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
 
+#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -11,6 +12,9 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
+
+std::atomic<bool> unnamedCreation{true};
+std::atomic<unsigned> privateNameCount{0};
 
 int lastError()
 {
@@ -24,6 +28,13 @@ std::string parentOf(const std::string& path)
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The directory of the path with its trailing slash; empty for a bare name.
+std::string directoryPart(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 int lockNow(int descriptor)
@@ -75,25 +86,46 @@ int createUnnamedThenLink(const std::string& path, int& handle)
 int createLockedExclusive(const std::string& path, int& handle)
 {
 #if defined(O_TMPFILE)
-    const int result = createUnnamedThenLink(path, handle);
-    if (result != -1) {
-        return result;
+    if (unnamedCreation) {
+        const int result = createUnnamedThenLink(path, handle);
+        if (result != -1) {
+            return result;
+        }
     }
 #endif
-    int descriptor;
-    do {
-        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) {
-        return lastError();
+    // Created and locked under a private name that no working-file pattern matches, then
+    // renamed: the path never names an unlocked file.
+    std::string temporary;
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        temporary = directoryPart(path) + ".working-" + std::to_string(getpid()) + "-" +
+                    std::to_string(privateNameCount++) + ".new";
+        do {
+            descriptor = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } while (descriptor < 0 && errno == EINTR);
+        if (descriptor < 0 && errno != EEXIST) {
+            return lastError();
+        }
     }
-    const int error = lockNow(descriptor);
+    if (descriptor < 0) {
+        return EEXIST;
+    }
+    int error = lockNow(descriptor);
+    if (error == 0) {
+        error = renameNoReplace(temporary, path);
+    }
     if (error != 0) {
+        unlink(temporary.c_str());
         close(descriptor);
         return error;
     }
     handle = descriptor;
     return 0;
+}
+
+void setUnnamedCreation(bool enabled)
+{
+    unnamedCreation = enabled;
 }
 
 int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)

@@ -1,6 +1,7 @@
 // Windows code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
 
+#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -9,20 +10,45 @@
 
 namespace KelvraCorelib::Platform {
 
+namespace {
+
+std::atomic<unsigned> privateNameCount{0};
+
+}  // namespace
+
 int createLockedExclusive(const std::string& path, int& handle)
 {
-    // Windows cannot create an unnamed file: the lock follows the exclusive create at once.
+    // Windows cannot create an unnamed file: the file is created and locked under a private
+    // name, then moved to the path without replacing, so that the path never names an
+    // unlocked file (files are opened with delete sharing, so the open file can move).
+    std::string temporary;
     int descriptor = -1;
-    const int error = createExclusive(path, descriptor);
-    if (error != 0)
+    int error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        const size_t slash = path.find_last_of("/\\");
+        temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".working-" +
+                    std::to_string(GetCurrentProcessId()) + "-" + std::to_string(privateNameCount++) + ".new";
+        error = createExclusive(temporary, descriptor);
+        if (error != 0 && !isAlreadyExists(error))
+            return error;
+    }
+    if (descriptor < 0)
         return error;
-    const int lockError = lockFile(descriptor);
-    if (lockError != 0) {
+    error = lockFile(descriptor);
+    if (error == 0)
+        error = renameNoReplace(temporary, path);
+    if (error != 0) {
         closeFile(descriptor);
-        return lockError;
+        removeFile(temporary);
+        return error;
     }
     handle = descriptor;
     return 0;
+}
+
+void setUnnamedCreation(bool enabled)
+{
+    (void)enabled;  // there is only the named way here
 }
 
 int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
