@@ -1,7 +1,8 @@
 #pragma once
 // File calls of the data log writer that the general file interface (FileSystem.h) lacks:
-// an exclusive create whose file is already locked when its name appears, the status of an
-// open handle, truncation through a handle, and the permissions of a new file.
+// an exclusive create whose file is already locked when its name appears, opening an entry
+// of a shared folder without following links or waiting, the status of an open handle,
+// truncation through a handle, and the permissions of a new file.
 //
 //   int handle = -1;
 //   if (createLockedExclusive(path, handle) == 0) { ... closeFile(handle); }   // FileSystem.h
@@ -16,11 +17,28 @@
 
 namespace KelvraCorelib::Platform {
 
-// Creates the file for reading and writing, readable and writable by its owner only, failing (isAlreadyExists) when the path exists,
+// Creates the file for reading and writing, readable and writable by its owner only,
+// failing (isAlreadyExists) when the path exists,
 // and holds an exclusive advisory lock on it (lockFile's kind) from before the name becomes
 // visible, so that no other process can take the lock first. Where the file system cannot
-// create an unnamed file, the lock follows the exclusive create at once.
+// create an unnamed file, the file is created and locked under a short private name in the
+// same directory (".working-" + process id + "-" + number + ".new") and then renamed to the
+// path without replacing anything; the private name is removed on every failure.
 int createLockedExclusive(const std::string& path, int& handle);
+
+// Process-wide, on at start: off, createLockedExclusive always takes the named way that
+// file systems without unnamed files need. For tests of that way.
+void setUnnamedCreation(bool enabled);
+
+// Why openOwnRegularFile refused an entry.
+enum class EntryRefusal { none, symbolicLink, notRegularFile, otherOwner };
+
+// Opens an existing entry for reading (and writing when writable) without following a
+// symbolic link or reparse point in its last component and without waiting on a FIFO or a
+// device. Only a regular file that the running account owns stays open; anything else gives
+// a non-zero result with refusal telling why, and is never opened for use. Other failures
+// (a missing entry) give their error number with refusal none.
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal);
 
 // The status of an open file.
 int handleStatus(int handle, FileStatus& status);

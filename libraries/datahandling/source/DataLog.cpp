@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "corelib/FileTools.h"
 #include "corelib/MatchGlob.h"
@@ -43,24 +44,25 @@ TimeZone localZone()
     return zone;
 }
 
-// Ensures the path names the file open under handle (it was not renamed or replaced between
-// opening and locking).
+// Ensures the path itself (not a link's target) names the file open under handle (it was not
+// renamed or replaced between opening and locking).
 bool namesOpenFile(const std::string& path, int handle)
 {
     Platform::FileStatus byName;
     Platform::FileStatus byHandle;
-    return Platform::fileStatus(path, byName) == 0 && Platform::handleStatus(handle, byHandle) == 0 &&
+    return Platform::linkStatus(path, byName) == 0 && Platform::handleStatus(handle, byHandle) == 0 &&
            byName.device == byHandle.device && byName.node == byHandle.node;
 }
 
-// Opens an existing file for reading and writing under an exclusive lock. Gives the error
-// number; a file that another process holds locked gives an error accepted by
-// isLockedElsewhere.
+// Opens an existing regular file of this account for reading and writing under an exclusive
+// lock, never through a link. Gives the error number; a file that another process holds
+// locked gives an error accepted by isLockedElsewhere.
 int openExistingLocked(const std::string& path, int& handle)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         int opened = -1;
-        const int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, opened);
+        Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
+        const int error = Platform::openOwnRegularFile(path, true, opened, refusal);
         if (error != 0) {
             return error;
         }
@@ -76,6 +78,64 @@ int openExistingLocked(const std::string& path, int& handle)
         Platform::closeFile(opened);  // renamed or replaced meanwhile: look again
     }
     return -1;
+}
+
+// Moves at past a run of decimal digits; false when there is none.
+bool skipDigits(const std::string& text, size_t& at)
+{
+    const size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        ++at;
+    }
+    return at > start;
+}
+
+// True for a working name that starts with prefix (lead "-" source name "-"), the time
+// digits and ".make", or such a name moved aside: ".make-" process id, optionally "-" NN,
+// and "-tampered.make". Every character of the prefix is taken literally.
+bool isWorkingNameOf(const std::string& name, const std::string& prefix)
+{
+    if (name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    size_t at = prefix.size();
+    if (!skipDigits(name, at)) {
+        return false;
+    }
+    const std::string make = ".make";
+    if (name.compare(at, std::string::npos, make) == 0) {
+        return true;
+    }
+    if (name.compare(at, make.size() + 1, make + "-") != 0) {
+        return false;
+    }
+    at += make.size() + 1;
+    if (!skipDigits(name, at)) {
+        return false;
+    }
+    const std::string tampered = "-tampered.make";
+    if (name.compare(at, std::string::npos, tampered) == 0) {
+        return true;
+    }
+    if (name.compare(at, 1, "-") != 0) {
+        return false;
+    }
+    ++at;
+    return skipDigits(name, at) && name.compare(at, std::string::npos, tampered) == 0;
+}
+
+const char* refusalText(Platform::EntryRefusal refusal)
+{
+    switch (refusal) {
+    case Platform::EntryRefusal::symbolicLink:
+        return "a symbolic link";
+    case Platform::EntryRefusal::notRegularFile:
+        return "not a regular file";
+    case Platform::EntryRefusal::otherOwner:
+        return "owned by another account";
+    default:
+        return "unknown";
+    }
 }
 
 // The part of a name before its last "n" characters.
@@ -652,23 +712,32 @@ bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const s
 void DataLog::finaliseOldFiles()
 {
     const std::string listed = dir.empty() ? std::string(".") : dir;
-    const std::set<std::string> names = listFiles(listed, lead + "-" + sourceName() + "*.make");
-    if (names.empty()) {
-        return;
-    }
+    std::vector<Platform::DirectoryEntry> entries;
+    Platform::listDirectory(listed, entries);
+    std::sort(entries.begin(), entries.end(),
+              [](const Platform::DirectoryEntry& a, const Platform::DirectoryEntry& b) { return a.name < b.name; });
+    const std::string prefix = lead + "-" + sourceName() + "-";
     const std::string own = stem(DateTime(int64_t(0))) + ".make";
     bool moved = false;
-    for (const std::string& name : names) {
-        if (name == own) {
+    for (const Platform::DirectoryEntry& entry : entries) {
+        const std::string& name = entry.name;
+        if (name == own || !isWorkingNameOf(name, prefix)) {
             continue;
         }
         const std::string from = dir + name;
         const std::string base = dir + withoutTail(name, 5);
-        // A working file that another run holds locked is still being written.
+        // Only a regular file of this account, opened without following links or waiting;
+        // for writing, as network file systems lock only such files.
         int handle = -1;
-        if (Platform::openFile(from, Platform::OpenRead, handle) != 0) {
-            continue;  // gone meanwhile
+        Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
+        if (Platform::openOwnRegularFile(from, true, handle, refusal) != 0) {
+            if (refusal != Platform::EntryRefusal::none) {
+                fileLogger().warning("@data-log.finalise.skipped{Left \"%\" as it is: %};",
+                                     ParamStream() << from << refusalText(refusal));
+            }
+            continue;  // or gone meanwhile
         }
+        // A working file that another run holds locked is still being written.
         const int lockError = Platform::lockFile(handle);
         if (lockError != 0 || !namesOpenFile(from, handle)) {
             if (lockError != 0 && debugEnabled()) {

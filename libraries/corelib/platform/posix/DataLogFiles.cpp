@@ -1,6 +1,7 @@
 // POSIX code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
 
+#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -11,6 +12,9 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
+
+std::atomic<bool> unnamedCreation{true};
+std::atomic<unsigned> privateNameCount{0};
 
 int lastError()
 {
@@ -24,6 +28,13 @@ std::string parentOf(const std::string& path)
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The directory of the path with its trailing slash; empty for a bare name.
+std::string directoryPart(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 int lockNow(int descriptor)
@@ -75,19 +86,92 @@ int createUnnamedThenLink(const std::string& path, int& handle)
 int createLockedExclusive(const std::string& path, int& handle)
 {
 #if defined(O_TMPFILE)
-    const int result = createUnnamedThenLink(path, handle);
-    if (result != -1) {
-        return result;
+    if (unnamedCreation) {
+        const int result = createUnnamedThenLink(path, handle);
+        if (result != -1) {
+            return result;
+        }
     }
 #endif
-    int descriptor;
-    do {
-        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    } while (descriptor < 0 && errno == EINTR);
+    // Created and locked under a private name that no working-file pattern matches, then
+    // renamed: the path never names an unlocked file.
+    std::string temporary;
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        temporary = directoryPart(path) + ".working-" + std::to_string(getpid()) + "-" +
+                    std::to_string(privateNameCount++) + ".new";
+        do {
+            descriptor = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        } while (descriptor < 0 && errno == EINTR);
+        if (descriptor < 0 && errno != EEXIST) {
+            return lastError();
+        }
+    }
     if (descriptor < 0) {
+        return EEXIST;
+    }
+    int error = lockNow(descriptor);
+    if (error == 0) {
+        error = renameNoReplace(temporary, path);
+    }
+    if (error != 0) {
+        unlink(temporary.c_str());
+        close(descriptor);
+        return error;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+void setUnnamedCreation(bool enabled)
+{
+    unnamedCreation = enabled;
+}
+
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+{
+    refusal = EntryRefusal::none;
+    // A FIFO or a device is refused before it is opened (opening some devices acts).
+    struct stat entry {};
+    if (lstat(path.c_str(), &entry) != 0) {
         return lastError();
     }
-    const int error = lockNow(descriptor);
+    if (S_ISLNK(entry.st_mode)) {
+        refusal = EntryRefusal::symbolicLink;
+        return ELOOP;
+    }
+    if (!S_ISREG(entry.st_mode)) {
+        refusal = EntryRefusal::notRegularFile;
+        return EINVAL;
+    }
+    int descriptor;
+    do {
+        descriptor = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        const int error = lastError();
+        if (error == ELOOP) {
+            refusal = EntryRefusal::symbolicLink;  // replaced by a link meanwhile
+        }
+        return error;
+    }
+    // The entry may have been replaced between the two looks: what counts is the open file.
+    struct stat info {};
+    int error = 0;
+    if (fstat(descriptor, &info) != 0) {
+        error = lastError();
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = EntryRefusal::notRegularFile;
+        error = EINVAL;
+    } else if (info.st_uid != geteuid()) {
+        refusal = EntryRefusal::otherOwner;
+        error = EPERM;
+    } else {
+        const int flags = fcntl(descriptor, F_GETFL);
+        if (flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            error = lastError();
+        }
+    }
     if (error != 0) {
         close(descriptor);
         return error;

@@ -1,24 +1,100 @@
 // Windows code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
 
+#include <atomic>
 #include <cerrno>
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 namespace KelvraCorelib::Platform {
 
+namespace {
+
+std::atomic<unsigned> privateNameCount{0};
+
+}  // namespace
+
 int createLockedExclusive(const std::string& path, int& handle)
 {
-    // Windows cannot create an unnamed file: the lock follows the exclusive create at once.
+    // Windows cannot create an unnamed file: the file is created and locked under a private
+    // name, then moved to the path without replacing, so that the path never names an
+    // unlocked file (files are opened with delete sharing, so the open file can move).
+    std::string temporary;
     int descriptor = -1;
-    const int error = createExclusive(path, descriptor);
-    if (error != 0)
+    int error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        const size_t slash = path.find_last_of("/\\");
+        temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".working-" +
+                    std::to_string(GetCurrentProcessId()) + "-" + std::to_string(privateNameCount++) + ".new";
+        error = createExclusive(temporary, descriptor);
+        if (error != 0 && !isAlreadyExists(error))
+            return error;
+    }
+    if (descriptor < 0)
         return error;
-    const int lockError = lockFile(descriptor);
-    if (lockError != 0) {
+    error = lockFile(descriptor);
+    if (error == 0)
+        error = renameNoReplace(temporary, path);
+    if (error != 0) {
         closeFile(descriptor);
-        return lockError;
+        removeFile(temporary);
+        return error;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+void setUnnamedCreation(bool enabled)
+{
+    (void)enabled;  // there is only the named way here
+}
+
+int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+{
+    // Reparse points (symbolic links, junctions) are Windows' links: never opened through.
+    // Ownership is left to the folder's access rules (an administrator's files may belong to
+    // the Administrators group).
+    refusal = EntryRefusal::none;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return static_cast<int>(GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        refusal = EntryRefusal::symbolicLink;
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        refusal = EntryRefusal::notRegularFile;
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    const DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
+    const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return static_cast<int>(GetLastError());
+    // The entry may have been replaced between the two looks: what counts is the open file.
+    BY_HANDLE_FILE_INFORMATION info;
+    int error = 0;
+    if (!GetFileInformationByHandle(file, &info)) {
+        error = static_cast<int>(GetLastError());
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        refusal = EntryRefusal::symbolicLink;
+        error = ERROR_CANT_ACCESS_FILE;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(file) != FILE_TYPE_DISK) {
+        refusal = EntryRefusal::notRegularFile;
+        error = ERROR_CANT_ACCESS_FILE;
+    }
+    if (error != 0) {
+        CloseHandle(file);
+        return error;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY | _O_NOINHERIT |
+                                                                                 (writable ? 0 : _O_RDONLY));
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return ERROR_TOO_MANY_OPEN_FILES;
     }
     handle = descriptor;
     return 0;
