@@ -178,21 +178,3 @@ TEST_F(ConfAgentTest, FileMustExistOrIsCreated)
               " File \"" + folder +
                   "/no/file\" specified at configuration entry \"orphan\" does not exist and could not be created;");
 }
-
-TEST_F(ConfAgentTest, ShortcutsStandForTheirTargets)
-{
-    const std::string target = folder + "/made/here";
-    ASSERT_EQ(symlink(target.c_str(), (folder + "/out.lnk").c_str()), 0);
-    ASSERT_TRUE(writeWholeFile("x", folder + "/tool"));
-    ASSERT_EQ(symlink("tool", (folder + "/tool.lnk").c_str()), 0);
-    root->findOrCreate("out", ConfNodeType::Dir)->setDir(folder + "/out.lnk");
-    root->findOrCreate("exe", ConfNodeType::File)->setFile(folder + "/tool.lnk");
-    load();
-
-    EXPECT_NE(caught<ConfAgent::Test_DirMustExist>([&] { agent.testDir("out", 0); }).getMessage(false).find(
-                  "\"" + target + "\""),
-              std::string::npos);
-    agent.testDir("out", 1);
-    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(target)));
-    agent.testFile("exe", 0);
-}

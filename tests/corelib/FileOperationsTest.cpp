@@ -244,28 +244,6 @@ TEST_F(FileOperationsTest, Touch)
     EXPECT_FALSE(touch(path("missing-dir/x")));
 }
 
-TEST_F(FileOperationsTest, Shortcuts)
-{
-    put("target.txt", "x");
-    fs::create_symlink(path("target.txt"), path("abs.lnk"));
-    fs::create_symlink("target.txt", path("rel.LNK"));
-    fs::create_symlink(path("target.txt"), path("plainlink"));
-    put("file.lnk", "not a link");
-
-    EXPECT_EQ(resolveShortcut(path("abs.lnk")), path("target.txt"));
-    EXPECT_EQ(resolveShortcut(path("rel.LNK")), path("target.txt"));
-    EXPECT_EQ(resolveShortcut(path("plainlink")), path("plainlink"));
-    EXPECT_EQ(resolveShortcut(path("file.lnk")), path("file.lnk"));
-    EXPECT_EQ(resolveShortcut(path("missing.lnk")), path("missing.lnk"));
-    EXPECT_EQ(resolveShortcut(""), "");
-
-    const std::string linkPath = path("abs.lnk");
-    const WideString wide(linkPath.begin(), linkPath.end());
-    const std::string targetPath = path("target.txt");
-    EXPECT_EQ(resolveShortcut(wide), WideString(targetPath.begin(), targetPath.end()));
-    EXPECT_EQ(resolveShortcut(WideString(u"x.txt")), WideString(u"x.txt"));
-}
-
 TEST_F(FileOperationsTest, CreateDirectory)
 {
     EXPECT_TRUE(createDirectory(path("a/b/c/")));
