@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Black-box tests of trawlex.exe under wine:
-#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX] [SHORTCUT_EXE]
+#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX] [SHORTCUT_EXE] [LINKS_EXE]
 # Help and version; one collection that the Linux trawlex-verify accepts (and the Windows
 # verifier too); a failing utility with its error block; a time-out after which the
 # utility's own child is gone; a configuration file; one whose target directory and utility
 # are shortcuts (made by SHORTCUT_EXE), and one whose shortcut leads nowhere; a log of the
-# Linux trawlex that trawlex-verify.exe accepts.
+# Linux trawlex that trawlex-verify.exe accepts; a link to a folder outside that the file tools
+# never go through (LINKS_EXE).
 set -uo pipefail
-wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-}
+wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-} links=${8:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -155,6 +156,21 @@ if [ -n "$shortcut" ]; then
   [ "$(rc)" = 2 ] || fail "dangling shortcut: exit $(rc), output '$(out)'"
   grep -q '^ERROR: Test_DirCouldNotBeCreated$' "$work/out.txt" || fail "dangling shortcut: '$(out)'"
   [ ! -e "$work/old-folder" ] || fail "dangling shortcut: the folder it named was made"
+fi
+
+# A link to a folder is listed as a link and emptying its folder leaves what it leads to.
+# Wine cannot make links itself; it shows a POSIX link to a folder as a reparse point.
+if [ -n "$links" ]; then
+  mkdir -p "$work/links/outside" "$work/links/tree/sub"
+  echo keep > "$work/links/outside/keep.txt"
+  echo own > "$work/links/tree/sub/own.txt"
+  ln -s ../../outside "$work/links/tree/sub/to-outside"
+  "$wine" "$links" list "$(winpath "$work/links/tree/sub")" 2> /dev/null | tr -d '\r' > "$work/links.list"
+  grep -qx 'to-outside dir link' "$work/links.list" || fail "links: listed as '$(cat "$work/links.list")'"
+  grep -qx 'own.txt file -' "$work/links.list" || fail "links: the file listed as '$(cat "$work/links.list")'"
+  "$wine" "$links" clear "$(winpath "$work/links/tree")" > /dev/null 2>&1
+  [ -f "$work/links/outside/keep.txt" ] || fail "links: emptying a folder went through its link"
+  [ ! -e "$work/links/tree/sub/own.txt" ] || fail "links: the folder's own file stayed"
 fi
 
 # The other way round: a data log of the Linux trawlex verifies on Windows.

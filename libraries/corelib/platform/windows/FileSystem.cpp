@@ -70,22 +70,24 @@ HANDLE osHandle(int handle)
     return reinterpret_cast<HANDLE>(_get_osfhandle(handle));
 }
 
-// Symbolic links and junctions (mount points) name another file or folder; other reparse
+// A link: a symbolic link or junction (a name-surrogate reparse point), or a reparse point
+// whose tag the system does not tell (wine shows POSIX links to folders so). Other reparse
 // points (deduplicated or cloud files) are the file itself.
-bool isLinkTag(DWORD tag)
+bool isLinkEntry(DWORD attributes, DWORD tag)
 {
-    return tag != 0 && IsReparseTagNameSurrogate(tag);
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
 }
 
-// The reparse tag of a path that is a reparse point, 0 otherwise.
-DWORD reparseTag(const std::string& path)
+// The entry itself, as the folder lists it (a handle's attributes may not show the reparse
+// point).
+bool isLinkPath(const std::string& path)
 {
     WIN32_FIND_DATAA data;
     const HANDLE search = FindFirstFileA(path.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     FindClose(search);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+    return isLinkEntry(data.dwFileAttributes, data.dwReserved0);
 }
 
 int statusOf(const std::string& path, bool followLinks, FileStatus& status)
@@ -104,8 +106,7 @@ int statusOf(const std::string& path, bool followLinks, FileStatus& status)
     if (!known)
         return error;
     status = FileStatus();
-    status.isSymbolicLink = !followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                            isLinkTag(reparseTag(path));
+    status.isSymbolicLink = !followLinks && isLinkPath(path);
     // As lstat reports it: a link to a folder is a link, not a folder.
     status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !status.isSymbolicLink;
     status.isRegular = !status.isDirectory && !status.isSymbolicLink;
@@ -381,8 +382,10 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
         DirectoryEntry item;
         item.name = name;
         item.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        item.isSymbolicLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                              isLinkTag(data.dwReserved0);
+        item.isSymbolicLink = isLinkEntry(data.dwFileAttributes, data.dwReserved0);
+        // A folder is looked up by its name too: wine's listing leaves out its reparse point.
+        if (item.isDirectory && !item.isSymbolicLink)
+            item.isSymbolicLink = isLinkPath(pattern.substr(0, pattern.size() - 1) + name);
         entries.push_back(item);
     } while (FindNextFileA(search, &data));
     const DWORD error = GetLastError();
