@@ -34,7 +34,7 @@ set(TRAWLEX_WINDOWS_TEST_FILTERS
   "ProgramEntryTest=-ProgramEntryProcess.*"
   "VerifyTest=-*"
   "InstallTest=-*"
-  "DataLogTest=-DataLogAppend.RetryAfterMovingATamperedFileAsideTakesTheSourceTime:DataLogRotation.BySizeClosesAndOpensANewFile:DataLogSignature.EverySegmentMustBeSignedAndNothingMayFollow:DataLogAppend.BackupFailureUnderBothModes:DataLogErrors.WriteFailuresUnderBothModes:DataLogConcurrency.*"
+  "DataLogTest=-DataLogAppend.BackupFailureUnderBothModes:DataLogErrors.WriteFailuresUnderBothModes:DataLogConcurrency.*"
   "TimeZoneTest=-TimeZoneTest.LocalZone*:TimeZoneTest.ClockCountsPast2038:TimeZoneTest.KelvraTzOverridesTheLocalZoneForTheWholeProcess"
   "WinRegistryTest=-WinRegistryTest.QueryValueRepeatsWithTheReportedSize:WinRegistryTest.HiveNamesAreExact:WinRegistryTest.NamesAreCaseInsensitiveAndStayInsideTheStore:WinRegistryTest.CurrentUserIsTheUsersKeyUnderUsers:WinRegistryTest.DamagedStoreReadsAsNotFoundOrFailsToWrite:RegistryStoreFolder.*"
   "SystemBaseTest=-SystemBaseTest.*"
