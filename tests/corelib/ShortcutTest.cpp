@@ -75,6 +75,10 @@ TEST_F(ShortcutTest, ShellLinksStandForTheirTargets)
     EXPECT_EQ(resolveShortcut(path("link.txt")), path("link.txt"));
     EXPECT_EQ(resolveShortcut(path("plain.lnk")), path("plain.lnk"));
     EXPECT_EQ(resolveShortcut(path("missing.lnk")), path("missing.lnk"));
+    const fs::path saved = fs::current_path();
+    fs::current_path(folder);
+    EXPECT_EQ(resolveShortcut(std::string("out.lnk")), path("data"));  // relative to the current directory
+    fs::current_path(saved);
 
     // A level that leads to a folder is taken as it is, never made; one that does not is in the way.
     EXPECT_TRUE(createDirectory(path("out.lnk") + "\\"));

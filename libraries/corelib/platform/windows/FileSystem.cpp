@@ -154,6 +154,13 @@ std::wstring wide(const std::string& text)
 // this thread for the one call. A thread whose COM is already initialised is refused.
 int shellLinkTarget(const std::wstring& path, std::string& target)
 {
+    // The link object loads from an absolute path only.
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring absolute(size > 0 ? size_t(size) : 0, L'\0');
+    const DWORD length = size > 0 ? GetFullPathNameW(path.c_str(), size, absolute.data(), nullptr) : 0;
+    if (length == 0 || length >= size)
+        return lastError();
+    absolute.resize(length);
     const HRESULT initialised = CoInitialize(nullptr);
     if (initialised != S_OK) {
         if (SUCCEEDED(initialised))
@@ -168,7 +175,7 @@ int shellLinkTarget(const std::wstring& path, std::string& target)
     if (SUCCEEDED(result))
         result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
     if (SUCCEEDED(result))
-        result = file->Load(path.c_str(), STGM_READ);
+        result = file->Load(absolute.c_str(), STGM_READ);
     if (SUCCEEDED(result))
         result = link->GetPath(buffer, MAX_PATH, nullptr, 0);
     if (file != nullptr)
