@@ -162,11 +162,11 @@ void Trawlex::verifyConfiguration()
 {
     runLogger.verbose("Trawlex::verifyConfiguration");
     const TimeSpan ninetyNineYears("P99Y");
-    confAgent.testDir("%target%", 1);
+    configuredTargetDir = confAgent.testDir("%target%", 1);
     confAgent.testGlob("%module%", "?*");
     confAgent.testGlob("%datatype%", "?*");
     confAgent.testTimeSpanRange("%interval%", TimeSpan("PT1S"), ninetyNineYears);
-    confAgent.testFile("%exe%", 0);
+    configuredExePath = confAgent.testFile("%exe%", 0);
     confAgent.testGlob("%args%", "*");
     confAgent.testTimeSpanRange("%timeout%", TimeSpan(), ninetyNineYears);
 }
@@ -175,7 +175,10 @@ bool Trawlex::readTargetSettings()
 {
     try {
         std::string value;
-        collector.setTargetDir(cmdParser.getValue("target", value) ? value : confAgent.queryDir("%target%"));
+        if (cmdParser.getValue("target", value))
+            collector.setTargetDir(value);
+        else
+            collector.setTargetDir(!configuredTargetDir.empty() ? configuredTargetDir : confAgent.queryDir("%target%"));
         collector.setInterval(cmdParser.getValue("interval", value) ? value
                                                                     : confAgent.queryTimeSpan("%interval%").toText());
         if (cmdParser.getValue("offset", value)) {
@@ -208,7 +211,10 @@ bool Trawlex::readExecutableSettings()
     try {
         std::string value;
         collector.setSkipOnError(cmdParser.isSet("skip-onerror"));
-        collector.setExePath(cmdParser.getValue("exe", value) ? value : confAgent.queryFile("%exe%"));
+        if (cmdParser.getValue("exe", value))
+            collector.setExePath(value);
+        else
+            collector.setExePath(!configuredExePath.empty() ? configuredExePath : confAgent.queryFile("%exe%"));
         collector.setExeArgs(cmdParser.getValue("args", value) ? value : confAgent.queryString("%args%"));
         collector.setTimeout(cmdParser.getValue("timeout", value) ? value
                                                                   : confAgent.queryTimeSpan("%timeout%").toText());

@@ -7,6 +7,7 @@
 //   trawlex -c /etc/trawlex/df.conf --target /srv/other
 
 #include <cstdint>
+#include <string>
 
 #include "collector/Collector.h"
 #include "corelib/AppFrame.h"
@@ -43,6 +44,10 @@ public:
     bool readExecutableSettings();
 
     int32_t settingsExitCode = 0;
+    // The configuration's target directory and utility as verifyConfiguration tested them
+    // (a shortcut replaced by its target); empty until then.
+    std::string configuredTargetDir;
+    std::string configuredExePath;
     Collector collector;
     bool testMode = false;
     KelvraCorelib::ConfBase confBase;

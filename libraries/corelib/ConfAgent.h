@@ -70,12 +70,14 @@ public:
     void testTimeSpanRange(const std::string& path, const TimeSpan& minimum, const TimeSpan& maximum);
     // Mode 0: the directory must exist (Test_DirMustExist); mode 1: it is created with all
     // missing parents (Test_DirCouldNotBeCreated); other modes only read the entry. A value
-    // ending in ".lnk" is replaced by the link's target.
-    void testDir(const std::string& path, int32_t mode);
+    // ending in ".lnk" is replaced by the link's target (resolveShortcut). Returns the
+    // directory tested.
+    std::string testDir(const std::string& path, int32_t mode);
     // Mode 0: the entry must exist and not be a directory (Test_FileMustExist); mode 1: an
     // empty file is created when none is there, an existing file stays as it is
-    // (Test_FileCouldNotBeCreated, also when a directory is in the way).
-    void testFile(const std::string& path, int32_t mode);
+    // (Test_FileCouldNotBeCreated, also when a directory is in the way). A shortcut is
+    // replaced by its target as in testDir. Returns the file tested.
+    std::string testFile(const std::string& path, int32_t mode);
 };
 
 }  // namespace KelvraCorelib

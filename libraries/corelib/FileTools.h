@@ -92,9 +92,9 @@ bool setLastWriteTime(const std::string& path, const DateTime& time);
 // an existing file keeps its content. True when the time stamps were set or the file made.
 bool touch(const std::string& path, const std::function<bool(const std::string&)>& stampNow = {});
 
-// For a path whose extension is "lnk" and that is a symbolic link: the link's target (a
-// relative target is taken relative to the link's directory). Otherwise, or on any failure,
-// the path unchanged.
+// For a path whose extension is "lnk" and that is a shell link (Windows shortcut) whose
+// target exists: the target path stored in the link. Otherwise, or on any failure, the path
+// unchanged; on POSIX, which has no shell links, always the path unchanged.
 std::string resolveShortcut(const std::string& path);
 WideString resolveShortcut(const WideString& path);
 
@@ -130,7 +130,8 @@ struct FileTree {
 FileTree walkTree(const std::string& dir, const std::string& pattern);
 
 // Creates every missing directory level of the path's directory part: "a/b/" creates a and
-// a/b, "a/b" (taken as a file path) only a. True when every level exists afterwards.
+// a/b, "a/b" (taken as a file path) only a. A level that is a shortcut leading to a directory
+// counts as existing and is never created. True when every level exists afterwards.
 bool createDirectory(const std::string& path);
 
 enum AttributeFlags : int { Readable = 1, Writable = 2 };

@@ -9,11 +9,28 @@
 #include "corelib/ConfBase.h"
 #include "corelib/ConfOldFile.h"
 #include "corelib/File.h"
+#include "corelib/PathTools.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The loader writes paths by the platform's rules: on Windows they start on a drive here and
+// come out with backslashes.
+#ifdef _WIN32
+const std::string drive = "C:";
+#else
+const std::string drive;
+#endif
+
+std::string native(std::string text)
+{
+    if (effectiveStyle(PathStyle::Native) == PathStyle::Windows) {
+        toBackslashes(text);
+    }
+    return text;
+}
 
 class ConfOldFileTest : public ::testing::Test {
 protected:
@@ -77,7 +94,7 @@ TEST_F(ConfOldFileTest, ExampleFileReachesTheStore)
 {
     const std::string text = "trawlex (String) = \"\" {\n"
                              "target (String) = \"\" {\n"
-                             "dir (DirName) = \"/data/./out/../in\" { }\n"
+                             "dir (DirName) = \"" + drive + "/data/./out/../in\" { }\n"
                              "interval (TimeSpan) = \"PT1S\" { }\n"
                              "}\n"
                              "executable (String) = \"\" {\n"
@@ -90,10 +107,10 @@ TEST_F(ConfOldFileTest, ExampleFileReachesTheStore)
     EXPECT_TRUE(loader.tree->getChildNames().empty());
 
     ASSERT_NE(store.lookup("trawlex.target.dir"), nullptr);
-    EXPECT_EQ(store.lookup("trawlex.target.dir")->getValue(), "/data/in/");
+    EXPECT_EQ(store.lookup("trawlex.target.dir")->getValue(), native(drive + "/data/in/"));
     EXPECT_EQ(store.lookup("trawlex.target.dir")->getType(), ConfNodeType::Dir);
     EXPECT_EQ(store.lookup("trawlex.target.interval")->getTimeSpan().toText(), "PT1S");
-    EXPECT_EQ(store.lookup("trawlex.executable.path")->getValue(), "/data/in/tool");
+    EXPECT_EQ(store.lookup("trawlex.executable.path")->getValue(), native(drive + "/data/in/tool"));
     EXPECT_EQ(store.root->getChildNames(), ConfStringList{"trawlex"});
     EXPECT_EQ(store.lookup("trawlex")->getChildNames(), (ConfStringList{"target", "executable"}));
 
@@ -252,17 +269,17 @@ TEST_F(ConfOldFileTest, NestingLimit)
 
 TEST_F(ConfOldFileTest, ValueConversion)
 {
-    setenv("TRAWLEX_CONF_TEST_BASE", "/base", 1);
+    setenv("TRAWLEX_CONF_TEST_BASE", (drive + "/base").c_str(), 1);
     ConfNodeHandle tree = loaded("t1 (TimeSpan) = \"15M\" {}\n"
                                  "t2 (TimeSpan) = \"1D12H\" {}\n"
                                  "t3 (TimeSpan) = \"PT5M\" {}\n"
                                  "t4 (TimeSpan) = \"P1D\" {}\n"
                                  "t5 (TimeSpan) = \"1.5s12\" {}\n"
-                                 "d1 (DirName) = \"/x/y\" {}\n"
-                                 "d2 (DirName) = \"/x/y/\" {}\n"
+                                 "d1 (DirName) = \"" + drive + "/x/y\" {}\n"
+                                 "d2 (DirName) = \"" + drive + "/x/y/\" {}\n"
                                  "d3 (DirName) = \"\" {}\n"
                                  "d4 (DirName) = \"%TRAWLEX_CONF_TEST_BASE%/a/./b/..\" {}\n"
-                                 "d5 (DirName) = \"/x/y\\\\\" {}\n"
+                                 "d5 (DirName) = \"" + drive + "/x/y\\\\\" {}\n"
                                  "f1 (FileName) = \"%TRAWLEX_CONF_TEST_BASE%/a/../f.txt\" {}\n"
                                  "f2 (FileName) = \"\" {}\n");
     EXPECT_EQ(value(tree, "t1"), "PT15M");
@@ -271,12 +288,13 @@ TEST_F(ConfOldFileTest, ValueConversion)
     EXPECT_EQ(tree->find("t3")->getTimeSpan().toText(), "PT5M");
     EXPECT_EQ(value(tree, "t4"), "P1D");
     EXPECT_EQ(value(tree, "t5"), "PT1.5S");
-    EXPECT_EQ(value(tree, "d1"), "/x/y/");
-    EXPECT_EQ(value(tree, "d2"), "/x/y/");
+    EXPECT_EQ(value(tree, "d1"), native(drive + "/x/y/"));
+    EXPECT_EQ(value(tree, "d2"), native(drive + "/x/y/"));
     EXPECT_EQ(value(tree, "d3"), "");
-    EXPECT_EQ(value(tree, "d4"), "/base/a/");
-    EXPECT_EQ(value(tree, "d5"), "/x/y\\\\/");
-    EXPECT_EQ(value(tree, "f1"), "/base/f.txt");
+    EXPECT_EQ(value(tree, "d4"), native(drive + "/base/a/"));
+    // A backslash is a byte of the name under the POSIX rules, a separator under Windows's.
+    EXPECT_EQ(value(tree, "d5"), drive.empty() ? "/x/y\\\\/" : native(drive + "/x/y/"));
+    EXPECT_EQ(value(tree, "f1"), native(drive + "/base/f.txt"));
     EXPECT_EQ(value(tree, "f2"), "");
 
     // The Windows rules: a backslash is appended unless one (or "/") ends the text.
@@ -294,14 +312,14 @@ TEST_F(ConfOldFileTest, ReferenceInlining)
                                  "  c (String) = \"v\" {}\n"
                                  "  n (Integer) = \"12abc\" {}\n"
                                  "}\n"
-                                 "d (DirName) = \"/top\" {}\n"
+                                 "d (DirName) = \"" + drive + "/top\" {}\n"
                                  "f (FileName) = \"${d}sub/../x.txt\" {}\n"
                                  "s (String) = \"${t}\" {}\n"
                                  "t (TimeSpan) = \"2H\" {}\n"
                                  "tail (String) = \"x${}\" {}\n"
                                  "open (String) = \"${b.c\" {}\n");
     EXPECT_EQ(value(tree, "a"), "<v|${missing}|12abc|$b|v>");
-    EXPECT_EQ(value(tree, "f"), "/top/x.txt");
+    EXPECT_EQ(value(tree, "f"), native(drive + "/top/x.txt"));
     EXPECT_EQ(value(tree, "s"), "PT2H");
     EXPECT_EQ(value(tree, "tail"), "x${}");
     EXPECT_EQ(value(tree, "open"), "${b.c");

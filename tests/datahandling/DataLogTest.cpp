@@ -13,6 +13,7 @@
 #include "corelib/Crypto.h"
 #include "corelib/Ims.h"
 #include "corelib/Logger.h"
+#include "corelib/PathTools.h"
 #include "corelib/platform/Process.h"
 #include "datahandling/DataLog.h"
 
@@ -76,7 +77,11 @@ std::string testDir()
     const fs::path path = fs::path(TEST_BINARY_DIR) / "datalog-test" / (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(path);
     fs::create_directories(path);
+#ifdef _WIN32
+    return fs::absolute(path).make_preferred().string() + "\\";  // as the writer shows it: on a drive
+#else
     return path.string() + "/";
+#endif
 }
 
 void describe(DataLog& log, const std::string& app = "app", const std::string& module = "mod",
@@ -292,7 +297,7 @@ TEST(DataLogNames, FileTimeAndCounters)
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "sub/./x/../", "app", true, false));
-    EXPECT_EQ(log.directory(), dir + "sub/");
+    EXPECT_EQ(log.directory(), dir + "sub" + separator());
     EXPECT_EQ(log.stem(DateTime(int64_t(0))), "app-app.mod-3850000000000");
     EXPECT_EQ(log.stem(DateTime(int64_t(123))), "app-app.mod-123");
     // An interval shorter than the rotation period aligns the time to the period.

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Black-box tests of trawlex.exe under wine:
-#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX]
+#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX] [SHORTCUT_EXE] [LINKS_EXE]
 # Help and version; one collection that the Linux trawlex-verify accepts (and the Windows
 # verifier too); a failing utility with its error block; a time-out after which the
-# utility's own child is gone; a configuration file; a log of the Linux trawlex that
-# trawlex-verify.exe accepts.
+# utility's own child is gone; a configuration file; one whose target directory and utility
+# are shortcuts (made by SHORTCUT_EXE), and one whose shortcut leads nowhere; a log of the
+# Linux trawlex that trawlex-verify.exe accepts; a link to a folder outside that the file tools
+# never go through (LINKS_EXE).
 set -uo pipefail
-wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-}
+wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-} links=${8:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -107,6 +109,68 @@ else
   if [ -n "$linux_verify" ]; then
     "$linux_verify" "$files" > /dev/null 2>&1 || fail "Linux trawlex-verify refuses the configured run's log"
   fi
+fi
+
+# Shortcuts in a configuration stand for their targets: the data log goes into the folder
+# that the target directory's shortcut leads to, the utility's shortcut starts the utility.
+# A shortcut whose folder is gone stays as it is, and is no folder to collect into.
+# conf_with DIR EXE: a configuration file with these (Windows) paths.
+conf_with() {
+  cat <<CONF
+trawlex (String) = "" {
+  target (String) = "" {
+    dir (DirName) = "$1" { }
+    module (String) = "conf" { }
+    datatype (String) = "linked" { }
+    interval (TimeSpan) = "PT15M" { }
+  }
+  executable (String) = "" {
+    path (FileName) = "$2" { }
+    args (String) = "echo through-links" { }
+    timeout (TimeSpan) = "PT30S" { }
+  }
+}
+CONF
+}
+if [ -n "$shortcut" ]; then
+  folder=$work/linked-folder
+  mkdir -p "$folder" "$work/old-folder"
+  "$wine" "$shortcut" "$(winpath "$work/data.lnk")" "$(winpath "$folder")" > /dev/null 2>&1 &&
+    "$wine" "$shortcut" "$(winpath "$work/utility.lnk")" "$(winpath "$utility")" > /dev/null 2>&1 &&
+    "$wine" "$shortcut" "$(winpath "$work/gone.lnk")" "$(winpath "$work/old-folder")" > /dev/null 2>&1 ||
+    fail "shortcuts: the helper could not save them"
+  rmdir "$work/old-folder"
+  conf_with "$(winpath "$work/data.lnk")" "$(winpath "$work/utility.lnk")" > "$work/linked.conf"
+  run -c "$(winpath "$work/linked.conf")"
+  [ "$(rc)" = 0 ] || fail "shortcut configuration: exit $(rc), output '$(out)'"
+  files=$(data_files "$folder")
+  if [ "$(echo "$files" | grep -c .)" != 1 ]; then
+    fail "shortcut configuration: data files in the linked folder '$files'"
+  else
+    grep -q '^\[through-links\]$' "$files" || fail "shortcut configuration: utility not run: $(cat "$files")"
+  fi
+  [ -f "$work/data.lnk" ] || fail "shortcut configuration: the shortcut file was replaced"
+
+  conf_with "$(winpath "$work/gone.lnk")" "$(winpath "$utility")" > "$work/gone.conf"
+  run -c "$(winpath "$work/gone.conf")"
+  [ "$(rc)" = 2 ] || fail "dangling shortcut: exit $(rc), output '$(out)'"
+  grep -q '^ERROR: Test_DirCouldNotBeCreated$' "$work/out.txt" || fail "dangling shortcut: '$(out)'"
+  [ ! -e "$work/old-folder" ] || fail "dangling shortcut: the folder it named was made"
+fi
+
+# A link to a folder is listed as a link and emptying its folder leaves what it leads to.
+# Wine cannot make links itself; it shows a POSIX link to a folder as a reparse point.
+if [ -n "$links" ]; then
+  mkdir -p "$work/links/outside" "$work/links/tree/sub"
+  echo keep > "$work/links/outside/keep.txt"
+  echo own > "$work/links/tree/sub/own.txt"
+  ln -s ../../outside "$work/links/tree/sub/to-outside"
+  "$wine" "$links" list "$(winpath "$work/links/tree/sub")" 2> /dev/null | tr -d '\r' > "$work/links.list"
+  grep -qx 'to-outside dir link' "$work/links.list" || fail "links: listed as '$(cat "$work/links.list")'"
+  grep -qx 'own.txt file -' "$work/links.list" || fail "links: the file listed as '$(cat "$work/links.list")'"
+  "$wine" "$links" clear "$(winpath "$work/links/tree")" > /dev/null 2>&1
+  [ -f "$work/links/outside/keep.txt" ] || fail "links: emptying a folder went through its link"
+  [ ! -e "$work/links/tree/sub/own.txt" ] || fail "links: the folder's own file stayed"
 fi
 
 # The other way round: a data log of the Linux trawlex verifies on Windows.

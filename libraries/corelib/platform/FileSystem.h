@@ -47,8 +47,14 @@ bool canRead(const std::string& path);
 // True when both paths can be read for their status and name the same file.
 bool isSameFile(const std::string& a, const std::string& b);
 
-// The target text of a symbolic link.
+// The target text of a symbolic link (on Windows also of a junction).
 int readSymbolicLink(const std::string& path, std::string& target);
+
+// The target path stored in a shell link (a Windows shortcut file), when that target exists.
+// An error when the file is no link that can be read, its target is gone, or the platform
+// has no shell links (POSIX).
+int readShellLink(const std::string& path, std::string& target);
+int readShellLink(const std::u16string& path, std::u16string& target);
 
 // The process's current directory.
 int currentDirectory(std::string& path);

@@ -151,7 +151,7 @@ void ConfAgent::testTimeSpanRange(const std::string& path, const TimeSpan& minim
                                    ParamStream() << path << value.toText() << minimum.toText() << maximum.toText());
 }
 
-void ConfAgent::testDir(const std::string& path, int32_t mode)
+std::string ConfAgent::testDir(const std::string& path, int32_t mode)
 {
     std::string dir;
     queryForTest(path, ConfNodeType::Dir, &dir);
@@ -168,9 +168,10 @@ void ConfAgent::testDir(const std::string& path, int32_t mode)
                                             "configuration entry \"%\" does not exist and could not be created;}",
                                             KELVRA_HERE, ParamStream() << dir << path);
     }
+    return dir;
 }
 
-void ConfAgent::testFile(const std::string& path, int32_t mode)
+std::string ConfAgent::testFile(const std::string& path, int32_t mode)
 {
     std::string file;
     queryForTest(path, ConfNodeType::File, &file);
@@ -187,6 +188,7 @@ void ConfAgent::testFile(const std::string& path, int32_t mode)
                                              "configuration entry \"%\" does not exist and could not be created;}",
                                              KELVRA_HERE, ParamStream() << file << path);
     }
+    return file;
 }
 
 }  // namespace KelvraCorelib

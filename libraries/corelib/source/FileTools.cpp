@@ -340,34 +340,20 @@ bool touch(const std::string& path, const std::function<bool(const std::string&)
 
 std::string resolveShortcut(const std::string& path)
 {
-    if (path.empty() || !isShortcut(path)) {
-        return path;
-    }
-    Platform::FileStatus status;
-    if (Platform::linkStatus(path, status) != 0 || !status.isSymbolicLink) {
-        return path;
-    }
     std::string target;
-    if (Platform::readSymbolicLink(path, target) != 0 || target.empty()) {
+    if (path.empty() || !isShortcut(path) || Platform::readShellLink(path, target) != 0 || target.empty()) {
         return path;
-    }
-    if (!isAbsolutePath(target)) {
-        const std::string parent = parentDirectory(path);
-        if (!parent.empty()) {
-            target = joinPath(parent, target);
-        }
     }
     return target;
 }
 
 WideString resolveShortcut(const WideString& path)
 {
-    if (path.empty() || !isShortcut(path)) {
+    WideString target;
+    if (path.empty() || !isShortcut(path) || Platform::readShellLink(path, target) != 0 || target.empty()) {
         return path;
     }
-    const std::string narrowPath = StringTools::narrow(path);
-    const std::string resolved = resolveShortcut(narrowPath);
-    return resolved == narrowPath ? path : StringTools::widen(resolved);
+    return target;
 }
 
 // ---- Directories and file operations ------------------------------------------------------
@@ -460,8 +446,8 @@ bool createDirectory(const std::string& path)
             continue;
         }
         current = current.empty() ? segment : addTrailingSeparator(current) + segment;
-        // A shortcut counts when it leads to a directory.
-        if (isDirectory(current) || isDirectory(resolveShortcut(current))) {
+        // A shortcut is never created and counts as a level when it leads to a directory.
+        if (isDirectory(current) || (isShortcut(current) && isDirectory(resolveShortcut(current)))) {
             continue;
         }
         Platform::FileStatus status;

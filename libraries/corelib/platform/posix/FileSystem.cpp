@@ -159,6 +159,21 @@ int readSymbolicLink(const std::string& path, std::string& target)
     }
 }
 
+// Shell links are a Windows facility; a file named like one is an ordinary file here.
+int readShellLink(const std::string& path, std::string& target)
+{
+    (void)path;
+    (void)target;
+    return ENOSYS;
+}
+
+int readShellLink(const std::u16string& path, std::u16string& target)
+{
+    (void)path;
+    (void)target;
+    return ENOSYS;
+}
+
 int currentDirectory(std::string& path)
 {
     std::string buffer(256, '\0');

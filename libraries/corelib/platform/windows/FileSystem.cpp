@@ -10,6 +10,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
 namespace KelvraCorelib::Platform {
 
 namespace {
@@ -66,15 +70,24 @@ HANDLE osHandle(int handle)
     return reinterpret_cast<HANDLE>(_get_osfhandle(handle));
 }
 
-// The reparse tag of a path that is a reparse point, 0 otherwise.
-DWORD reparseTag(const std::string& path)
+// A link: a symbolic link or junction (a name-surrogate reparse point), or a reparse point
+// whose tag the system does not tell (wine shows POSIX links to folders so). Other reparse
+// points (deduplicated or cloud files) are the file itself.
+bool isLinkEntry(DWORD attributes, DWORD tag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+// The entry itself, as the folder lists it (a handle's attributes may not show the reparse
+// point).
+bool isLinkPath(const std::string& path)
 {
     WIN32_FIND_DATAA data;
     const HANDLE search = FindFirstFileA(path.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     FindClose(search);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+    return isLinkEntry(data.dwFileAttributes, data.dwReserved0);
 }
 
 int statusOf(const std::string& path, bool followLinks, FileStatus& status)
@@ -93,9 +106,9 @@ int statusOf(const std::string& path, bool followLinks, FileStatus& status)
     if (!known)
         return error;
     status = FileStatus();
-    status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    status.isSymbolicLink = !followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                            reparseTag(path) == IO_REPARSE_TAG_SYMLINK;
+    status.isSymbolicLink = !followLinks && isLinkPath(path);
+    // As lstat reports it: a link to a folder is a link, not a folder.
+    status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !status.isSymbolicLink;
     status.isRegular = !status.isDirectory && !status.isSymbolicLink;
     status.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     status.device = info.dwVolumeSerialNumber;
@@ -105,8 +118,9 @@ int statusOf(const std::string& path, bool followLinks, FileStatus& status)
     return 0;
 }
 
-// The layout of a symbolic link's reparse data (FSCTL_GET_REPARSE_POINT).
-struct SymbolicLinkReparse {
+// The layout of a symbolic link's or a junction's reparse data (FSCTL_GET_REPARSE_POINT);
+// a junction's names follow right where a link has its flags.
+struct LinkReparse {
     ULONG tag;
     USHORT dataLength;
     USHORT reserved;
@@ -125,6 +139,57 @@ std::string narrow(const wchar_t* text, int length)
     if (size > 0)
         WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), size, nullptr, nullptr);
     return result;
+}
+
+std::wstring wide(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring result(size > 0 ? size_t(size) : 0, L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), result.data(), size);
+    return result;
+}
+
+// The target stored in a shell link, through the shell's link object on a COM apartment of
+// this thread for the one call. A thread whose COM is already initialised is refused.
+int shellLinkTarget(const std::wstring& path, std::string& target)
+{
+    // The link object loads from an absolute path only.
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring absolute(size > 0 ? size_t(size) : 0, L'\0');
+    const DWORD length = size > 0 ? GetFullPathNameW(path.c_str(), size, absolute.data(), nullptr) : 0;
+    if (length == 0 || length >= size)
+        return lastError();
+    absolute.resize(length);
+    const HRESULT initialised = CoInitialize(nullptr);
+    if (initialised != S_OK) {
+        if (SUCCEEDED(initialised))
+            CoUninitialize();
+        return FAILED(initialised) ? int(initialised) : ERROR_INVALID_FUNCTION;
+    }
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    char buffer[MAX_PATH] = {};
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                      reinterpret_cast<void**>(&link));
+    if (SUCCEEDED(result))
+        result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(result))
+        result = file->Load(absolute.c_str(), STGM_READ);
+    if (SUCCEEDED(result))
+        result = link->GetPath(buffer, MAX_PATH, nullptr, 0);
+    if (file != nullptr)
+        file->Release();
+    if (link != nullptr)
+        link->Release();
+    CoUninitialize();
+    buffer[MAX_PATH - 1] = '\0';
+    if (FAILED(result))
+        return int(result);
+    if (result != S_OK || buffer[0] == '\0')
+        return ERROR_PATH_NOT_FOUND;  // a link to something that is no file-system path
+    target = buffer;
+    return 0;
 }
 
 int toOrigin(int origin)
@@ -222,16 +287,51 @@ int readSymbolicLink(const std::string& path, std::string& target)
     CloseHandle(file);
     if (!read)
         return error;
-    const SymbolicLinkReparse* data = reinterpret_cast<const SymbolicLinkReparse*>(buffer);
-    if (data->tag != IO_REPARSE_TAG_SYMLINK)
+    const LinkReparse* data = reinterpret_cast<const LinkReparse*>(buffer);
+    const WCHAR* names = nullptr;
+    if (data->tag == IO_REPARSE_TAG_SYMLINK)
+        names = data->pathBuffer;
+    else if (data->tag == IO_REPARSE_TAG_MOUNT_POINT)
+        names = reinterpret_cast<const WCHAR*>(&data->flags);
+    else
         return ERROR_NOT_A_REPARSE_POINT;
-    const WCHAR* text = data->pathBuffer + data->printOffset / sizeof(WCHAR);
-    int textLength = data->printLength / sizeof(WCHAR);
-    if (textLength == 0) {
-        text = data->pathBuffer + data->substituteOffset / sizeof(WCHAR);
-        textLength = data->substituteLength / sizeof(WCHAR);
+    const size_t namesEnd = size_t(length) - size_t(reinterpret_cast<const char*>(names) - buffer);
+    size_t offset = data->printOffset;
+    size_t bytes = data->printLength;
+    if (bytes == 0) {
+        offset = data->substituteOffset;
+        bytes = data->substituteLength;
     }
+    if (offset + bytes > namesEnd)
+        return ERROR_INVALID_REPARSE_DATA;
+    const WCHAR* text = names + offset / sizeof(WCHAR);
+    const int textLength = int(bytes / sizeof(WCHAR));
     target = narrow(text, textLength);
+    return 0;
+}
+
+int readShellLink(const std::string& path, std::string& target)
+{
+    std::string stored;
+    const int error = shellLinkTarget(wide(path), stored);
+    if (error != 0)
+        return error;
+    if (GetFileAttributesA(stored.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return lastError();
+    target = stored;
+    return 0;
+}
+
+int readShellLink(const std::u16string& path, std::u16string& target)
+{
+    std::string stored;
+    const int error = shellLinkTarget(std::wstring(path.begin(), path.end()), stored);
+    if (error != 0)
+        return error;
+    const std::wstring storedWide = wide(stored);
+    if (GetFileAttributesW(storedWide.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return lastError();
+    target.assign(storedWide.begin(), storedWide.end());
     return 0;
 }
 
@@ -304,9 +404,12 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
         DirectoryEntry item;
         item.name = name;
         item.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        item.isSymbolicLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                              data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
-        item.isRegular = (data.dwFileAttributes &
+        item.isSymbolicLink = isLinkEntry(data.dwFileAttributes, data.dwReserved0);
+        // A folder is looked up by its name too: wine's listing leaves out its reparse point.
+        if (item.isDirectory && !item.isSymbolicLink)
+            item.isSymbolicLink = isLinkPath(pattern.substr(0, pattern.size() - 1) + name);
+        item.isRegular = !item.isSymbolicLink &&
+                         (data.dwFileAttributes &
                           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
         entries.push_back(item);
     } while (FindNextFileA(search, &data));
@@ -332,6 +435,12 @@ int removeFile(const std::string& path)
     if (DeleteFileA(path.c_str()))
         return 0;
     const int error = lastError();
+    // A link to a folder goes as a folder entry; the folder it names stays untouched.
+    FileStatus status;
+    const DWORD linkAttributes = GetFileAttributesA(path.c_str());
+    if (linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        linkStatus(path, status) == 0 && status.isSymbolicLink)
+        return RemoveDirectoryA(path.c_str()) ? 0 : lastError();
     // A read-only file goes as on POSIX, where only the folder's permissions count.
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
