@@ -3,172 +3,38 @@
 // error empty, the exit code and the files written.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <signal.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "cli/ProgramRuns.h"
+
 namespace fs = std::filesystem;
+using namespace TestSupport;
+using ProgramRuns::programPath;
+using ProgramRuns::verifierPath;
 
 namespace {
 
-const std::string programPath = std::string(TEST_BINARY_DIR) + "/collector/trawlex";
-const std::string verifierPath = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int exitCode = -1;
-};
-
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
-// Starts the program with the arguments in the folder, standard output and error to files,
-// with the variables set in its environment.
-pid_t startIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
-              const Environment& environment = {})
-{
-    const fs::path outPath = folder / ".stdout";
-    const fs::path errPath = folder / ".stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : environment)
-            setenv(name.c_str(), value.c_str(), 1);
-        if (chdir(folder.c_str()) != 0)
-            _exit(120);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(121);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(122);
-    }
-    return pid;
-}
-
-// Waits for a program that startIn started; its resource usage into usage when given.
-Outcome finishIn(const fs::path& folder, pid_t pid, struct rusage* usage = nullptr)
-{
-    const fs::path outPath = folder / ".stdout";
-    const fs::path errPath = folder / ".stderr";
-    Outcome outcome;
-    int status = 0;
-    struct rusage ignored {};
-    if (pid > 0 && wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) == pid && WIFEXITED(status))
-        outcome.exitCode = WEXITSTATUS(status);
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return outcome;
-}
-
-// Runs the program with the arguments in the folder, standard output and error to files.
-Outcome runIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
-{
-    return finishIn(folder, startIn(folder, program, arguments));
-}
-
 std::vector<fs::path> dataFiles(const fs::path& dir)
 {
-    std::vector<fs::path> found;
-    if (!fs::is_directory(dir))
-        return found;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".data" || entry.path().extension() == ".make")
-            found.push_back(entry.path());
+    std::vector<fs::path> found = filesEndingIn(dir, ".data");
+    for (const fs::path& making : filesEndingIn(dir, ".make"))
+        found.push_back(making);
     return found;
-}
-
-// Gone: no such process, or only its zombie is left (an orphan's parent may not collect it).
-bool processGone(int pid)
-{
-    if (kill(pid, 0) != 0 && errno == ESRCH)
-        return true;
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(") ");
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
-}
-
-// Waits up to the time for the process to be gone.
-bool goneWithin(int pid, std::chrono::milliseconds time)
-{
-    const auto until = std::chrono::steady_clock::now() + time;
-    while (!processGone(pid)) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-// The process id a utility wrote to the file, once it is there (0 when it never came).
-int waitForPid(const fs::path& file, std::chrono::milliseconds time)
-{
-    const auto until = std::chrono::steady_clock::now() + time;
-    for (;;) {
-        const std::string text = readFile(file);
-        if (!text.empty() && text.back() == '\n')
-            return std::atoi(text.c_str());
-        if (std::chrono::steady_clock::now() > until)
-            return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 class TrawlexProgram : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/trawlex-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        target = work / "out";
-        setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(work); }
+    void SetUp() override { setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1); }
 
-    Outcome run(const std::vector<std::string>& arguments) { return runIn(work, programPath, arguments); }
+    Outcome run(const std::vector<std::string>& arguments) { return runProgram(work, programPath, arguments); }
 
     // A shell-script utility with the given body, executable.
-    fs::path utility(const std::string& name, const std::string& body)
-    {
-        const fs::path path = work / name;
-        writeFile(path, "#!/bin/sh\n" + body + "\n");
-        fs::permissions(path, fs::perms::owner_all);
-        return path;
-    }
+    fs::path utility(const std::string& name, const std::string& body) { return writeScript(work / name, body); }
 
     // Every setting on the command line but the ones given last override.
     std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra = {})
@@ -188,12 +54,13 @@ protected:
         if (files.size() != 1)
             return "";
         EXPECT_EQ(files.front().extension(), ".data");
-        EXPECT_EQ(runIn(work, verifierPath, {files.front().string()}).exitCode, 0);
+        EXPECT_EQ(runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
         return readFile(files.front());
     }
 
-    fs::path work;
-    fs::path target;
+    TempDir folder{"trawlex-cli"};
+    fs::path work = folder.path();
+    fs::path target = work / "out";
 };
 
 TEST_F(TrawlexProgram, CollectsTheUtilityOutputIntoOneVerifiedFile)
@@ -401,9 +268,7 @@ TEST_F(TrawlexProgram, ConfigurationFileGivesEverySettingAndTheCommandLineWins)
     EXPECT_NE(data.find("@DATA:\n[from-file]\n[conf]\n"), std::string::npos) << data;
 
     // Only the target from the command line; a gzip-compressed copy of the same file.
-    ASSERT_EQ(std::system(("gzip -c '" + (work / "plain.conf").string() + "' > '" + (work / "packed.conf.gz").string() +
-                           "'").c_str()),
-              0);
+    ASSERT_EQ(runShell(work, "gzip -c plain.conf > packed.conf.gz").exitCode, 0);
     outcome = run({"-c", (work / "packed.conf.gz").string(), "--target", target.string()});
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
@@ -448,8 +313,8 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     constexpr long long limit = 64LL << 20;
     const Environment capped = {{"TRAWLEX_MAX_OUTPUT", std::to_string(limit)}};
     const fs::path endless = utility("endless.sh", "echo $$ > endless.pid; exec yes");
-    struct rusage usage {};
-    Outcome outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), capped), &usage);
+    long peakKiB = 0;
+    Outcome outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), capped), &peakKiB);
     EXPECT_EQ(outcome.out, "ERROR: Output of \"" + endless.string() + "\" with arguments \"\" passed the limit of " +
                                std::to_string(limit) + " bytes\n");
     EXPECT_EQ(outcome.err, "");
@@ -458,7 +323,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     const int utilityPid = waitForPid(work / "endless.pid", std::chrono::seconds(1));
     ASSERT_GT(utilityPid, 1);
     EXPECT_TRUE(goneWithin(utilityPid, std::chrono::seconds(5)));
-    const long long peak = static_cast<long long>(usage.ru_maxrss) * 1024;
+    const long long peak = static_cast<long long>(peakKiB) * 1024;
     std::printf("peak resident memory with a limit of %lld MiB: %.1f MiB\n", limit >> 20, peak / 1048576.0);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // A sanitizer's allocator holds freed memory back, so the bound holds for plain builds only.
