@@ -165,7 +165,8 @@ bool nisDomainName(std::string& name)
     return true;
 }
 
-bool dnsDomainName(const std::string& host, std::string& domain)
+// Windows keeps the names in the system, not in files: the files are not read.
+bool dnsDomainName(const std::string& host, std::string& domain, const NameFiles&)
 {
     char buffer[256];
     DWORD size = sizeof(buffer);
