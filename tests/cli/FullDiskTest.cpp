@@ -20,12 +20,13 @@ using namespace ProgramRuns;
 
 const std::string utilityPath = std::string(TEST_HELPER_DIR) + "/pattern_output";
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public ProgramTest {
 protected:
     void SetUp() override
     {
+        ProgramTest::SetUp();
         fs::create_directories(disk);
-        setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
+        target = disk / "out";
     }
     void TearDown() override
     {
@@ -65,7 +66,7 @@ protected:
     // Runs a collection; fileSizeLimit (when not 0) limits the program's files.
     Outcome collect(uint64_t size, uint64_t seed, uint64_t fileSizeLimit = 0)
     {
-        return run(work, programPath, arguments(size, seed), [fileSizeLimit] {
+        return ProgramRuns::run(work, programPath, arguments(size, seed), [fileSizeLimit] {
             if (fileSizeLimit != 0) {
                 signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails
                 const rlimit limit = {fileSizeLimit, fileSizeLimit};
@@ -121,10 +122,7 @@ protected:
                                    "\": " + reason + "\n");
     }
 
-    TestSupport::TempDir folder{"trawlex-full"};
-    fs::path work = folder.path();
     fs::path disk = work / "disk";
-    fs::path target = disk / "out";
     bool mounted = false;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 // Starting the built trawlex program from black-box tests: the program started in a folder
-// with its output in files, and the parts of a data log file.
+// with its output in files, a fixture around it, and the parts of a data log file.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +47,54 @@ inline Outcome run(const fs::path& folder, const std::string& program, const std
 {
     return TestSupport::runProgram(folder, program, arguments);
 }
+
+// A temporary folder with the registry in it and "out" as the target.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1); }
+
+    Outcome run(const std::vector<std::string>& arguments, const TestSupport::Environment& environment = {}) const
+    {
+        return TestSupport::runProgram(work, programPath, arguments, environment);
+    }
+    // A shell-script utility with the given body, executable.
+    fs::path utility(const std::string& name, const std::string& body) const
+    {
+        return TestSupport::writeScript(work / name, body);
+    }
+    // Every setting on the command line; later words override them.
+    std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra = {}) const
+    {
+        std::vector<std::string> words = {"--target",   target.string(), "--module",  "os",
+                                          "--datatype", "sample",        "--interval", "PT15M",
+                                          "--timeout",  "PT20S",         "--exe",      exe.string()};
+        words.insert(words.end(), extra.begin(), extra.end());
+        return words;
+    }
+    // The data and working files in the target.
+    std::vector<fs::path> dataFiles() const
+    {
+        std::vector<fs::path> found = TestSupport::filesEndingIn(target, ".data");
+        for (const fs::path& making : TestSupport::filesEndingIn(target, ".make"))
+            found.push_back(making);
+        return found;
+    }
+    // The only file in the target: a final ".data" that the verifier accepts.
+    std::string onlyVerifiedData() const
+    {
+        const auto files = dataFiles();
+        EXPECT_EQ(files.size(), 1u);
+        if (files.size() != 1)
+            return "";
+        EXPECT_EQ(files.front().extension(), ".data");
+        EXPECT_EQ(TestSupport::runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
+        return readFile(files.front());
+    }
+
+    TestSupport::TempDir folder{"trawlex-cli"};
+    fs::path work = folder.path();
+    fs::path target = work / "out";
+};
 
 // The raw data text of a data log file written by one collection: what lies between the
 // data section mark and the trailer. False when the file has not that form.

@@ -19,49 +19,7 @@ using ProgramRuns::verifierPath;
 
 namespace {
 
-std::vector<fs::path> dataFiles(const fs::path& dir)
-{
-    std::vector<fs::path> found = filesEndingIn(dir, ".data");
-    for (const fs::path& making : filesEndingIn(dir, ".make"))
-        found.push_back(making);
-    return found;
-}
-
-class TrawlexProgram : public ::testing::Test {
-protected:
-    void SetUp() override { setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1); }
-
-    Outcome run(const std::vector<std::string>& arguments) { return runProgram(work, programPath, arguments); }
-
-    // A shell-script utility with the given body, executable.
-    fs::path utility(const std::string& name, const std::string& body) { return writeScript(work / name, body); }
-
-    // Every setting on the command line but the ones given last override.
-    std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra = {})
-    {
-        std::vector<std::string> words = {"--target",   target.string(), "--module",  "os",
-                                          "--datatype", "sample",        "--interval", "PT15M",
-                                          "--timeout",  "PT20S",         "--exe",      exe.string()};
-        words.insert(words.end(), extra.begin(), extra.end());
-        return words;
-    }
-
-    // The only file in the target: a final ".data" that the verifier accepts.
-    std::string onlyVerifiedData()
-    {
-        const auto files = dataFiles(target);
-        EXPECT_EQ(files.size(), 1u);
-        if (files.size() != 1)
-            return "";
-        EXPECT_EQ(files.front().extension(), ".data");
-        EXPECT_EQ(runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
-        return readFile(files.front());
-    }
-
-    TempDir folder{"trawlex-cli"};
-    fs::path work = folder.path();
-    fs::path target = work / "out";
-};
+using TrawlexProgram = ProgramRuns::ProgramTest;
 
 TEST_F(TrawlexProgram, CollectsTheUtilityOutputIntoOneVerifiedFile)
 {
@@ -141,7 +99,7 @@ TEST_F(TrawlexProgram, StandardOptionsAnswerWithoutRunning)
     outcome = run(settings(exe, {"-?", "--version", "--args", "x"}));
     EXPECT_EQ(outcome.out, help + "\nVersion=6.3.0.0");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     outcome = run({"--version"});
     EXPECT_EQ(outcome.out, "Version=6.3.0.0");
@@ -159,7 +117,7 @@ TEST_F(TrawlexProgram, ParseErrorsAreReportedAndTheRunGoesOn)
     Outcome outcome = run(settings(exe, {"--args", "", "--infile"}));
     EXPECT_EQ(outcome.out, "");  // "--infile" after "--args" belongs to the utility
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(dataFiles(target).size(), 1u);
+    EXPECT_EQ(dataFiles().size(), 1u);
     fs::remove_all(target);
 
     outcome = run(settings(exe, {"--skip-onerror", "true", "--unknown", "--offset"}));
@@ -175,7 +133,7 @@ TEST_F(TrawlexProgram, ParseErrorsAreReportedAndTheRunGoesOn)
               "ERROR: Option 'c' requires argument but is located inside an options token\n"
               "ERROR: Query_NotFound: Configuration entry \"%args%\" was not found. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, SettingErrorsChooseTheirExitCodes)
@@ -207,7 +165,7 @@ TEST_F(TrawlexProgram, SettingErrorsChooseTheirExitCodes)
               "ERROR: Query_NotFound: Configuration entry \"%interval%\" was not found. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
@@ -230,7 +188,7 @@ TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
     outcome = run(settings(slow, {"--timeout", "PT1S", "--args", ""}));
     EXPECT_EQ(outcome.out, "ERROR: Failed to start \"" + slow.string() + "\" with arguments \"\"\n");
     EXPECT_EQ(outcome.exitCode, 7);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     // A file that exists but may not be executed cannot be started: never the shell's 126.
     const fs::path notExecutable = work / "plain.sh";
@@ -241,7 +199,7 @@ TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
     outcome = run(settings(notExecutable, {"--skip-onerror", "--args", "a"}));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     // A malformed skip pattern reaches the top-level guard.
     outcome = run(settings(utility("hello.sh", "echo hello"), {"--skip-onregex", "(", "--args", ""}));
@@ -259,7 +217,7 @@ TEST_F(TrawlexProgram, ConfigurationFileGivesEverySettingAndTheCommandLineWins)
     Outcome outcome = run({"-c", "plain.conf"});
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    const auto fromFile = dataFiles(fileTarget);
+    const auto fromFile = TestSupport::filesEndingIn(fileTarget, ".data");
     ASSERT_EQ(fromFile.size(), 1u);
     const std::string data = readFile(fromFile.front());
     EXPECT_NE(data.find("source.module=conf\n"), std::string::npos) << data;
@@ -273,7 +231,7 @@ TEST_F(TrawlexProgram, ConfigurationFileGivesEverySettingAndTheCommandLineWins)
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_NE(onlyVerifiedData().find("source.module=conf\n"), std::string::npos);
-    EXPECT_EQ(dataFiles(fileTarget).size(), 1u);
+    EXPECT_EQ(TestSupport::filesEndingIn(fileTarget, ".data").size(), 1u);
 }
 
 TEST_F(TrawlexProgram, ConfigurationFailuresEndWithTheClassAndTemplate)
@@ -305,7 +263,7 @@ TEST_F(TrawlexProgram, ConfigurationFailuresEndWithTheClassAndTemplate)
               "ERROR: Exe_TooShortTimeout: Executable timeout cannot be less than PT1S. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
@@ -319,7 +277,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
                                std::to_string(limit) + " bytes\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.exitCode, 7);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
     const int utilityPid = waitForPid(work / "endless.pid", std::chrono::seconds(1));
     ASSERT_GT(utilityPid, 1);
     EXPECT_TRUE(goneWithin(utilityPid, std::chrono::seconds(5)));
@@ -334,7 +292,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--skip-onerror", "--args", ""}), capped));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
     for (const std::string bad : {"0", "12k", "-5", "99999999999999999999"}) {
         outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), {{"TRAWLEX_MAX_OUTPUT", bad}}));
         EXPECT_EQ(outcome.out, "ERROR: Exe_InvalidMaxOutput: Maximum output must be a positive number of bytes: \"" +
@@ -358,7 +316,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     EXPECT_EQ(outcome.out, "ERROR: \"in.txt\" written by \"" + echoing.string() + "\" is larger than the limit of 1000 bytes\n");
     EXPECT_EQ(outcome.exitCode, 7);
     EXPECT_FALSE(fs::exists(work / "in.txt"));
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, UtilityEndsWithTheKilledProgram)

@@ -18,55 +18,29 @@ using ProgramRuns::metaValue;
 using ProgramRuns::programPath;
 namespace fs = std::filesystem;
 
-class UserFacing : public ::testing::Test {
-protected:
-    void SetUp() override { setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1); }
-
-    std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra) const
-    {
-        std::vector<std::string> words = {"--target",   target.string(), "--module",  "os",
-                                          "--datatype", "sample",        "--interval", "PT15M",
-                                          "--timeout",  "PT20S",         "--exe",      exe.string()};
-        words.insert(words.end(), extra.begin(), extra.end());
-        return words;
-    }
-
-    // The only data file in the target, or "" (a failure) when there is not exactly one.
-    std::string onlyData() const
-    {
-        const auto files = filesEndingIn(target, ".data");
-        EXPECT_EQ(files.size(), 1u);
-        EXPECT_TRUE(filesEndingIn(target, ".make").empty());
-        return files.size() == 1 ? readFile(files.front()) : "";
-    }
-
-    TempDir folder{"trawlex-user"};
-    fs::path work = folder.path();
-    fs::path target = work / "out";
-};
+using UserFacing = ProgramRuns::ProgramTest;
 
 TEST_F(UserFacing, SkipOnErrorWithAMissingUtilityStoresNothing)
 {
-    const Outcome outcome = runProgram(work, programPath, settings(work / "no-such-tool", {"--skip-onerror", "--args", ""}));
+    const Outcome outcome = run(settings(work / "no-such-tool", {"--skip-onerror", "--args", ""}));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(filesEndingIn(target, ".data").empty());
-    EXPECT_TRUE(filesEndingIn(target, ".make").empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(UserFacing, InputFileIsStoredThenDeletedOrKeptInTestMode)
 {
-    const fs::path exe = writeScript(work / "writer.sh", "printf 'from the file\\n' > in.txt; echo standard output");
-    Outcome outcome = runProgram(work, programPath, settings(exe, {"--infile", "in.txt", "--args", ""}));
+    const fs::path exe = utility("writer.sh", "printf 'from the file\\n' > in.txt; echo standard output");
+    Outcome outcome = run(settings(exe, {"--infile", "in.txt", "--args", ""}));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    const std::string data = onlyData();
+    const std::string data = onlyVerifiedData();
     EXPECT_NE(data.find("\n@DATA:\nfrom the file\n"), std::string::npos) << data;
     EXPECT_EQ(data.find("standard output"), std::string::npos) << data;
     EXPECT_FALSE(fs::exists(work / "in.txt"));
 
-    outcome = runProgram(work, programPath, settings(exe, {"--infile", "in.txt", "--testmode", "--args", ""}));
+    outcome = run(settings(exe, {"--infile", "in.txt", "--testmode", "--args", ""}));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(readFile(work / "in.txt"), "from the file\n");
@@ -78,7 +52,7 @@ TEST_F(UserFacing, RefusedConfigurationFilesAsTheReadmeQuotesThem)
 {
     const std::string readme = readFile(std::string(TEST_SOURCE_DIR) + "/README.md");
     const auto refused = [&](const std::string& name) {
-        const Outcome outcome = runProgram(work, programPath, {"-c", name});
+        const Outcome outcome = run({"-c", name});
         EXPECT_EQ(outcome.exitCode, 2) << name;
         EXPECT_EQ(outcome.err, "") << name;
         std::istringstream lines(outcome.out);
@@ -99,7 +73,7 @@ TEST_F(UserFacing, RefusedConfigurationFilesAsTheReadmeQuotesThem)
     EXPECT_EQ(refused("folder.conf"), failed);
 
     // A reference to itself reads as the README says.
-    const fs::path exe = writeScript(work / "args.sh", "echo \"$@\"");
+    const fs::path exe = utility("args.sh", "echo \"$@\"");
     writeFile(work / "loop.conf", "trawlex (String) = \"\" {\n  target (String) = \"\" {\n"
                                   "    dir (DirName) = \"" + target.string() + "\" { }\n"
                                   "    module (String) = \"conf\" { }\n    datatype (String) = \"sample\" { }\n"
@@ -107,25 +81,25 @@ TEST_F(UserFacing, RefusedConfigurationFilesAsTheReadmeQuotesThem)
                                   "    path (FileName) = \"" + exe.string() + "\" { }\n"
                                   "    args (String) = \"${trawlex.executable.args}\" { }\n"
                                   "    timeout (TimeSpan) = \"30S\" { }\n  }\n}\n");
-    const Outcome loop = runProgram(work, programPath, {"-c", "loop.conf"});
+    const Outcome loop = run({"-c", "loop.conf"});
     EXPECT_EQ(loop.exitCode, 0) << loop.out;
-    EXPECT_NE(onlyData().find("\n@DATA:\n[ERROR:CIRCULAR-REFERENCE]\n"), std::string::npos);
+    EXPECT_NE(onlyVerifiedData().find("\n@DATA:\n[ERROR:CIRCULAR-REFERENCE]\n"), std::string::npos);
     EXPECT_NE(readme.find("\"[ERROR:CIRCULAR-REFERENCE]\""), std::string::npos);
 }
 
 TEST_F(UserFacing, KelvraTzReachesTheStoredZone)
 {
-    const fs::path exe = writeScript(work / "hello.sh", "echo hello");
-    const Outcome outcome = runProgram(work, programPath, settings(exe, {"--args", ""}), {{"KELVRA_TZ", "+09:00"}});
+    const fs::path exe = utility("hello.sh", "echo hello");
+    const Outcome outcome = run(settings(exe, {"--args", ""}), {{"KELVRA_TZ", "+09:00"}});
     EXPECT_EQ(outcome.exitCode, 0) << outcome.out;
-    EXPECT_EQ(metaValue(onlyData(), "source.tz"), "+09:00");
+    EXPECT_EQ(metaValue(onlyVerifiedData(), "source.tz"), "+09:00");
 }
 
-// The domain comes from /etc/hosts, else from /etc/resolv.conf: the program runs with files
-// of the test's in their place, in namespaces of its own with the host name "web1".
+// The domain comes from /etc/hosts, else from /etc/resolv.conf: the program runs with the
+// test's files in their place, in user, mount and host-name namespaces of its own as "web1".
 TEST_F(UserFacing, DomainFromTheHostsFileOrTheResolver)
 {
-    const fs::path exe = writeScript(work / "hello.sh", "echo hello");
+    const fs::path exe = utility("hello.sh", "echo hello");
     std::string command = "hostname web1 && mount --bind hosts /etc/hosts && mount --bind resolv.conf /etc/resolv.conf"
                           " && exec '" + programPath + "'";
     for (const std::string& word : settings(exe, {"--args", ""}))
@@ -135,8 +109,8 @@ TEST_F(UserFacing, DomainFromTheHostsFileOrTheResolver)
         writeFile(work / "resolv.conf", resolver);
         fs::remove_all(target);
         const Outcome outcome = runProgram(work, "/usr/bin/unshare", {"-Urmu", "/bin/sh", "-c", command});
-        EXPECT_EQ(outcome.exitCode, 0) << outcome.out << outcome.err;
-        return metaValue(onlyData(), "source.domain");
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.out << outcome.err;  // unshare says why it cannot
+        return metaValue(onlyVerifiedData(), "source.domain");
     };
     EXPECT_EQ(domainWith("10.0.0.5 web1.corp.example web1\n", "domain res.example\n"), "corp.example");
     EXPECT_EQ(domainWith("127.0.0.1 localhost\n", "search x.example\ndomain res.example\n"), "res.example");

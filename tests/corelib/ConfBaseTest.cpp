@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,8 @@
 #include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -60,17 +63,6 @@ public:
 };
 
 const std::string circularReference = "[ERROR:CIRCULAR-REFERENCE]";
-
-// A path in the native form: backslashes on Windows.
-std::string nativePath(std::string path)
-{
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-#endif
-    return path;
-}
 
 // The store's log records of the given level.
 struct RecordSink : TestSupport::LogSink {
@@ -212,9 +204,9 @@ TEST(ConfBase, ReadsSetsAndEveryStatus)
     EXPECT_EQ(client.query("v.clock", ConfNodeType::TimeOfDay, &number), ConfQueryParam::statusDone);
     EXPECT_EQ(number, 3155760002000LL);
     EXPECT_EQ(client.query("v.dir", ConfNodeType::Dir, &text), ConfQueryParam::statusDone);
-    EXPECT_EQ(text, nativePath("/var/out"));  // trailing separators go
+    EXPECT_EQ(text, fs::path("/var/out").make_preferred().string());  // trailing separators go
     EXPECT_EQ(client.query("v.file", ConfNodeType::File, &text), ConfQueryParam::statusDone);
-    EXPECT_EQ(text, nativePath("/var/out/f"));
+    EXPECT_EQ(text, fs::path("/var/out/f").make_preferred().string());
 
     // A successful read ends the dispatch, every other outcome lets it go on.
     ConfQueryParam direct("v.int", ConfNodeType::Int, &number, false);

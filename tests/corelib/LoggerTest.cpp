@@ -23,12 +23,7 @@ protected:
         Logger::maximumLevel = LogTrace;
         setAllLevels("7");
     }
-    static bool setAllLevels(const std::string& level)
-    {
-        ImsAgent sender("level-sender");
-        ImsMessage change("debug", "level", level);
-        return sender.sendMessage(change);
-    }
+    static bool setAllLevels(const std::string& level) { return TestSupport::setLogLevels(level); }
 };
 
 using LoggerLevels = LevelFixture;

@@ -47,10 +47,7 @@ bool waitUntilGone(int pid, double seconds)
 
 int readPid(const std::string& file)
 {
-    std::ifstream in(file);
-    int pid = 0;
-    in >> pid;
-    return pid;
+    return std::atoi(TestSupport::readFile(file).c_str());
 }
 
 // Runs a helper with capture; the object stays in the registry.
@@ -249,15 +246,11 @@ TEST(ProcessToolsRun, InheritedIgnoredChildSignalDoesNotLoseTheExitCode)
 TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
 {
     // "date" exists on the PATH as well; the file in the working directory must run.
-    const std::filesystem::path folder = scratchFile("path-folder");
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    for (const std::string name : {"date", "mytool"}) {
-        std::ofstream(folder / name) << "#!/bin/sh\necho local-" << name << " \"$1\"\n";
-        std::filesystem::permissions(folder / name, std::filesystem::perms::owner_all);
-    }
+    const TestSupport::TempDir folder("trawlex-path");
+    for (const std::string name : {"date", "mytool"})
+        TestSupport::writeScript(folder / name, "echo local-" + name + " \"$1\"");
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
+    std::filesystem::current_path(folder.path());
     std::string outputs[3];
     bool results[3];
     const char* paths[3] = {"date", "mytool", "sh"};
@@ -269,7 +262,6 @@ TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
         (void)exitCode;
     }
     std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
     EXPECT_TRUE(results[0]);
     EXPECT_EQ(outputs[0], "local-date x y\n");
     EXPECT_TRUE(results[1]);

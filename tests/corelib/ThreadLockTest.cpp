@@ -70,13 +70,6 @@ TEST(ThreadLock, ForeignUnlockAnswersFalseAndChangesNothing)
 
 namespace {
 
-bool setAllLevels(const std::string& level)
-{
-    ImsAgent sender("level-sender");
-    ImsMessage change("debug", "level", level);
-    return sender.sendMessage(change);
-}
-
 // The lock loggers' texts while the body runs with every logger at flood.
 template <typename Body>
 std::vector<std::string> floodTexts(ThreadLock& lock, Body body)
@@ -84,14 +77,14 @@ std::vector<std::string> floodTexts(ThreadLock& lock, Body body)
     Logger::maximumLevel = LogFlood;
     lock.lock(true);  // the lock logger exists from here on
     lock.unlock();
-    setAllLevels("8");
+    TestSupport::setLogLevels("8");
     std::vector<std::string> texts;
     {
         TestSupport::LogSink sink("threadlock", "8");
         body(sink);
         texts = sink.texts();
     }
-    setAllLevels("7");
+    TestSupport::setLogLevels("7");
     Logger::maximumLevel = LogTrace;
     return texts;
 }

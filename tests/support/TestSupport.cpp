@@ -67,26 +67,11 @@ TempDir::TempDir(const std::string& prefix)
     }
 }
 
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
-
-ErrorModeGuard::ErrorModeGuard(bool throws) : saved(KelvraCorelib::errorModeThrows())
-{
-    KelvraCorelib::setErrorModeThrows(throws);
-}
-
-ErrorModeGuard::~ErrorModeGuard() { KelvraCorelib::setErrorModeThrows(saved); }
-
 LogSink::LogSink(std::string module, const std::string& levelGlob)
     : ImsAgent("test-log-sink"), module(std::move(module))
 {
     hookId = setMessageHook(false, "debug", "", levelGlob, 1);
 }
-
-LogSink::~LogSink() { removeMessageHook(hookId); }
 
 int32_t LogSink::handleHookedMessage(uint64_t id, const KelvraCorelib::ImsMessage& message)
 {
@@ -101,6 +86,13 @@ int32_t LogSink::handleHookedMessage(uint64_t id, const KelvraCorelib::ImsMessag
     return handled;
 }
 
+bool setLogLevels(const std::string& level)
+{
+    KelvraCorelib::ImsAgent sender("level-sender");
+    KelvraCorelib::ImsMessage change("debug", "level", level);
+    return sender.sendMessage(change);
+}
+
 std::vector<LogSink::Record> LogSink::all() const
 {
     const std::lock_guard<std::mutex> lock(guard);
@@ -109,28 +101,21 @@ std::vector<LogSink::Record> LogSink::all() const
 
 std::vector<LogSink::Record> LogSink::at(int32_t level) const
 {
-    std::vector<Record> found;
-    for (const Record& record : all())
-        if (record.level == level)
-            found.push_back(record);
+    std::vector<Record> found = all();
+    std::erase_if(found, [level](const Record& record) { return record.level != level; });
     return found;
 }
 
 std::vector<std::string> LogSink::texts() const
 {
     std::vector<std::string> found;
-    for (const Record& record : all())
-        found.push_back(record.filled);
+    std::ranges::transform(all(), std::back_inserter(found), &Record::filled);
     return found;
 }
 
-void LogSink::clear()
-{
-    const std::lock_guard<std::mutex> lock(guard);
-    records.clear();
-}
-
 #ifndef _WIN32
+
+namespace {
 
 bool processGone(int pid)
 {
@@ -140,6 +125,22 @@ bool processGone(int pid)
     const size_t close = stat.rfind(") ");
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
 }
+
+// Waits for the process and gives its exit code (-1 when it did not exit normally).
+int waitForExit(int pid, long* peakKiB = nullptr, int* signal = nullptr)
+{
+    int status = 0;
+    struct rusage usage {};
+    if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid)
+        return -1;
+    if (peakKiB != nullptr)
+        *peakKiB = usage.ru_maxrss;
+    if (signal != nullptr)
+        *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
 
 bool goneWithin(int pid, std::chrono::milliseconds time)
 {
@@ -190,19 +191,6 @@ int startProgram(const fs::path& folder, const std::string& program, const std::
         _exit(122);
     }
     return pid;
-}
-
-int waitForExit(int pid, long* peakKiB, int* signal)
-{
-    int status = 0;
-    struct rusage usage {};
-    if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid)
-        return -1;
-    if (peakKiB != nullptr)
-        *peakKiB = usage.ru_maxrss;
-    if (signal != nullptr)
-        *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int startIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,

@@ -7,9 +7,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "corelib/Exception.h"
 #include "corelib/Ims.h"
 
 namespace TestSupport {
@@ -28,7 +30,7 @@ std::vector<fs::path> filesEndingIn(const fs::path& dir, const std::string& suff
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix = "trawlex-test");
-    ~TempDir();
+    ~TempDir() { fs::remove_all(root, ignored); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -39,19 +41,26 @@ public:
 
 private:
     fs::path root;
+    std::error_code ignored;
 };
 
 // Sets the process-wide error mode and restores the previous one when it goes.
 class ErrorModeGuard {
 public:
-    explicit ErrorModeGuard(bool throws);
-    ~ErrorModeGuard();
+    explicit ErrorModeGuard(bool throws) : saved(KelvraCorelib::errorModeThrows())
+    {
+        KelvraCorelib::setErrorModeThrows(throws);
+    }
+    ~ErrorModeGuard() { KelvraCorelib::setErrorModeThrows(saved); }
     ErrorModeGuard(const ErrorModeGuard&) = delete;
     ErrorModeGuard& operator=(const ErrorModeGuard&) = delete;
 
 private:
     bool saved;
 };
+
+// Sends every logger the level ("0" to "8"); true when one took it.
+bool setLogLevels(const std::string& level);
 
 // Collects the log records published on the process hub, of one module ("" for all) and the
 // levels the level glob matches ("" for all).
@@ -70,14 +79,18 @@ public:
     };
 
     explicit LogSink(std::string module = "", const std::string& levelGlob = "");
-    ~LogSink() override;
+    ~LogSink() override { removeMessageHook(hookId); }
     int32_t handleHookedMessage(uint64_t id, const KelvraCorelib::ImsMessage& message) override;
 
     std::vector<Record> all() const;
     std::vector<Record> at(int32_t level) const;
     // The filled texts, in order.
     std::vector<std::string> texts() const;
-    void clear();
+    void clear()
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        records.clear();
+    }
 
 private:
     std::string module;
@@ -88,9 +101,8 @@ private:
 
 #ifndef _WIN32
 
-// Gone: no such process, or only its zombie is left (an orphan's parent may not collect it).
-bool processGone(int pid);
-// Waits up to the time for the process to be gone.
+// Waits up to the time for the process to be gone: no such process, or only its zombie left
+// (an orphan's parent may not collect it).
 bool goneWithin(int pid, std::chrono::milliseconds time);
 // The process id a program wrote to the file as one line, once it is there (0 when it never came).
 int waitForPid(const fs::path& file, std::chrono::milliseconds time);
@@ -110,12 +122,8 @@ struct Outcome {
 int startProgram(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
                  const fs::path& outPath, const fs::path& errPath, const Environment& environment = {},
                  const std::function<void()>& beforeExec = {});
-// Waits for the process and gives its exit code (-1 when it did not exit normally); its peak
-// resident size in KiB and the signal that ended it when asked.
-int waitForExit(int pid, long* peakKiB = nullptr, int* signal = nullptr);
-
 // startProgram with the output to ".stdout" and ".stderr" in the folder; finishIn waits for
-// the process and collects that output.
+// the process and collects that output (and the peak resident size in KiB when asked).
 int startIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
             const Environment& environment = {}, const std::function<void()>& beforeExec = {});
 Outcome finishIn(const fs::path& folder, int pid, long* peakKiB = nullptr);

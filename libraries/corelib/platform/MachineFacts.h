@@ -17,16 +17,10 @@ bool hostName(std::string& name);
 // The NIS domain name; false when none is set (empty or "(none)").
 bool nisDomainName(std::string& name);
 
-// Where the host's names are written down: the hosts file and the resolver's settings.
-struct NameFiles {
-    std::string hosts = "/etc/hosts";
-    std::string resolver = "/etc/resolv.conf";
-};
-
-// The DNS domain of the host: the host name itself after its first "." when it is qualified,
-// else its canonical name in the hosts file after the first ".", else the resolver's
-// "domain" line (POSIX; never a network look-up). False when none is found.
-bool dnsDomainName(const std::string& host, std::string& domain, const NameFiles& files = NameFiles());
+// The DNS domain of the host: its canonical name (resolver lookup) after the first ".",
+// or the host name itself after its first "." when it is qualified. False when neither
+// has a dot.
+bool dnsDomainName(const std::string& host, std::string& domain);
 
 struct KernelFacts {
     std::string systemName;  // "Linux"

@@ -144,13 +144,13 @@ std::string resolverDomain(const std::string& text)
 
 // From the host name itself, /etc/hosts or the resolver's settings: never a network look-up,
 // which could hold every run for the resolver's time-out.
-bool dnsDomainName(const std::string& host, std::string& domain, const NameFiles& files)
+bool dnsDomainName(const std::string& host, std::string& domain)
 {
     std::string found = afterFirstDot(host);
     std::string text;
-    if (found.empty() && !host.empty() && readTextFile(files.hosts.c_str(), text))
+    if (found.empty() && !host.empty() && readTextFile("/etc/hosts", text))
         found = afterFirstDot(canonicalNameInHosts(text, host));
-    if (found.empty() && readTextFile(files.resolver.c_str(), text))
+    if (found.empty() && readTextFile("/etc/resolv.conf", text))
         found = resolverDomain(text);
     if (found.empty())
         return false;

@@ -165,8 +165,7 @@ bool nisDomainName(std::string& name)
     return true;
 }
 
-// Windows keeps the names in the system, not in files: the files are not read.
-bool dnsDomainName(const std::string& host, std::string& domain, const NameFiles&)
+bool dnsDomainName(const std::string& host, std::string& domain)
 {
     char buffer[256];
     DWORD size = sizeof(buffer);
