@@ -1,7 +1,7 @@
 // The program writing into a file system that fills up: a small tmpfs mounted for the test
-// (in a user and mount namespace of its own where mounting is refused), and a file-size limit on the program's process as the other
-// way. The run ends with one "ERROR: " line and exit code 2, leaves no file that verifies
-// with a part of the data, and the files already there stay as they were.
+// (in user and mount namespaces of its own where mounting is refused), and a file-size limit
+// on the program's process. The run ends with one "ERROR: " line and exit code 2, leaves no
+// file that verifies with a part of the data, and the files already there stay as they were.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -2,6 +2,8 @@
 // same options as the programs' --help.
 #include <gtest/gtest.h>
 
+#include <unistd.h>  // a POSIX test: it runs shell commands (the Windows build leaves it out)
+
 #include <filesystem>
 #include <regex>
 #include <set>
