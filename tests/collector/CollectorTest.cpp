@@ -38,7 +38,8 @@ void prepareLikeTheCollector(DataLog& log, const fs::path& dir)
 
 int runVerifier(const fs::path& file)
 {
-    return runProgram(file.parent_path(), std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify",
+    const TempDir scratch("trawlex-verify-run");
+    return runProgram(scratch.path(), std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify",
                       {file.string()})
         .exitCode;
 }
