@@ -365,19 +365,6 @@ TEST_F(FileOperationsTest, DeleteFiles)
     EXPECT_EQ(get("target"), "keep");
 }
 
-// The read-only attribute blocks deleting on Windows only; there it goes with force.
-TEST_F(FileOperationsTest, ReadOnlyFileGoesWithForce)
-{
-#ifndef _WIN32
-    GTEST_SKIP() << "a file's mode never blocks deleting it here";
-#endif
-    put("ro", "x");
-    fs::permissions(path("ro"), fs::perms::owner_read);
-    EXPECT_FALSE(deleteFile(path("ro")));
-    EXPECT_TRUE(deleteFile(path("ro"), true));
-    EXPECT_FALSE(exists(path("ro")));
-}
-
 TEST_F(FileOperationsTest, RemoveAndClearDirectories)
 {
     fs::create_directories(path("d/sub/deeper"));
