@@ -3,7 +3,8 @@
 #   1. SOAK_SEQUENTIAL (2000) runs of the trawlex program one after another into one folder;
 #   2. two streams of SOAK_CONCURRENT (500) runs each at the same time into one other folder;
 #   3. one long-lived process (tests/helpers/collector_runner) doing SOAK_IN_PROCESS (2000)
-#      collections while its descriptors, threads and resident memory are sampled.
+#      collections while its descriptors, threads and resident memory are sampled;
+#   4. the long cases the test command leaves out (gzip positions beyond 4 GiB, FileTest).
 # Every run must succeed, every collection land as exactly one file that trawlex-verify
 # accepts, no ".make" file may remain, and the long-lived process must not grow.
 set -euo pipefail
@@ -16,10 +17,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 mkdir -p build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build/configure.log 2>&1 || { cat build/configure.log; exit 1; }
-cmake --build build -j "$jobs" --target trawlex trawlex-verify collector_runner
+cmake --build build -j "$jobs" --target trawlex trawlex-verify collector_runner FileTest
 trawlex=$PWD/build/collector/trawlex
 verify=$PWD/build/tools/trawlex-verify/trawlex-verify
 runner=$PWD/build/test-helpers/collector_runner
+filetest=$PWD/build/tests/FileTest
 
 work=$(mktemp -d /tmp/trawlex-soak-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -110,4 +112,8 @@ echo "samples $samples: descriptors at most $max_fd, threads at most $max_thread
 ((early_rss == 0 || last_rss <= early_rss + 4096)) || fail "resident memory grew from $early_rss KiB to $last_rss KiB"
 check_folder "$work/in-process" "$inProcess" P
 echo "checked: $inProcess files verify, none left \".make\""
+echo "== The long cases of the unit tests =="
+start=$(now)
+"$filetest" --gtest_also_run_disabled_tests --gtest_filter='*.DISABLED_*' > "$work/long.out" 2>&1 || fail "long unit test cases: $(tail -20 "$work/long.out")"
+echo "runs: $(took "$start")"
 echo "== Soak passed =="

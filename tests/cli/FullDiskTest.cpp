@@ -1,7 +1,7 @@
 // The program writing into a file system that fills up: a small tmpfs mounted for the test
-// (where mounting is allowed), and a file-size limit on the program's process as the other
-// way. The run ends with one "ERROR: " line and exit code 2, leaves no file that verifies
-// with a part of the data, and the files already there stay as they were.
+// (in user and mount namespaces of its own where mounting is refused), and a file-size limit
+// on the program's process. The run ends with one "ERROR: " line and exit code 2, leaves no
+// file that verifies with a part of the data, and the files already there stay as they were.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -20,31 +20,40 @@ using namespace ProgramRuns;
 
 const std::string utilityPath = std::string(TEST_HELPER_DIR) + "/pattern_output";
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public ProgramTest {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/trawlex-full-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        disk = work / "disk";
+        ProgramTest::SetUp();
         fs::create_directories(disk);
         target = disk / "out";
-        setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
     }
     void TearDown() override
     {
         if (mounted)
             umount2(disk.c_str(), MNT_DETACH);
-        fs::remove_all(work);
     }
 
-    // A tmpfs of the given size on the disk folder; false where mounting is not allowed.
-    bool mountSmallDisk(uint64_t bytes)
+    // A tmpfs of the given size on the disk folder (mounted tells). Where mounting is not
+    // allowed, the test runs once more in a user and mount namespace of its own, and its
+    // outcome there is this test's.
+    void mountSmallDisk(uint64_t bytes)
     {
         const std::string options = "size=" + std::to_string(bytes);
         mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        return mounted;
+        if (mounted || std::getenv("TRAWLEX_TEST_UNSHARED") != nullptr)
+            return;
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const Outcome inner = TestSupport::runProgram(
+            work, "/usr/bin/unshare",
+            {"-Urm", fs::read_symlink("/proc/self/exe").string(),
+             "--gtest_filter=" + std::string(test->test_suite_name()) + "." + test->name()},
+            {{"TRAWLEX_TEST_UNSHARED", "1"}});
+        if (inner.out.find("[ RUN      ]") == std::string::npos)
+            GTEST_SKIP() << "neither mounting a tmpfs nor a user namespace is allowed here: " << inner.err;
+        if (inner.out.find("[  SKIPPED ]") != std::string::npos)
+            GTEST_SKIP() << "mounting a tmpfs is not allowed in a user namespace either";
+        EXPECT_EQ(inner.exitCode, 0) << inner.out;
     }
 
     std::vector<std::string> arguments(uint64_t size, uint64_t seed) const
@@ -57,7 +66,7 @@ protected:
     // Runs a collection; fileSizeLimit (when not 0) limits the program's files.
     Outcome collect(uint64_t size, uint64_t seed, uint64_t fileSizeLimit = 0)
     {
-        return run(work, programPath, arguments(size, seed), [fileSizeLimit] {
+        return ProgramRuns::run(work, programPath, arguments(size, seed), [fileSizeLimit] {
             if (fileSizeLimit != 0) {
                 signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails
                 const rlimit limit = {fileSizeLimit, fileSizeLimit};
@@ -113,16 +122,15 @@ protected:
                                    "\": " + reason + "\n");
     }
 
-    fs::path work;
-    fs::path disk;
-    fs::path target;
+    fs::path disk = work / "disk";
     bool mounted = false;
 };
 
 TEST_F(FullDisk, ADiskThatFillsUpMidWriteFailsTheRunAndKeepsEarlierFiles)
 {
-    if (!mountSmallDisk(4 << 20))
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here; the file-size limit case covers the failure";
+    mountSmallDisk(4 << 20);
+    if (!mounted)
+        return;
     const auto earlier = collectSomeFirst();
     const Outcome outcome = collect(16 << 20, 4);
     expectWriteError(outcome, "No space left on device");
@@ -131,8 +139,9 @@ TEST_F(FullDisk, ADiskThatFillsUpMidWriteFailsTheRunAndKeepsEarlierFiles)
 
 TEST_F(FullDisk, AFullDiskBeforeTheRunLeavesNoNewFile)
 {
-    if (!mountSmallDisk(1 << 20))
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    mountSmallDisk(1 << 20);
+    if (!mounted)
+        return;
     const auto earlier = collectSomeFirst();
     {
         // Fill the disk to its last block.

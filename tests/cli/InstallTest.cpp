@@ -2,13 +2,15 @@
 // same options as the programs' --help.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <unistd.h>  // a POSIX test: it runs shell commands (the Windows build leaves it out)
+
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -16,21 +18,15 @@ namespace {
 
 const std::string work = std::string(TEST_BINARY_DIR) + "/install-test/";
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using TestSupport::readFile;
 
 // Runs a shell command; its standard output and error together, and its exit code.
 int run(const std::string& command, std::string& output)
 {
     fs::create_directories(work);
-    std::system(("(" + command + ") > " + work + "out 2>&1; echo $? > " + work + "code").c_str());
-    output = readAll(work + "out");
-    return std::atoi(readAll(work + "code").c_str());
+    const TestSupport::Outcome outcome = TestSupport::runShell(work, "(" + command + ") 2>&1");
+    output = outcome.out;
+    return outcome.exitCode;
 }
 
 std::set<std::string> optionWords(std::string text)
@@ -97,16 +93,14 @@ TEST(ManualPages, NameTheOptionsOfHelp)
         ASSERT_EQ(run(program + " --help", help), 0);
         const std::set<std::string> fromHelp = helpOptions(help);
         EXPECT_GE(fromHelp.size(), 4u) << help;
-        EXPECT_EQ(fromHelp, pageOptions(readAll(std::string(TEST_SOURCE_DIR) + "/man/" + page))) << page;
+        EXPECT_EQ(fromHelp, pageOptions(readFile(std::string(TEST_SOURCE_DIR) + "/man/" + page))) << page;
     }
 }
 
 TEST(ManualPages, RenderWithoutWarnings)
 {
     std::string output;
-    if (run("command -v groff", output) != 0) {
-        GTEST_SKIP() << "groff is not installed";
-    }
+    ASSERT_EQ(run("command -v groff", output), 0) << "groff is missing: scripts/setup.sh installs it";
     std::string mandoc;
     const bool haveMandoc = run("command -v mandoc", mandoc) == 0;
     for (const char* page : {"trawlex.1", "trawlex-verify.1"}) {
@@ -153,7 +147,7 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
     ASSERT_EQ(run(prefix + "/bin/trawlex --version", output), 0);
     EXPECT_EQ(output.rfind("Version=6.3.0.0", 0), 0u) << output;
     ASSERT_EQ(run("gzip -dc " + prefix + "/share/man/man1/trawlex.1.gz", output), 0);
-    EXPECT_EQ(output, readAll(std::string(TEST_SOURCE_DIR) + "/man/trawlex.1"));
-    const std::string service = readAll(prefix + "/share/doc/trawlex/examples/systemd/trawlex-df.service");
+    EXPECT_EQ(output, readFile(std::string(TEST_SOURCE_DIR) + "/man/trawlex.1"));
+    const std::string service = readFile(prefix + "/share/doc/trawlex/examples/systemd/trawlex-df.service");
     EXPECT_NE(service.find("/bin/trawlex -c /etc/trawlex/df.conf"), std::string::npos) << service;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Starting the built trawlex program from black-box tests: a temporary folder, the program
-// started in it with its output in files, and the parts of a data log file.
+// Starting the built trawlex program from black-box tests: the program started in a folder
+// with its output in files, a fixture around it, and the parts of a data log file.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,26 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace ProgramRuns {
 
 namespace fs = std::filesystem;
+using TestSupport::Outcome;
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 inline const std::string programPath = std::string(TEST_BINARY_DIR) + "/collector/trawlex";
 inline const std::string verifierPath = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
-
-inline std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 // Starts program with arguments in folder, standard output and error to the given files.
 // Gives the process id, or -1. beforeExec runs in the child (resource limits and the like).
@@ -39,55 +32,69 @@ template <typename Prepare>
 pid_t start(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
             const fs::path& outPath, const fs::path& errPath, Prepare beforeExec)
 {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0)
-            _exit(120);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(121);
-        beforeExec();
-        execv(program.c_str(), argv.data());
-        _exit(122);
-    }
-    return pid;
+    return TestSupport::startProgram(folder, program, arguments, outPath, errPath, {}, beforeExec);
 }
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int exitCode = -1;
-};
 
 // Runs the program to its end; the exit code is -1 when it did not exit normally.
 template <typename Prepare>
 Outcome run(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
             Prepare beforeExec)
 {
-    const fs::path outPath = folder / ".stdout";
-    const fs::path errPath = folder / ".stderr";
-    const pid_t pid = start(folder, program, arguments, outPath, errPath, beforeExec);
-    Outcome outcome;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        outcome.exitCode = WEXITSTATUS(status);
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return outcome;
+    return TestSupport::runProgram(folder, program, arguments, {}, beforeExec);
 }
 
 inline Outcome run(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
 {
-    return run(folder, program, arguments, [] {});
+    return TestSupport::runProgram(folder, program, arguments);
 }
+
+// A temporary folder with the registry in it and "out" as the target.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1); }
+
+    Outcome run(const std::vector<std::string>& arguments, const TestSupport::Environment& environment = {}) const
+    {
+        return TestSupport::runProgram(work, programPath, arguments, environment);
+    }
+    // A shell-script utility with the given body, executable.
+    fs::path utility(const std::string& name, const std::string& body) const
+    {
+        return TestSupport::writeScript(work / name, body);
+    }
+    // Every setting on the command line; later words override them.
+    std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra = {}) const
+    {
+        std::vector<std::string> words = {"--target",   target.string(), "--module",  "os",
+                                          "--datatype", "sample",        "--interval", "PT15M",
+                                          "--timeout",  "PT20S",         "--exe",      exe.string()};
+        words.insert(words.end(), extra.begin(), extra.end());
+        return words;
+    }
+    // The data and working files in the target.
+    std::vector<fs::path> dataFiles() const
+    {
+        std::vector<fs::path> found = TestSupport::filesEndingIn(target, ".data");
+        for (const fs::path& making : TestSupport::filesEndingIn(target, ".make"))
+            found.push_back(making);
+        return found;
+    }
+    // The only file in the target: a final ".data" that the verifier accepts.
+    std::string onlyVerifiedData() const
+    {
+        const auto files = dataFiles();
+        EXPECT_EQ(files.size(), 1u);
+        if (files.size() != 1)
+            return "";
+        EXPECT_EQ(files.front().extension(), ".data");
+        EXPECT_EQ(TestSupport::runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
+        return readFile(files.front());
+    }
+
+    TestSupport::TempDir folder{"trawlex-cli"};
+    fs::path work = folder.path();
+    fs::path target = work / "out";
+};
 
 // The raw data text of a data log file written by one collection: what lies between the
 // data section mark and the trailer. False when the file has not that form.

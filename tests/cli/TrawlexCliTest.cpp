@@ -3,198 +3,23 @@
 // error empty, the exit code and the files written.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <signal.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "cli/ProgramRuns.h"
+
 namespace fs = std::filesystem;
+using namespace TestSupport;
+using ProgramRuns::programPath;
+using ProgramRuns::verifierPath;
 
 namespace {
 
-const std::string programPath = std::string(TEST_BINARY_DIR) + "/collector/trawlex";
-const std::string verifierPath = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int exitCode = -1;
-};
-
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
-// Starts the program with the arguments in the folder, standard output and error to files,
-// with the variables set in its environment.
-pid_t startIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
-              const Environment& environment = {})
-{
-    const fs::path outPath = folder / ".stdout";
-    const fs::path errPath = folder / ".stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : environment)
-            setenv(name.c_str(), value.c_str(), 1);
-        if (chdir(folder.c_str()) != 0)
-            _exit(120);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(121);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(122);
-    }
-    return pid;
-}
-
-// Waits for a program that startIn started; its resource usage into usage when given.
-Outcome finishIn(const fs::path& folder, pid_t pid, struct rusage* usage = nullptr)
-{
-    const fs::path outPath = folder / ".stdout";
-    const fs::path errPath = folder / ".stderr";
-    Outcome outcome;
-    int status = 0;
-    struct rusage ignored {};
-    if (pid > 0 && wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) == pid && WIFEXITED(status))
-        outcome.exitCode = WEXITSTATUS(status);
-    outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return outcome;
-}
-
-// Runs the program with the arguments in the folder, standard output and error to files.
-Outcome runIn(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
-{
-    return finishIn(folder, startIn(folder, program, arguments));
-}
-
-std::vector<fs::path> dataFiles(const fs::path& dir)
-{
-    std::vector<fs::path> found;
-    if (!fs::is_directory(dir))
-        return found;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".data" || entry.path().extension() == ".make")
-            found.push_back(entry.path());
-    return found;
-}
-
-// Gone: no such process, or only its zombie is left (an orphan's parent may not collect it).
-bool processGone(int pid)
-{
-    if (kill(pid, 0) != 0 && errno == ESRCH)
-        return true;
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(") ");
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
-}
-
-// Waits up to the time for the process to be gone.
-bool goneWithin(int pid, std::chrono::milliseconds time)
-{
-    const auto until = std::chrono::steady_clock::now() + time;
-    while (!processGone(pid)) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-// The process id a utility wrote to the file, once it is there (0 when it never came).
-int waitForPid(const fs::path& file, std::chrono::milliseconds time)
-{
-    const auto until = std::chrono::steady_clock::now() + time;
-    for (;;) {
-        const std::string text = readFile(file);
-        if (!text.empty() && text.back() == '\n')
-            return std::atoi(text.c_str());
-        if (std::chrono::steady_clock::now() > until)
-            return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-class TrawlexProgram : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/trawlex-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        target = work / "out";
-        setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(work); }
-
-    Outcome run(const std::vector<std::string>& arguments) { return runIn(work, programPath, arguments); }
-
-    // A shell-script utility with the given body, executable.
-    fs::path utility(const std::string& name, const std::string& body)
-    {
-        const fs::path path = work / name;
-        writeFile(path, "#!/bin/sh\n" + body + "\n");
-        fs::permissions(path, fs::perms::owner_all);
-        return path;
-    }
-
-    // Every setting on the command line but the ones given last override.
-    std::vector<std::string> settings(const fs::path& exe, const std::vector<std::string>& extra = {})
-    {
-        std::vector<std::string> words = {"--target",   target.string(), "--module",  "os",
-                                          "--datatype", "sample",        "--interval", "PT15M",
-                                          "--timeout",  "PT20S",         "--exe",      exe.string()};
-        words.insert(words.end(), extra.begin(), extra.end());
-        return words;
-    }
-
-    // The only file in the target: a final ".data" that the verifier accepts.
-    std::string onlyVerifiedData()
-    {
-        const auto files = dataFiles(target);
-        EXPECT_EQ(files.size(), 1u);
-        if (files.size() != 1)
-            return "";
-        EXPECT_EQ(files.front().extension(), ".data");
-        EXPECT_EQ(runIn(work, verifierPath, {files.front().string()}).exitCode, 0);
-        return readFile(files.front());
-    }
-
-    fs::path work;
-    fs::path target;
-};
+using TrawlexProgram = ProgramRuns::ProgramTest;
 
 TEST_F(TrawlexProgram, CollectsTheUtilityOutputIntoOneVerifiedFile)
 {
@@ -274,7 +99,7 @@ TEST_F(TrawlexProgram, StandardOptionsAnswerWithoutRunning)
     outcome = run(settings(exe, {"-?", "--version", "--args", "x"}));
     EXPECT_EQ(outcome.out, help + "\nVersion=6.3.0.0");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     outcome = run({"--version"});
     EXPECT_EQ(outcome.out, "Version=6.3.0.0");
@@ -292,7 +117,7 @@ TEST_F(TrawlexProgram, ParseErrorsAreReportedAndTheRunGoesOn)
     Outcome outcome = run(settings(exe, {"--args", "", "--infile"}));
     EXPECT_EQ(outcome.out, "");  // "--infile" after "--args" belongs to the utility
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(dataFiles(target).size(), 1u);
+    EXPECT_EQ(dataFiles().size(), 1u);
     fs::remove_all(target);
 
     outcome = run(settings(exe, {"--skip-onerror", "true", "--unknown", "--offset"}));
@@ -308,7 +133,7 @@ TEST_F(TrawlexProgram, ParseErrorsAreReportedAndTheRunGoesOn)
               "ERROR: Option 'c' requires argument but is located inside an options token\n"
               "ERROR: Query_NotFound: Configuration entry \"%args%\" was not found. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, SettingErrorsChooseTheirExitCodes)
@@ -340,7 +165,7 @@ TEST_F(TrawlexProgram, SettingErrorsChooseTheirExitCodes)
               "ERROR: Query_NotFound: Configuration entry \"%interval%\" was not found. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
@@ -363,7 +188,7 @@ TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
     outcome = run(settings(slow, {"--timeout", "PT1S", "--args", ""}));
     EXPECT_EQ(outcome.out, "ERROR: Failed to start \"" + slow.string() + "\" with arguments \"\"\n");
     EXPECT_EQ(outcome.exitCode, 7);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     // A file that exists but may not be executed cannot be started: never the shell's 126.
     const fs::path notExecutable = work / "plain.sh";
@@ -374,7 +199,7 @@ TEST_F(TrawlexProgram, UtilityOutcomesChooseTheirExitCodes)
     outcome = run(settings(notExecutable, {"--skip-onerror", "--args", "a"}));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 
     // A malformed skip pattern reaches the top-level guard.
     outcome = run(settings(utility("hello.sh", "echo hello"), {"--skip-onregex", "(", "--args", ""}));
@@ -392,7 +217,7 @@ TEST_F(TrawlexProgram, ConfigurationFileGivesEverySettingAndTheCommandLineWins)
     Outcome outcome = run({"-c", "plain.conf"});
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    const auto fromFile = dataFiles(fileTarget);
+    const auto fromFile = TestSupport::filesEndingIn(fileTarget, ".data");
     ASSERT_EQ(fromFile.size(), 1u);
     const std::string data = readFile(fromFile.front());
     EXPECT_NE(data.find("source.module=conf\n"), std::string::npos) << data;
@@ -401,14 +226,12 @@ TEST_F(TrawlexProgram, ConfigurationFileGivesEverySettingAndTheCommandLineWins)
     EXPECT_NE(data.find("@DATA:\n[from-file]\n[conf]\n"), std::string::npos) << data;
 
     // Only the target from the command line; a gzip-compressed copy of the same file.
-    ASSERT_EQ(std::system(("gzip -c '" + (work / "plain.conf").string() + "' > '" + (work / "packed.conf.gz").string() +
-                           "'").c_str()),
-              0);
+    ASSERT_EQ(runShell(work, "gzip -c plain.conf > packed.conf.gz").exitCode, 0);
     outcome = run({"-c", (work / "packed.conf.gz").string(), "--target", target.string()});
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_NE(onlyVerifiedData().find("source.module=conf\n"), std::string::npos);
-    EXPECT_EQ(dataFiles(fileTarget).size(), 1u);
+    EXPECT_EQ(TestSupport::filesEndingIn(fileTarget, ".data").size(), 1u);
 }
 
 TEST_F(TrawlexProgram, ConfigurationFailuresEndWithTheClassAndTemplate)
@@ -440,7 +263,7 @@ TEST_F(TrawlexProgram, ConfigurationFailuresEndWithTheClassAndTemplate)
               "ERROR: Exe_TooShortTimeout: Executable timeout cannot be less than PT1S. Please see --help.\n");
     EXPECT_EQ(outcome.exitCode, 5);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
@@ -448,17 +271,17 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     constexpr long long limit = 64LL << 20;
     const Environment capped = {{"TRAWLEX_MAX_OUTPUT", std::to_string(limit)}};
     const fs::path endless = utility("endless.sh", "echo $$ > endless.pid; exec yes");
-    struct rusage usage {};
-    Outcome outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), capped), &usage);
+    long peakKiB = 0;
+    Outcome outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), capped), &peakKiB);
     EXPECT_EQ(outcome.out, "ERROR: Output of \"" + endless.string() + "\" with arguments \"\" passed the limit of " +
                                std::to_string(limit) + " bytes\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.exitCode, 7);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
     const int utilityPid = waitForPid(work / "endless.pid", std::chrono::seconds(1));
     ASSERT_GT(utilityPid, 1);
     EXPECT_TRUE(goneWithin(utilityPid, std::chrono::seconds(5)));
-    const long long peak = static_cast<long long>(usage.ru_maxrss) * 1024;
+    const long long peak = static_cast<long long>(peakKiB) * 1024;
     std::printf("peak resident memory with a limit of %lld MiB: %.1f MiB\n", limit >> 20, peak / 1048576.0);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // A sanitizer's allocator holds freed memory back, so the bound holds for plain builds only.
@@ -469,7 +292,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--skip-onerror", "--args", ""}), capped));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
     for (const std::string bad : {"0", "12k", "-5", "99999999999999999999"}) {
         outcome = finishIn(work, startIn(work, programPath, settings(endless, {"--args", ""}), {{"TRAWLEX_MAX_OUTPUT", bad}}));
         EXPECT_EQ(outcome.out, "ERROR: Exe_InvalidMaxOutput: Maximum output must be a positive number of bytes: \"" +
@@ -493,7 +316,7 @@ TEST_F(TrawlexProgram, RunawayOutputIsStoppedAtTheLimit)
     EXPECT_EQ(outcome.out, "ERROR: \"in.txt\" written by \"" + echoing.string() + "\" is larger than the limit of 1000 bytes\n");
     EXPECT_EQ(outcome.exitCode, 7);
     EXPECT_FALSE(fs::exists(work / "in.txt"));
-    EXPECT_TRUE(dataFiles(target).empty());
+    EXPECT_TRUE(dataFiles().empty());
 }
 
 TEST_F(TrawlexProgram, UtilityEndsWithTheKilledProgram)

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,8 +24,10 @@
 #include "collector/Collector.h"
 #include "corelib/Exception.h"
 #include "datahandling/DataLog.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using TestSupport::readFile;
 using Kelvra::Collector;
 using KelvraCorelib::DataLog;
 
@@ -48,14 +49,6 @@ constexpr bool memoryIsMeasurable = true;
 constexpr int warmUpRuns = 20;
 constexpr int sequentialRuns = 200;
 constexpr int concurrentRunsEach = 100;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Entries of a /proc folder; 0 when it is gone.
 long countEntries(const fs::path& folder)
@@ -121,20 +114,6 @@ std::map<std::string, int> checkFolder(const fs::path& folder)
 
 class CollectorSoak : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        KelvraCorelib::setErrorModeThrows(false);
-        char pattern[] = "/tmp/trawlex-soak-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        target = work / "target";
-    }
-    void TearDown() override
-    {
-        KelvraCorelib::setErrorModeThrows(true);
-        fs::remove_all(work);
-    }
-
     void collectOnce(const std::string& args)
     {
         Collector collector;
@@ -171,8 +150,10 @@ protected:
         return pid;
     }
 
-    fs::path work;
-    fs::path target;
+    TestSupport::ErrorModeGuard quiet{false};
+    TestSupport::TempDir folder{"trawlex-soak"};
+    fs::path work = folder.path();
+    fs::path target = work / "target";
 };
 
 TEST_F(CollectorSoak, SequentialCollectionsLandAndLeaveNoDescriptorThreadOrMemoryBehind)

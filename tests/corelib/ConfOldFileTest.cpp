@@ -1,15 +1,14 @@
 // The configuration file loader with real files, and the loaded tree reaching a real store.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <typeinfo>
 
 #include "corelib/ConfBase.h"
 #include "corelib/ConfOldFile.h"
 #include "corelib/File.h"
 #include "corelib/PathTools.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -34,19 +33,6 @@ std::string native(std::string text)
 
 class ConfOldFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/trawlex-conffile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     // Compressed when the name ends in "gz", unless the bytes are to be written as they are.
     std::string write(const std::string& name, const std::string& text, bool asIs = false) const
     {
@@ -55,7 +41,7 @@ protected:
             File file(path);
             EXPECT_TRUE(file.openWrite() && file.writeText(text) && file.close());
         } else {
-            std::ofstream(path, std::ios::binary) << text;
+            TestSupport::writeFile(path, text);
         }
         return path;
     }
@@ -86,7 +72,8 @@ protected:
         return Exception();
     }
 
-    std::string dir;
+    TestSupport::TempDir folder{"trawlex-conffile"};
+    std::string dir = folder.path().string();
     ConfOldFile loader;
 };
 
@@ -184,18 +171,14 @@ TEST_F(ConfOldFileTest, CompressedFilesAndReadFailures)
     for (int i = 0; i < 1000; ++i)
         text += "a" + std::to_string(i) + " (String) = \"x\" {}\n";
     write("many.conf.gz", text);
-    std::string bytes;
-    {
-        std::ifstream in(dir + "/many.conf.gz", std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const std::string bytes = TestSupport::readFile(dir + "/many.conf.gz");
     EXPECT_EQ(loaded(text, "many.conf.gz")->getChildNames().size(), 1000u);
     for (const size_t cut : {size_t(18), bytes.size() / 2, bytes.size() - 4})
         EXPECT_THROW(loader.loadIntoMemory(write("cut.conf.gz", bytes.substr(0, cut), true)), ConfOldFile::Load_FileError);
     std::string damaged = bytes;
     for (size_t i = 10; i < damaged.size() - 8; ++i)
         damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
-    EXPECT_THROW(loader.loadIntoMemory(write("damaged.conf.gz", damaged, true)), Exception);
+    EXPECT_THROW(loader.loadIntoMemory(write("damaged.conf.gz", damaged, true)), ConfOldFile::Load_FileError);
 
     try {
         loader.loadIntoMemory(dir + "/missing.conf");
@@ -248,13 +231,13 @@ TEST_F(ConfOldFileTest, NestingLimit)
             text += "n (String) = \"\" {\n";
         return text + std::string(levels, '}');
     };
-    const ConfNodeHandle tree = loaded(nested(ConfOldFile::maximumDepth));
+    const ConfNodeHandle tree = loaded(nested(256));
     std::string deepest = "n";
-    for (uint32_t i = 1; i < ConfOldFile::maximumDepth; ++i)
+    for (uint32_t i = 1; i < 256; ++i)
         deepest += ".n";
     EXPECT_NE(tree->find(deepest), nullptr);
 
-    const Exception error = failure(nested(ConfOldFile::maximumDepth + 1));
+    const Exception error = failure(nested(257));
     EXPECT_EQ(error.className, "Load_TooDeep");
     EXPECT_EQ(error.messageTemplate, "@conf-old-file.load.too-deep{Configuration nodes nested deeper than % levels in "
                                      "line % in file \"%\"};");
@@ -356,8 +339,8 @@ TEST_F(ConfOldFileTest, LargeAndHostileInputsEnd)
     EXPECT_EQ(value(tree, "c0"), "end");
     EXPECT_EQ(value(tree, "e64"), "");
 
-    // An inlined value may not pass the cap: the reference that would pass it stays.
-    const std::string big(ConfOldFile::maximumInlinedLength / 2 + 1, 'x');
+    // An inlined value may not pass the cap of 64 MiB: the reference that would pass it stays.
+    const std::string big((size_t(64) << 20) / 2 + 1, 'x');
     tree = loaded("big (String) = \"" + big + "\" {}\ntwo (String) = \"${big}${big}\" {}\n");
     EXPECT_EQ(value(tree, "two"), big + "${big}");
 

@@ -166,12 +166,3 @@ TEST(ExceptionThrowing, ErrorClassesAreCaughtAsException)
     }
     FAIL() << "not caught";
 }
-
-TEST(ExceptionErrorMode, SwitchesProcessWide)
-{
-    EXPECT_TRUE(errorModeThrows());
-    setErrorModeThrows(false);
-    EXPECT_FALSE(errorModeThrows());
-    setErrorModeThrows(true);
-    EXPECT_TRUE(errorModeThrows());
-}

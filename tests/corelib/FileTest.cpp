@@ -1,14 +1,13 @@
 // The File facade over plain and gzip-compressed files.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "corelib/BasicFile.h"
 #include "corelib/File.h"
 #include "corelib/FileTools.h"
 #include "corelib/ZFile.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -17,27 +16,11 @@ namespace {
 
 class FileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/trawlex-file-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-        dropCarriageReturns = true;
-    }
+    void TearDown() override { dropCarriageReturns = true; }
 
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
-    std::string raw(const std::string& name) const
-    {
-        std::ifstream in(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string raw(const std::string& name) const { return TestSupport::readFile(path(name)); }
 
     static bool isGzip(const std::string& bytes)
     {
@@ -63,7 +46,8 @@ protected:
         return lines;
     }
 
-    std::string dir;
+    TestSupport::TempDir folder{"trawlex-file"};
+    std::string dir = folder.path().string();
 };
 
 }  // namespace
@@ -284,10 +268,10 @@ TEST_F(FileTest, CompressedStreamCutShortOrDamagedFails)
         text += "line " + std::to_string(i) + "\n";
     write("whole.gz", text);
     const std::string bytes = raw("whole.gz");
-    std::ofstream(path("cut.gz"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    TestSupport::writeFile(path("cut.gz"), bytes.substr(0, bytes.size() / 2));
     std::string damaged = bytes;
     damaged[bytes.size() / 2] = static_cast<char>(damaged[bytes.size() / 2] ^ 0x55);
-    std::ofstream(path("damaged.gz"), std::ios::binary) << damaged;
+    TestSupport::writeFile(path("damaged.gz"), damaged);
 
     const auto readAll = [this](const std::string& name, bool& failed) {
         File file(path(name));
@@ -324,7 +308,7 @@ TEST_F(FileTest, CompressedOpenModes)
     EXPECT_TRUE(isGzip(raw("new.gz")));
 
     // A plain file read through the compressed implementation comes through as it is.
-    std::ofstream(path("plain.gz"), std::ios::binary) << "not compressed\n";
+    TestSupport::writeFile(path("plain.gz"), "not compressed\n");
     File plain(path("plain.gz"));
     ASSERT_TRUE(plain.openRead());
     std::string line;
@@ -366,8 +350,7 @@ TEST_F(FileTest, CompressedSeekKeepsSixtyFourBits)
 }
 
 // The same with real data beyond 4 GiB: about 4 GiB of zeros pass through zlib twice, which
-// takes a minute on a busy machine, so it runs on request only
-// (--gtest_also_run_disabled_tests).
+// takes a minute on a busy machine, so scripts/soak.sh runs it (--gtest_also_run_disabled_tests).
 TEST_F(FileTest, DISABLED_CompressedPositionsBeyondFourGigabytes)
 {
     const uint64_t far = (uint64_t(1) << 32) + 10;

@@ -8,6 +8,7 @@
 
 #include "corelib/Ims.h"
 #include "corelib/Logger.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
@@ -39,24 +40,6 @@ public:
     int32_t answer;
     ImsAgent* lastSender = nullptr;
     std::function<void(uint64_t)> onCall;
-};
-
-// Collects the log records published on the process hub.
-class RecordSink : public ImsAgent {
-public:
-    RecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "", "", 1); }
-    ~RecordSink() override { removeMessageHook(hookId); }
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        if (id != hookId || message.parameter == nullptr ||
-            (message.groupType != "functional" && message.groupType != "debug"))
-            return notHandled;
-        auto* record = static_cast<Logger::LogMessageParameter*>(message.parameter);
-        records.push_back(record->moduleName + "|" + record->text);
-        return handled;
-    }
-    uint64_t hookId = 0;
-    std::vector<std::string> records;
 };
 
 ImsMessage message(const std::string& general, const std::string& group, const std::string& type)
@@ -333,31 +316,32 @@ TEST(Ims, AHandlerErrorAbandonsTheDispatchAndItsRemovals)
 
 TEST(Ims, AgentsTraceTheirTrafficButNeverDebugMessages)
 {
-    RecordSink sink;
+    TestSupport::LogSink sink("imsagent");
     std::vector<std::string> journal;
     Probe agent("agent", journal);
-    sink.records.clear();
+    sink.clear();
 
     ImsMessage conf = message("conf", "query", "");
     agent.sendMessage(conf);
     EXPECT_EQ(conf.sender, &agent);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0], "imsagent|ImsAgent::sendMessage:\n%");
+    EXPECT_EQ(sink.all().size(), 1u);
+    EXPECT_EQ(sink.all().at(0).text, "ImsAgent::sendMessage:\n%");
 
-    sink.records.clear();
+    sink.clear();
     ImsMessage debug = message("debug", "anything", "");
     agent.sendMessage(debug);
     agent.sendMessage(&agent, debug);
-    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(sink.all().empty());
 
     // Hooks are traced at verbose, which the default levels (7) let through.
     const uint64_t id = agent.setMessageHook(false, "x", "y", "z", 1);
     agent.removeMessageHook(id);
     agent.removeMessageHook(Ims::instance(), id);
-    ASSERT_EQ(sink.records.size(), 3u);
-    EXPECT_EQ(sink.records[0].rfind("imsagent|ImsAgent::setMessageHook: Setting hook:\n\tHook only once   : %", 0), 0u);
-    EXPECT_EQ(sink.records[1], "imsagent|ImsAgent::removeMessageHook: Removing hook %");
-    EXPECT_EQ(sink.records[2], "imsagent|ImsAgent::removeMessageHook: Removing hook % from specific IMS system");
+    const auto records = sink.all();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].text.rfind("ImsAgent::setMessageHook: Setting hook:\n\tHook only once   : %", 0), 0u);
+    EXPECT_EQ(records[1].text, "ImsAgent::removeMessageHook: Removing hook %");
+    EXPECT_EQ(records[2].text, "ImsAgent::removeMessageHook: Removing hook % from specific IMS system");
 }
 
 TEST(ImsMessage, DescriptionCopiesAndOwnership)
@@ -368,15 +352,25 @@ TEST(ImsMessage, DescriptionCopiesAndOwnership)
     EXPECT_FALSE(m.ownsParameter);
     EXPECT_EQ(m.sender, nullptr);
 
-    // An owning message deletes its parameter once, however it is copied.
-    auto* owned = new ImsMessageParameter;
+    // An owning message deletes its parameter once, however it is copied; a message that
+    // does not own its parameter never deletes it.
+    struct Counted : ImsMessageParameter {
+        explicit Counted(int& deletions) : deletions(deletions) {}
+        ~Counted() override { ++deletions; }
+        int& deletions;
+    };
+    int deletions = 0;
     {
-        ImsMessage owner("a", "b", "c", owned);
+        ImsMessage owner("a", "b", "c", new Counted(deletions));
         owner.ownsParameter = true;
         ImsMessage copy(owner);
         EXPECT_FALSE(copy.ownsParameter);
         ImsMessage moved(std::move(owner));
         EXPECT_TRUE(moved.ownsParameter);
-    }  // the sanitizers would see a double or missing delete
-    EXPECT_EQ(Ims::instance(), Ims::instance());
+        EXPECT_EQ(deletions, 0);
+    }
+    EXPECT_EQ(deletions, 1);
+    Counted kept(deletions);
+    { ImsMessage borrower("a", "b", "c", &kept); }
+    EXPECT_EQ(deletions, 1);
 }

@@ -6,42 +6,14 @@
 #include "corelib/DateTime.h"
 #include "corelib/Logger.h"
 #include "corelib/platform/Threads.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
 namespace {
 
-struct Record {
-    std::string groupType;
-    std::string messageType;
-    int32_t level;
-    std::string moduleName;
-    int64_t time;
-    uint32_t threadId;
-    int32_t processId;
-    std::string text;
-    std::string filled;  // text with its parameters filled in
-};
-
-// Collects the log records published on the hub.
-class RecordSink : public ImsAgent {
-public:
-    RecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "", "", 1); }
-    ~RecordSink() override { removeMessageHook(hookId); }
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        if (id != hookId || message.parameter == nullptr ||
-            (message.groupType != "functional" && message.groupType != "debug"))
-            return notHandled;
-        auto* p = static_cast<Logger::LogMessageParameter*>(message.parameter);
-        ParamStream values = p->parameters;
-        records.push_back({message.groupType, message.messageType, p->level, p->moduleName, p->time, p->threadId,
-                           p->processId, p->text, values.format(p->text)});
-        return handled;
-    }
-    uint64_t hookId = 0;
-    std::vector<Record> records;
-};
+using Record = TestSupport::LogSink::Record;
+using RecordSink = TestSupport::LogSink;
 
 // Sends a level change to every logger and restores the defaults afterwards.
 class LevelFixture : public ::testing::Test {
@@ -51,12 +23,7 @@ protected:
         Logger::maximumLevel = LogTrace;
         setAllLevels("7");
     }
-    static bool setAllLevels(const std::string& level)
-    {
-        ImsAgent sender("level-sender");
-        ImsMessage change("debug", "level", level);
-        return sender.sendMessage(change);
-    }
+    static bool setAllLevels(const std::string& level) { return TestSupport::setLogLevels(level); }
 };
 
 using LoggerLevels = LevelFixture;
@@ -73,9 +40,9 @@ TEST_F(LoggerLevels, DefaultsLetTraceThroughButNotFlood)
     EXPECT_EQ(logger.moduleName, "anonymous");
     logger.trace("t");
     logger.flood("f");
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].text, "t");
-    EXPECT_EQ(sink.records[0].moduleName, "anonymous");
+    ASSERT_EQ(sink.all().size(), 1u);
+    EXPECT_EQ(sink.all()[0].text, "t");
+    EXPECT_EQ(sink.all()[0].module, "anonymous");
     logger.setModuleName("configstore13");
     EXPECT_EQ(logger.moduleName, "configstor");
 }
@@ -100,12 +67,12 @@ TEST_F(LoggerLevels, MaximumLevelZeroSilencesEveryLogger)
     Logger::maximumLevel = Logger::levelFromName("bogus");
     logger.fatal("f");
     logger.error("e");
-    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(sink.all().empty());
     Logger::maximumLevel = Logger::levelFromName("WARNING");
     logger.warning("w");
     logger.info("i");
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].text, "w");
+    ASSERT_EQ(sink.all().size(), 1u);
+    EXPECT_EQ(sink.all()[0].text, "w");
 }
 
 TEST_F(LoggerLevels, HubMessagesChangeEveryLoggerWithinTheMaximum)
@@ -137,7 +104,7 @@ TEST_F(LoggerLevels, HubMessagesChangeEveryLoggerWithinTheMaximum)
 
 TEST_F(LoggerRecords, GroupAndMessageTypesAndFields)
 {
-    RecordSink sink;
+    RecordSink sink("records");  // at flood the hub's lock traces come in as well
     Logger logger;
     logger.setModuleName("records");
     Logger::maximumLevel = LogFlood;
@@ -153,22 +120,21 @@ TEST_F(LoggerRecords, GroupAndMessageTypesAndFields)
     logger.flood("8");
     const int64_t after = DateTime::now().count;
 
-    // At flood the hub's lock traces come in as well; keep this logger's records.
-    std::erase_if(sink.records, [](const Record& r) { return r.moduleName != "records"; });
-    ASSERT_EQ(sink.records.size(), 8u);
+    const std::vector<Record> records = sink.all();
+    ASSERT_EQ(records.size(), 8u);
     for (int32_t i = 0; i < 8; ++i) {
-        const Record& r = sink.records[i];
+        const Record& r = records[i];
         EXPECT_EQ(r.level, i + 1);
         EXPECT_EQ(r.messageType, std::to_string(i + 1));
         EXPECT_EQ(r.groupType, i + 1 < 4 ? "functional" : "debug");
-        EXPECT_EQ(r.moduleName, "records");
+        EXPECT_EQ(r.module, "records");
         EXPECT_EQ(r.threadId, Platform::currentThreadId());
         EXPECT_GT(r.processId, 0);
         EXPECT_GE(r.time, before);
         EXPECT_LE(r.time, after);
     }
-    EXPECT_EQ(sink.records[2].text, "3 % and %");  // the template; the printer fills it
-    EXPECT_EQ(sink.records[2].filled, "3 x and 7");
+    EXPECT_EQ(records[2].text, "3 % and %");  // the template; the printer fills it
+    EXPECT_EQ(records[2].filled, "3 x and 7");
 }
 
 TEST_F(LoggerRecords, LogExceptionWritesNestedErrorsFirst)
@@ -183,22 +149,22 @@ TEST_F(LoggerRecords, LogExceptionWritesNestedErrorsFirst)
     outer.nested.push_back(middle);
 
     logger.logException(LogError, outer);
-    ASSERT_EQ(sink.records.size(), 4u);
-    EXPECT_EQ(sink.records[0].text, "Exception: @inner.one{First % failed}; @logsrc{file=\"a.cpp\" line=1};");
-    EXPECT_EQ(sink.records[0].filled, "Exception: @inner.one{First step failed}; @logsrc{file=\"a.cpp\" line=1};");
-    EXPECT_EQ(sink.records[1].text, "Exception: <NO MESSAGE>");
-    EXPECT_EQ(sink.records[2].text, "Exception: Container for above exceptions");
-    EXPECT_EQ(sink.records[3].text, "Exception: @outer{Outer};");
-    for (const Record& r : sink.records) {
+    ASSERT_EQ(sink.all().size(), 4u);
+    EXPECT_EQ(sink.all()[0].text, "Exception: @inner.one{First % failed}; @logsrc{file=\"a.cpp\" line=1};");
+    EXPECT_EQ(sink.all()[0].filled, "Exception: @inner.one{First step failed}; @logsrc{file=\"a.cpp\" line=1};");
+    EXPECT_EQ(sink.all()[1].text, "Exception: <NO MESSAGE>");
+    EXPECT_EQ(sink.all()[2].text, "Exception: Container for above exceptions");
+    EXPECT_EQ(sink.all()[3].text, "Exception: @outer{Outer};");
+    for (const Record& r : sink.all()) {
         EXPECT_EQ(r.level, LogError);
         EXPECT_EQ(r.groupType, "functional");
     }
 
     // The record level test applies to each record.
-    sink.records.clear();
+    sink.clear();
     setAllLevels("1");
     logger.logException(LogError, outer);
-    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(sink.all().empty());
 }
 
 TEST_F(LoggerRecords, DestroyedLoggersLeaveNoHookBehind)

@@ -5,8 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "corelib/platform/CryptoBackend.h"
 #include "corelib/platform/Environment.h"
 #include "corelib/platform/FileSystem.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace KelvraCorelib;
@@ -39,27 +38,14 @@ std::string hexOf(const uint8_t* bytes, size_t size)
     return text;
 }
 
-std::string contentOf(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using TestSupport::readFile;
 
 class PlatformFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("platform-layer-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
-    fs::path dir;
+    TestSupport::TempDir folder{"platform-layer"};
+    fs::path dir = folder.path();
 };
 
 }  // namespace
@@ -133,12 +119,12 @@ TEST_F(PlatformFiles, ExclusiveStreamsNeverTruncate)
     std::fputs("kept", first);
     std::fclose(first);
     EXPECT_EQ(Platform::openStream(path("a.txt"), "wbx"), nullptr);
-    EXPECT_EQ(contentOf(dir / "a.txt"), "kept");
+    EXPECT_EQ(readFile(dir / "a.txt"), "kept");
     std::FILE* append = Platform::openStream(path("a.txt"), "ab");
     ASSERT_NE(append, nullptr);
     std::fputs("+more", append);
     std::fclose(append);
-    EXPECT_EQ(contentOf(dir / "a.txt"), "kept+more");
+    EXPECT_EQ(readFile(dir / "a.txt"), "kept+more");
 }
 
 TEST_F(PlatformFiles, OpenFilesAreRenamedAndLockedWithoutBlockingData)
@@ -166,7 +152,7 @@ TEST_F(PlatformFiles, OpenFilesAreRenamedAndLockedWithoutBlockingData)
     EXPECT_EQ(Platform::renameNoReplace(path("work.make"), path("work.data")), 0);
     ASSERT_EQ(Platform::writeFile(handle, "more\n", 5), 0);
     EXPECT_EQ(Platform::closeFile(handle), 0);
-    EXPECT_EQ(contentOf(dir / "work.data"), "line\nmore\n");
-    EXPECT_EQ(contentOf(dir / "taken.data"), "");
+    EXPECT_EQ(readFile(dir / "work.data"), "line\nmore\n");
+    EXPECT_EQ(readFile(dir / "taken.data"), "");
     EXPECT_TRUE(Platform::isNotFound(Platform::removeFile(path("work.make"))));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <csignal>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+#include "support/TestSupport.h"
 
 using KelvraCorelib::ProcessTools;
 using KelvraCorelib::WideString;
@@ -37,39 +40,14 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Gone: no such process, or only its zombie is left (nobody may collect an orphan here).
-bool processGone(int pid)
-{
-    if (kill(pid, 0) != 0 && errno == ESRCH) {
-        return true;
-    }
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) {
-        return true;
-    }
-    const size_t close = line.rfind(") ");
-    return close != std::string::npos && close + 2 < line.size() && (line[close + 2] == 'Z' || line[close + 2] == 'X');
-}
-
 bool waitUntilGone(int pid, double seconds)
 {
-    const auto start = std::chrono::steady_clock::now();
-    while (!processGone(pid)) {
-        if (secondsSince(start) > seconds) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return TestSupport::goneWithin(pid, std::chrono::milliseconds(int64_t(seconds * 1000)));
 }
 
 int readPid(const std::string& file)
 {
-    std::ifstream in(file);
-    int pid = 0;
-    in >> pid;
-    return pid;
+    return std::atoi(TestSupport::readFile(file).c_str());
 }
 
 // Runs a helper with capture; the object stays in the registry.
@@ -268,15 +246,11 @@ TEST(ProcessToolsRun, InheritedIgnoredChildSignalDoesNotLoseTheExitCode)
 TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
 {
     // "date" exists on the PATH as well; the file in the working directory must run.
-    const std::filesystem::path folder = scratchFile("path-folder");
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    for (const std::string name : {"date", "mytool"}) {
-        std::ofstream(folder / name) << "#!/bin/sh\necho local-" << name << " \"$1\"\n";
-        std::filesystem::permissions(folder / name, std::filesystem::perms::owner_all);
-    }
+    const TestSupport::TempDir folder("trawlex-path");
+    for (const std::string name : {"date", "mytool"})
+        TestSupport::writeScript(folder / name, "echo local-" + name + " \"$1\"");
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
+    std::filesystem::current_path(folder.path());
     std::string outputs[3];
     bool results[3];
     const char* paths[3] = {"date", "mytool", "sh"};
@@ -288,7 +262,6 @@ TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
         (void)exitCode;
     }
     std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
     EXPECT_TRUE(results[0]);
     EXPECT_EQ(outputs[0], "local-date x y\n");
     EXPECT_TRUE(results[1]);
@@ -459,8 +432,9 @@ TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
             ProcessTools::releaseFinished();
         }
     }
-    EXPECT_GE(ProcessTools::defaultOutputLimit(), size_t(1) << 20);
-    EXPECT_LE(ProcessTools::defaultOutputLimit(), size_t(1) << 30);
+    // A quarter of the physical memory, at most 1 GiB.
+    const uint64_t physical = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE));
+    EXPECT_EQ(ProcessTools::defaultOutputLimit(), std::min(uint64_t(1) << 30, physical / 4));
 }
 
 // ---- Start failures and the registry --------------------------------------------------------

@@ -2,18 +2,15 @@
 
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "corelib/Exception.h"
 #include "corelib/ProgramEntry.h"
+#include "support/TestSupport.h"
 
 using KelvraCorelib::Exception;
 using KelvraCorelib::ParamStream;
@@ -256,69 +253,52 @@ TEST(ProgramEntry, ErrorsOfConstructionAndDestructionGiveTwo)
     EXPECT_FALSE(runCalled);
 }
 
+#ifndef _WIN32
 // The real process: exit code, exact bytes on standard output, and signals that only set the flag.
 namespace {
 
-struct ChildResult {
-    int exitCode;
-    std::string output;
-};
-
-std::string readFile(const std::filesystem::path& path)
+TestSupport::Outcome runHelper(const std::vector<std::string>& arguments)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-ChildResult runHelper(const std::string& arguments)
-{
-    const std::filesystem::path folder = std::filesystem::path(TEST_BINARY_DIR) / "entry-test";
-    std::filesystem::create_directories(folder);
-    const std::filesystem::path outputFile = folder / "output.txt";
-    const std::filesystem::path codeFile = folder / "code.txt";
-    const std::string command = "'" + std::string(TEST_HELPER_DIR) + "/entry_app' " + arguments + " > '" +
-                                outputFile.string() + "' 2>/dev/null; echo $? > '" + codeFile.string() + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return {std::atoi(readFile(codeFile).c_str()), readFile(outputFile)};
+    const TestSupport::TempDir folder("trawlex-entry");
+    return TestSupport::runProgram(folder.path(), std::string(TEST_HELPER_DIR) + "/entry_app", arguments);
 }
 
 }  // namespace
 
 TEST(ProgramEntryProcess, ExitCodesAndOutputOfTheProcess)
 {
-    ChildResult result = runHelper("code 8");
+    TestSupport::Outcome result = runHelper({"code", "8"});
     EXPECT_EQ(result.exitCode, 8);
-    EXPECT_EQ(result.output, "[destroyed]");
+    EXPECT_EQ(result.out, "[destroyed]");
 
-    result = runHelper("exception");
+    result = runHelper({"exception"});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, " Run failed (disk full)[fatal @helper.run.failed{Run failed (%)};][destroyed]");
+    EXPECT_EQ(result.out, " Run failed (disk full)[fatal @helper.run.failed{Run failed (%)};][destroyed]");
 
-    result = runHelper("constructor");
+    result = runHelper({"constructor"});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.out, "");
 
-    result = runHelper("destructor");
+    result = runHelper({"destructor"});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.output, "[destroyed]");
+    EXPECT_EQ(result.out, "[destroyed]");
 
-    result = runHelper("args one 'two words'");
+    result = runHelper({"args", "one", "two words"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, "(program)\nargs\none\ntwo words\n[destroyed]");
+    EXPECT_EQ(result.out, "(program)\nargs\none\ntwo words\n[destroyed]");
 }
 
 TEST(ProgramEntryProcess, StopSignalsOnlySetTheFlag)
 {
-    ChildResult result = runHelper("signals");
+    TestSupport::Outcome result = runHelper({"signals"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, "before=0 after=1[destroyed]");
+    EXPECT_EQ(result.out, "before=0 after=1[destroyed]");
 
     // The handler serves once: the same signal again ends the process.
     for (const int signalNumber : {SIGINT, SIGTERM}) {
-        result = runHelper("twice " + std::to_string(signalNumber));
-        EXPECT_EQ(result.exitCode, 128 + signalNumber);
-        EXPECT_EQ(result.output, "after=1");
+        result = runHelper({"twice", std::to_string(signalNumber)});
+        EXPECT_EQ(result.signal, signalNumber);
+        EXPECT_EQ(result.out, "after=1");
     }
 }
+#endif

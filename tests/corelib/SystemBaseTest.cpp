@@ -11,6 +11,7 @@
 
 #include "corelib/WinRegistry.h"
 #include "corelib/platform/Environment.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -59,10 +60,6 @@ class SystemBaseTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("sysbase-registry-" + std::string(info->name()) + "-" +
-                                            std::to_string(std::hash<std::string>{}(TEST_BINARY_DIR)));
-        fs::remove_all(root);
         ASSERT_TRUE(Platform::setEnvironmentVariable("TRAWLEX_REGISTRY_DIR", root.string()));
         ASSERT_TRUE(Platform::unsetEnvironmentVariable("KELVRA_ENV"));
     }
@@ -70,8 +67,6 @@ protected:
     void TearDown() override
     {
         Platform::unsetEnvironmentVariable("TRAWLEX_REGISTRY_DIR");
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
 
     // The store folder of the local values of the machine's root.
@@ -87,7 +82,8 @@ protected:
         return param.status;
     }
 
-    fs::path root;
+    TestSupport::TempDir folder{"trawlex-registry"};
+    fs::path root = folder / "store";
     SystemBase agent;
     Client client;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 #include "corelib/Logger.h"
 #include "corelib/ThreadLock.h"
 #include "corelib/platform/Threads.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
@@ -66,97 +68,108 @@ TEST(ThreadLock, ForeignUnlockAnswersFalseAndChangesNothing)
     lock.unlock();
 }
 
-TEST(ThreadLock, BlockingLockWaitsForTheHolder)
-{
-    ThreadLock lock;
-    std::atomic<int> phase{0};
-    std::atomic<bool> locked{false};
-    ASSERT_TRUE(lock.lock(true));
-    std::thread waiter([&] {
-        phase = 1;
-        locked = lock.lock(true);  // waits until the main thread lets go
-        phase = 2;
-        lock.unlock();
-    });
-    while (phase.load() == 0)
-        std::this_thread::yield();
-    Platform::sleepMilliseconds(30);
-    EXPECT_EQ(phase.load(), 1);
-    lock.unlock();
-    waiter.join();
-    EXPECT_TRUE(locked.load());
-    EXPECT_EQ(phase.load(), 2);
-}
-
-TEST(ThreadLock, DestroyingAHeldLockReleasesItCompletely)
-{
-    auto* lock = new ThreadLock;
-    lock->lock(true);
-    lock->lock(true);
-    lock->lock(true);
-    delete lock;  // must not leave the mutex locked (the sanitizers would see it)
-    SUCCEED();
-}
-
 namespace {
 
-// Collects the texts of the lock logger's records.
-class LockRecordSink : public ImsAgent {
-public:
-    LockRecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "debug", "8", 1); }
-    ~LockRecordSink() override { removeMessageHook(hookId); }
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        auto* record = static_cast<Logger::LogMessageParameter*>(message.parameter);
-        if (id != hookId || record == nullptr || record->moduleName != "threadlock")
-            return notHandled;
-        ParamStream values = record->parameters;
-        texts.push_back(values.format(record->text));
-        return handled;
-    }
-    uint64_t hookId = 0;
-    std::vector<std::string> texts;
-};
-
-bool setAllLevels(const std::string& level)
+// The lock loggers' texts while the body runs with every logger at flood.
+template <typename Body>
+std::vector<std::string> floodTexts(ThreadLock& lock, Body body)
 {
-    ImsAgent sender("level-sender");
-    ImsMessage change("debug", "level", level);
-    return sender.sendMessage(change);
+    Logger::maximumLevel = LogFlood;
+    lock.lock(true);  // the lock logger exists from here on
+    lock.unlock();
+    TestSupport::setLogLevels("8");
+    std::vector<std::string> texts;
+    {
+        TestSupport::LogSink sink("threadlock", "8");
+        body(sink);
+        texts = sink.texts();
+    }
+    TestSupport::setLogLevels("7");
+    Logger::maximumLevel = LogTrace;
+    return texts;
+}
+
+std::string address(const ThreadLock& lock)
+{
+    return std::to_string(reinterpret_cast<uintptr_t>(&lock));
+}
+
+// Where the text occurs for the nth time (from 1); the size when it does not.
+size_t nth(const std::vector<std::string>& texts, const std::string& text, int n)
+{
+    for (size_t i = 0; i < texts.size(); ++i)
+        if (texts[i] == text && --n == 0)
+            return i;
+    return texts.size();
 }
 
 }  // namespace
 
+TEST(ThreadLock, BlockingLockWaitsForTheHolder)
+{
+    ThreadLock lock;
+    std::atomic<bool> locked{false};
+    const std::string attempt = "ThreadLock::lock: Going to lock " + address(lock) + " (blocking)";
+    const auto texts = floodTexts(lock, [&](TestSupport::LogSink& sink) {
+        ASSERT_TRUE(lock.lock(true));
+        std::thread waiter([&] {
+            locked = lock.lock(true);  // waits until the main thread lets go
+            lock.unlock();
+        });
+        // The holder lets go once the waiter's attempt has begun.
+        for (auto seen = sink.texts(); nth(seen, attempt, 2) == seen.size(); seen = sink.texts())
+            std::this_thread::yield();
+        EXPECT_FALSE(locked.load());
+        lock.unlock();
+        waiter.join();
+    });
+    EXPECT_TRUE(locked.load());
+    // The waiter's attempt began before the holder's unlock and succeeded only after it.
+    const size_t waiting = nth(texts, attempt, 2);
+    const size_t released = nth(texts, "ThreadLock::unlock: Going to unlock " + address(lock), 1);
+    const size_t acquired = nth(texts, "ThreadLock::lock: Locked", 2);
+    EXPECT_LT(waiting, released);
+    EXPECT_LT(released, acquired);
+    EXPECT_LT(acquired, texts.size());
+}
+
+TEST(ThreadLock, DestroyingAHeldLockReleasesItCompletely)
+{
+    ThreadLock holder;
+    std::string held;
+    const auto texts = floodTexts(holder, [&](TestSupport::LogSink&) {
+        auto* lock = new ThreadLock;
+        held = address(*lock);
+        lock->lock(true);
+        lock->lock(true);
+        lock->lock(true);
+        delete lock;
+    });
+    // One actual unlock, whatever the level.
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ((std::vector<std::string>(texts.end() - 2, texts.end())),
+              (std::vector<std::string>{"ThreadLock::unlock: Going to unlock " + held, "ThreadLock::unlock: Unlocked"}));
+}
+
 TEST(ThreadLock, FloodTracesGoThroughTheHubWithoutTracingThemselves)
 {
     // At flood every lock traces through the hub, which takes a lock of its own.
-    Logger::maximumLevel = LogFlood;
     ThreadLock lock;
-    lock.lock(true);  // the lock logger exists from here on
-    lock.unlock();
-    setAllLevels("8");
-    std::vector<std::string> texts;
-    {
-        LockRecordSink sink;
-        sink.texts.clear();
+    const auto texts = floodTexts(lock, [&](TestSupport::LogSink& sink) {
+        sink.clear();
         EXPECT_TRUE(lock.lock(true));
         EXPECT_TRUE(lock.lock(false));
         EXPECT_TRUE(lock.unlock());
         EXPECT_TRUE(lock.unlock());
-        texts = sink.texts;
-    }
-    setAllLevels("7");
-    Logger::maximumLevel = LogTrace;
-
-    const std::string address = std::to_string(reinterpret_cast<uintptr_t>(&lock));
+    });
     const std::vector<std::string> expected = {
-        "ThreadLock::lock: Going to lock " + address + " (blocking)",
+        "ThreadLock::lock: Going to lock " + address(lock) + " (blocking)",
         "ThreadLock::lock: Locked",
-        "ThreadLock::lock: Going to lock " + address + " (non-blocking)",
+        "ThreadLock::lock: Going to lock " + address(lock) + " (non-blocking)",
         "ThreadLock::lock: Already locked",
-        "ThreadLock::unlock: Going to unlock " + address,
+        "ThreadLock::unlock: Going to unlock " + address(lock),
         "ThreadLock::unlock: Nested locking (now at level 1 - actual unlock at zero)",
-        "ThreadLock::unlock: Going to unlock " + address,
+        "ThreadLock::unlock: Going to unlock " + address(lock),
         "ThreadLock::unlock: Unlocked",
     };
     // The hub's lock, taken while these records are dispatched, writes no lines of its own.

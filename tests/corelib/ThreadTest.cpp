@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corelib/Thread.h"
 #include "corelib/ThreadLock.h"
 #include "corelib/platform/Threads.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
@@ -170,31 +173,12 @@ TEST(Thread, AnErrorThatEscapesTheFunctionEndsTheThreadAsFailed)
     EXPECT_FALSE(thread.succeeded);
 }
 
-namespace {
-
-// Collects the texts of the "Thread" loggers' records.
-class ThreadRecordSink : public ImsAgent {
-public:
-    ThreadRecordSink() : ImsAgent("sink") { hookId = setMessageHook(false, "debug", "debug", "7", 1); }
-    ~ThreadRecordSink() override { removeMessageHook(hookId); }
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        auto* record = static_cast<Logger::LogMessageParameter*>(message.parameter);
-        if (id != hookId || record == nullptr || record->moduleName != "Thread")
-            return notHandled;
-        ParamStream values = record->parameters;
-        texts.push_back(values.format(record->text));
-        return handled;
-    }
-    uint64_t hookId = 0;
-    std::vector<std::string> texts;
-};
-
-}  // namespace
+// The records of the "Thread" loggers at trace level.
+using ThreadRecordSink = TestSupport::LogSink;
 
 TEST(Thread, OperationsWriteTraceLines)
 {
-    ThreadRecordSink sink;
+    ThreadRecordSink sink("Thread", "7");
     {
         Thread thread("traced", stubborn, counterList());
         thread.start();
@@ -210,7 +194,7 @@ TEST(Thread, OperationsWriteTraceLines)
         "Thread::kill: Going to kill thread traced",
         "Thread::kill: Thread \"traced\"has been killed",
     };
-    EXPECT_EQ(sink.texts, expected);
+    EXPECT_EQ(sink.texts(), expected);
 }
 
 TEST(Thread, KillStopsAThreadThatIgnoresTheEndSignal)
@@ -275,9 +259,13 @@ TEST(Thread, KillNeverLeavesALockHeldAndUnwindsTheStack)
         Platform::sleepMilliseconds(1);
     ASSERT_TRUE(user.holding);
 
-    // The kill waits while the lock is held; let it go a little later.
+    // The kill waits while the lock is held; the lock goes once the kill has begun.
+    ThreadRecordSink sink("Thread", "7");
     std::thread releaser([&] {
-        Platform::sleepMilliseconds(50);
+        const std::string killing = "Thread::kill: Going to kill thread holder";
+        for (auto texts = sink.texts(); std::find(texts.begin(), texts.end(), killing) == texts.end();
+             texts = sink.texts())
+            std::this_thread::yield();
         user.mayRelease = true;
     });
     thread.kill();

@@ -9,6 +9,7 @@
 #include "corelib/SystemValues.h"
 #include "corelib/platform/Environment.h"
 #include "corelib/platform/RegistryStore.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -28,23 +29,13 @@ std::vector<std::string> parameterTexts(const Exception& error)
     return texts;
 }
 
-std::string fileContent(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
+using TestSupport::readFile;
 
 // Every test gets its own store folder and no redirect.
 class WinRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("sys-registry-" + std::string(info->name()) + "-" +
-                                            std::to_string(std::hash<std::string>{}(TEST_BINARY_DIR)));
-        fs::remove_all(root);
         ASSERT_TRUE(Platform::setEnvironmentVariable("TRAWLEX_REGISTRY_DIR", root.string()));
         ASSERT_TRUE(Platform::unsetEnvironmentVariable("KELVRA_ENV"));
     }
@@ -53,8 +44,6 @@ protected:
     {
         Platform::unsetEnvironmentVariable("KELVRA_ENV");
         Platform::unsetEnvironmentVariable("TRAWLEX_REGISTRY_DIR");
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
 
     // Writes raw bytes of any type.
@@ -65,7 +54,8 @@ protected:
                               static_cast<uint32_t>(bytes.size()));
     }
 
-    fs::path root;
+    TestSupport::TempDir folder{"trawlex-registry"};
+    fs::path root = folder / "store";
 };
 
 TEST_F(WinRegistryTest, StringsRoundTripWhateverTheirLength)
@@ -238,7 +228,7 @@ TEST_F(WinRegistryTest, NamesAreCaseInsensitiveAndStayInsideTheStore)
 {
     WinRegistry::setString(machine, "SOFTWARE\\Kelvra\\Collector", "Interval", "PT1M");
     EXPECT_EQ(WinRegistry::getString(machine, "software\\KELVRA\\collector", "INTERVAL"), "PT1M");
-    EXPECT_EQ(fileContent(root / "HKEY_LOCAL_MACHINE" / "software" / "kelvra" / "collector" / "@interval"),
+    EXPECT_EQ(readFile(root / "HKEY_LOCAL_MACHINE" / "software" / "kelvra" / "collector" / "@interval"),
               "1\nPT1M");
 
     // Empty parts of a key path are skipped.

@@ -5,6 +5,7 @@
 
 #include "corelib/Ims.h"
 #include "corelib/Logger.h"
+#include "support/TestSupport.h"
 #include "corelib/SystemValues.h"
 #include "datahandling/DataCommons.h"
 
@@ -12,52 +13,8 @@ using namespace KelvraCorelib;
 
 namespace {
 
-// Collects the log records published on the hub.
-class LogCapture : public ImsAgent {
-public:
-    struct Record {
-        int32_t level;
-        std::string module;
-        std::string text;
-    };
-
-    LogCapture() : ImsAgent("logcapture") { hookId = setMessageHook(false, "debug", "*", "*", 1); }
-    ~LogCapture() override { removeMessageHook(hookId); }
-
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        if (id != hookId) {
-            return notHandled;
-        }
-        if (const auto* p = dynamic_cast<const Logger::LogMessageParameter*>(message.parameter)) {
-            records.push_back({p->level, p->moduleName, p->text});
-        }
-        return handled;
-    }
-
-    std::vector<Record> errors() const
-    {
-        std::vector<Record> found;
-        for (const Record& r : records) {
-            if (r.level == LogError) {
-                found.push_back(r);
-            }
-        }
-        return found;
-    }
-
-    std::vector<Record> records;
-    uint64_t hookId = 0;
-};
-
-class ErrorModeOff {
-public:
-    ErrorModeOff() : saved(errorModeThrows()) { setErrorModeThrows(false); }
-    ~ErrorModeOff() { setErrorModeThrows(saved); }
-
-private:
-    bool saved;
-};
+using TestSupport::ErrorModeGuard;
+using TestSupport::LogSink;
 
 // A typed log of the given version (0: the default).
 struct KelvraLog : DataCommons {
@@ -249,8 +206,8 @@ TEST(DataCommonsColumns, VersionOneSeparatesWithA6)
 
 TEST(DataCommonsColumns, ErrorModeOffLogsAndKeepsAnInvalidColumn)
 {
-    ErrorModeOff off;
-    LogCapture capture;
+    ErrorModeGuard off(false);
+    LogSink capture;
     KelvraLog d;
     EXPECT_TRUE(d.parseColumns("x:float|y:int32"));
     ASSERT_EQ(d.getColumns().size(), 2u);
@@ -259,15 +216,15 @@ TEST(DataCommonsColumns, ErrorModeOffLogsAndKeepsAnInvalidColumn)
     EXPECT_EQ(d.getColumns()[0].sum, DataCommons::sumInvalid);
     EXPECT_EQ(d.getColumns()[1].name, "y");
     EXPECT_TRUE(d.getKeyColumns().empty());
-    ASSERT_EQ(capture.errors().size(), 1u);
-    const std::string text = capture.errors()[0].text;
+    ASSERT_EQ(capture.at(LogError).size(), 1u);
+    const std::string text = capture.at(LogError)[0].text;
     EXPECT_EQ(text.rfind("@data-commons.parse-columns.invalid-type{Invalid column type \"%\"};", 0), 0u) << text;
     EXPECT_NE(text.find("@logsrc{file=\"DataCommons.cpp\""), std::string::npos) << text;
 
     DataCommons untyped;
     EXPECT_FALSE(untyped.parseColumns("a:int32"));
     EXPECT_FALSE(untyped.copyColumns({}, {}));
-    EXPECT_EQ(capture.errors().size(), 3u);
+    EXPECT_EQ(capture.at(LogError).size(), 3u);
 }
 
 TEST(DataCommonsColumns, CopyColumnsReplacesColumnsKeysAndIndex)

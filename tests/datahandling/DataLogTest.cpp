@@ -14,6 +14,7 @@
 #include "corelib/Ims.h"
 #include "corelib/Logger.h"
 #include "corelib/PathTools.h"
+#include "support/TestSupport.h"
 #include "corelib/platform/Process.h"
 #include "datahandling/DataLog.h"
 
@@ -22,51 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class LogCapture : public ImsAgent {
-public:
-    struct Record {
-        int32_t level;
-        std::string module;
-        std::string text;
-    };
-
-    LogCapture() : ImsAgent("logcapture") { hookId = setMessageHook(false, "debug", "*", "*", 1); }
-    ~LogCapture() override { removeMessageHook(hookId); }
-
-    int32_t handleHookedMessage(uint64_t id, const ImsMessage& message) override
-    {
-        if (id != hookId) {
-            return notHandled;
-        }
-        if (const auto* p = dynamic_cast<const Logger::LogMessageParameter*>(message.parameter)) {
-            records.push_back({p->level, p->moduleName, p->text});
-        }
-        return handled;
-    }
-
-    std::vector<Record> at(int32_t level) const
-    {
-        std::vector<Record> found;
-        for (const Record& r : records) {
-            if (r.level == level) {
-                found.push_back(r);
-            }
-        }
-        return found;
-    }
-
-    std::vector<Record> records;
-    uint64_t hookId = 0;
-};
-
-class ErrorModeOff {
-public:
-    ErrorModeOff() : saved(errorModeThrows()) { setErrorModeThrows(false); }
-    ~ErrorModeOff() { setErrorModeThrows(saved); }
-
-private:
-    bool saved;
-};
+using TestSupport::ErrorModeGuard;
+using TestSupport::LogSink;
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 const int64_t sourceTime = 3850000000000LL;
 
@@ -92,20 +52,6 @@ void describe(DataLog& log, const std::string& app = "app", const std::string& m
     log.setSourceMeta("module", module);
     log.setSourceMeta("datatype", datatype);
     log.setSourceMeta("time", std::to_string(time));
-}
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeAll(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 std::set<std::string> namesIn(const std::string& dir)
@@ -163,10 +109,10 @@ void expectBothModes(const std::function<bool()>& action, const std::string& cla
     } catch (const Exception& e) {
         EXPECT_EQ(e.className, className);
     }
-    ErrorModeOff off;
-    LogCapture capture;
+    ErrorModeGuard off(false);
+    LogSink capture;
     EXPECT_FALSE(action()) << className;
-    std::vector<LogCapture::Record> errors;
+    std::vector<LogSink::Record> errors;
     for (const auto& r : capture.at(LogError)) {
         if (r.module != "datalog") {  // the object's own logger reports other things
             errors.push_back(r);
@@ -187,7 +133,7 @@ std::string run(const std::string& command, const std::string& outPath)
 {
     const std::string full = command + " > " + outPath + " 2>&1";
     EXPECT_EQ(std::system(full.c_str()), 0) << command;
-    return readAll(outPath);
+    return readFile(outPath);
 }
 
 }  // namespace
@@ -202,14 +148,14 @@ TEST(DataLogFormat, OneRawTextByteForByte)
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, true));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     EXPECT_EQ(log.currentFileName(), dir + "app-app.mod-3850000000000.make");
-    EXPECT_EQ(readAll(dir + "app-app.mod-3850000000000.make"), header);  // header flushed at open
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000.make"), header);  // header flushed at open
     ASSERT_TRUE(log.setRawLine("abc"));
     ASSERT_TRUE(log.writeRaw());
     ASSERT_TRUE(log.closeFile());
     EXPECT_EQ(log.currentFileName(), "");
 
     EXPECT_EQ(namesIn(dir), (std::set<std::string>{"app-app.mod-3850000000000-00.data"}));
-    const std::string content = readAll(dir + "app-app.mod-3850000000000-00.data");
+    const std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     const std::string signedPart = header + "\n@DATA:\nabc\n\n\n";
     EXPECT_EQ(content, signedPart + signatureLineFor(signedPart));
     const std::string line = content.substr(signedPart.size());
@@ -229,7 +175,7 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
         ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
         ASSERT_TRUE(log.closeFile());
     }
-    std::string content = readAll(dir + "app-app.mod-3850000000000-00.data");
+    std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     EXPECT_EQ(content, header + "\n\n" + signatureLineFor(header + "\n\n"));
 
     DataLog log;
@@ -243,7 +189,7 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
     ASSERT_TRUE(log.setRawLine("three"));
     ASSERT_TRUE(log.writeRaw());
     ASSERT_TRUE(log.closeFile());
-    content = readAll(dir + "app-app.mod-3850000000000-01.data");
+    content = readFile(dir + "app-app.mod-3850000000000-01.data");
     const std::string signedPart = header + "\n@DATA:\none\r\ntwo\r\n\n\nthree\n\n\n";
     EXPECT_EQ(content, signedPart + signatureLineFor(signedPart));
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-01.data"));
@@ -259,7 +205,7 @@ TEST(DataLogFormat, LargeTextSignedLikeASmallOne)
     }
     const std::string path = writeOne(dir, text);
     const std::string signedPart = header + "\n@DATA:\n" + text + "\n\n\n";
-    EXPECT_TRUE(readAll(path) == signedPart + signatureLineFor(signedPart));
+    EXPECT_TRUE(readFile(path) == signedPart + signatureLineFor(signedPart));
     EXPECT_TRUE(verifies(path));
 }
 
@@ -310,12 +256,12 @@ TEST(DataLogNames, FileTimeAndCounters)
     EXPECT_EQ(log.stem(DateTime(int64_t(0))), "app-app.mod-3850000000000");
 
     // Counters 00 and 01 are taken: the next close uses 02.
-    writeAll(dir + "sub/app-app.mod-3850000000000-00.data", "taken");
-    writeAll(dir + "sub/app-app.mod-3850000000000-01.data", "taken");
+    writeFile(dir + "sub/app-app.mod-3850000000000-00.data", "taken");
+    writeFile(dir + "sub/app-app.mod-3850000000000-01.data", "taken");
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     ASSERT_TRUE(log.closeFile());
-    EXPECT_EQ(readAll(dir + "sub/app-app.mod-3850000000000-00.data"), "taken");
-    EXPECT_EQ(readAll(dir + "sub/app-app.mod-3850000000000-01.data"), "taken");
+    EXPECT_EQ(readFile(dir + "sub/app-app.mod-3850000000000-00.data"), "taken");
+    EXPECT_EQ(readFile(dir + "sub/app-app.mod-3850000000000-01.data"), "taken");
     EXPECT_TRUE(verifies(dir + "sub/app-app.mod-3850000000000-02.data"));
 }
 
@@ -341,12 +287,12 @@ TEST(DataLogNames, DataTimeRotationTakesTheTimeColumn)
 TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
 {
     const std::string dir = testDir();
-    writeAll(dir + "app-app.mod-100.make", "left behind");
-    writeAll(dir + "app-app.mod-200.make", "left behind too");
-    writeAll(dir + "app-app.mod-200.data", "older data file");        // never replaced
-    writeAll(dir + "app-app.mod-3850000000000.make", "own name");       // the name this run uses
-    writeAll(dir + "other-app.mod-100.make", "other lead");
-    writeAll(dir + "app-app.mod-300.make-42-tampered.make", "tampered");
+    writeFile(dir + "app-app.mod-100.make", "left behind");
+    writeFile(dir + "app-app.mod-200.make", "left behind too");
+    writeFile(dir + "app-app.mod-200.data", "older data file");        // never replaced
+    writeFile(dir + "app-app.mod-3850000000000.make", "own name");       // the name this run uses
+    writeFile(dir + "other-app.mod-100.make", "other lead");
+    writeFile(dir + "app-app.mod-300.make-42-tampered.make", "tampered");
 
     // A working file that another writer holds open stays.
     DataLog live;
@@ -361,9 +307,9 @@ TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
                                                    "app-app.mod-200-00.data", "app-app.mod-3850000000000.make",
                                                    "other-app.mod-100.make", "app-app.mod-300.make-42-tampered.data",
                                                    "app-app.mod-400.make"}));
-    EXPECT_EQ(readAll(dir + "app-app.mod-100.data"), "left behind");
-    EXPECT_EQ(readAll(dir + "app-app.mod-200.data"), "older data file");
-    EXPECT_EQ(readAll(dir + "app-app.mod-200-00.data"), "left behind too");
+    EXPECT_EQ(readFile(dir + "app-app.mod-100.data"), "left behind");
+    EXPECT_EQ(readFile(dir + "app-app.mod-200.data"), "older data file");
+    EXPECT_EQ(readFile(dir + "app-app.mod-200-00.data"), "left behind too");
     EXPECT_FALSE(verifies(dir + "app-app.mod-100.data"));  // finalised, never signed
 
     ASSERT_TRUE(live.closeFile());
@@ -373,7 +319,7 @@ TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
 TEST(DataLogFinalise, BadSaveDirUnderBothModes)
 {
     const std::string dir = testDir();
-    writeAll(dir + "file", "x");
+    writeFile(dir + "file", "x");
     expectBothModes(
         [&] {
             DataLog log;
@@ -391,10 +337,10 @@ TEST(DataLogOpen, ModesAndTheirFailures)
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
-    writeAll(dir + "app-app.mod-3850000000000.make", "exists");
+    writeFile(dir + "app-app.mod-3850000000000.make", "exists");
     expectBothModes([&] { return log.openWriteFile(DataLog::createNew); }, "OpenWriteFile_FileError",
                     "@data-log.open-write-file.file-error{");
-    EXPECT_EQ(readAll(dir + "app-app.mod-3850000000000.make"), "exists");
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000.make"), "exists");
     expectBothModes([&] { return log.openWriteFile(7); }, "OpenWriteFile_FileError",
                     "@data-log.open-write-file.file-error{");
 
@@ -402,7 +348,7 @@ TEST(DataLogOpen, ModesAndTheirFailures)
     ASSERT_TRUE(log.openWriteFile(DataLog::replace));
     expectBothModes([&] { return log.openWriteFile(DataLog::replace); }, "OpenWriteFile_HaveFileAlready",
                     "@data-log.open-write-file.have-file-already{");
-    EXPECT_EQ(readAll(dir + "app-app.mod-3850000000000.make"), header);
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000.make"), header);
 
     // No mode opens a working file that another writer holds.
     DataLog other;
@@ -437,7 +383,7 @@ TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
         ASSERT_TRUE(log.closeFile(true));
     }
     const std::string working = dir + "app-app.mod-3850000000000.make";
-    const std::string first = readAll(working);
+    const std::string first = readFile(working);
     ASSERT_TRUE(verifies(working));
 
     DataLog log;
@@ -453,7 +399,7 @@ TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
     ASSERT_TRUE(log.writeRaw());
     ASSERT_TRUE(log.closeFile());
 
-    const std::string content = readAll(dir + "app-app.mod-3850000000000-00.data");
+    const std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     ASSERT_EQ(content.substr(0, first.size()), first);
     const std::string segment = "@META:\nsource.exe=tool\n\n@DATA:\nsecond\n\n\n";
     EXPECT_EQ(content.substr(first.size()), segment + signatureLineFor(segment));
@@ -471,7 +417,7 @@ TEST(DataLogAppend, NoDifferingKeyMeansNoMetaLine)
         ASSERT_TRUE(log.openWriteFile(DataLog::append));
         ASSERT_TRUE(log.closeFile(true));
     }
-    const std::string content = readAll(dir + "app-app.mod-3850000000000.make");
+    const std::string content = readFile(dir + "app-app.mod-3850000000000.make");
     std::string firstPart = header + "\n\n";
     firstPart.insert(firstPart.find("source.datatype="), "source.collection-interval=1\n");
     const std::string first = firstPart + signatureLineFor(firstPart);
@@ -482,8 +428,8 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
 {
     const std::string dir = testDir();
     const std::string working = dir + "app-app.mod-3850000000000.make";
-    writeAll(working, header + "\n\n@SIGNATURE: C2(S2):00\n");
-    LogCapture capture;
+    writeFile(working, header + "\n\n@SIGNATURE: C2(S2):00\n");
+    LogSink capture;
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
@@ -493,8 +439,8 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
     const std::string backup = "app-app.mod-3850000000000.make-" + std::to_string(Platform::currentProcessId()) +
                                "-tampered.make";
     EXPECT_EQ(namesIn(dir), (std::set<std::string>{backup, "app-app.mod-3850000000000-00.data"}));
-    EXPECT_EQ(readAll(dir + backup), header + "\n\n@SIGNATURE: C2(S2):00\n");
-    EXPECT_EQ(readAll(dir + "app-app.mod-3850000000000-00.data"), header + "\n\n" + signatureLineFor(header + "\n\n"));
+    EXPECT_EQ(readFile(dir + backup), header + "\n\n@SIGNATURE: C2(S2):00\n");
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), header + "\n\n" + signatureLineFor(header + "\n\n"));
     bool logged = false;
     for (const auto& r : capture.at(LogError)) {
         logged = logged || (r.module == "datalog" && r.text.rfind("@data-log.append.invalid-signature{", 0) == 0);
@@ -502,10 +448,10 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
     EXPECT_TRUE(logged);
 
     // A second tampered file with the same backup name keeps the first backup.
-    writeAll(working, "garbage\n");
+    writeFile(working, "garbage\n");
     ASSERT_TRUE(log.openWriteFile(DataLog::append));
     ASSERT_TRUE(log.closeFile());
-    EXPECT_EQ(readAll(dir + backup), header + "\n\n@SIGNATURE: C2(S2):00\n");
+    EXPECT_EQ(readFile(dir + backup), header + "\n\n@SIGNATURE: C2(S2):00\n");
     EXPECT_EQ(namesIn(dir).size(), 4u);
 
     // The next finalisation gives the backups ".data" names.
@@ -518,7 +464,7 @@ TEST(DataLogAppend, RetryAfterMovingATamperedFileAsideTakesTheSourceTime)
     const std::string dir = testDir();
     const int64_t given = sourceTime + 5000;
     const std::string givenName = "app-app.mod-" + std::to_string(given) + ".make";
-    writeAll(dir + givenName, "garbage\n");
+    writeFile(dir + givenName, "garbage\n");
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
@@ -541,11 +487,11 @@ TEST(DataLogAppend, BackupFailureUnderBothModes)
     const std::string working = log.workingName(DateTime(int64_t(0)));
     expectBothModes(
         [&] {
-            writeAll(working, "not signed\n");
+            writeFile(working, "not signed\n");
             return log.openWriteFile(DataLog::append);
         },
         "OpenWriteFile_BackupFailure", "@data-log.open-write-file.backup-failure{");
-    EXPECT_EQ(readAll(working), "not signed\n");
+    EXPECT_EQ(readFile(working), "not signed\n");
 }
 
 // ---- Rotation -----------------------------------------------------------------------------
@@ -569,13 +515,13 @@ TEST(DataLogRotation, BySizeClosesAndOpensANewFile)
     ASSERT_TRUE(log.closeFile());
 
     const std::string firstSigned = header + "\n@DATA:\n0123456789\n\n\n";
-    EXPECT_EQ(readAll(dir + "app-app.mod-3850000000000-00.data"), firstSigned + signatureLineFor(firstSigned));
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), firstSigned + signatureLineFor(firstSigned));
     const std::string prefix = dir + "app-app.mod-";
     ASSERT_EQ(second.rfind(prefix, 0), 0u);
     const int64_t secondTime = std::stoll(second.substr(prefix.size()));
     EXPECT_GE(secondTime, before);
     const std::string final2 = second.substr(0, second.size() - 5) + "-00.data";
-    const std::string content = readAll(final2);
+    const std::string content = readFile(final2);
     EXPECT_NE(content.find("source.time=" + std::to_string(log.getSourceTime().count) + "\n"), std::string::npos);
     EXPECT_NE(content.find("\n@DATA:\nnext\n\n\n@SIGNATURE: "), std::string::npos);
     EXPECT_TRUE(verifies(final2));
@@ -621,8 +567,8 @@ TEST(DataLogErrors, NoFileUnderBothModes)
         EXPECT_EQ(e.nested[0].className, "WriteLine_NoFile");
         EXPECT_EQ(e.getMessage(true), "Write_FileError:\nWriteLine_NoFile: Attemting to write, but have no file");
     }
-    ErrorModeOff off;
-    LogCapture capture;
+    ErrorModeGuard off(false);
+    LogSink capture;
     EXPECT_FALSE(log.writeRaw());
     ASSERT_EQ(capture.at(LogError).size(), 1u);
     EXPECT_EQ(capture.at(LogError)[0].text.rfind("@data-log.write-line.no-file{", 0), 0u);
@@ -644,7 +590,7 @@ TEST(DataLogErrors, OpeningFailureInsideWriteRawIsWrappedTwice)
         ASSERT_EQ(e.nested[0].nested.size(), 1u);
         EXPECT_EQ(e.nested[0].nested[0].className, "OpenWriteFile_FileError");
     }
-    ErrorModeOff off;
+    ErrorModeGuard off(false);
     EXPECT_FALSE(log.writeRaw());
 }
 
@@ -723,31 +669,31 @@ TEST(DataLogSignature, AnyChangeBeforeTheSignatureLineIsDetected)
 {
     const std::string dir = testDir();
     const std::string path = writeOne(dir, "a\r\nb");
-    const std::string original = readAll(path);
+    const std::string original = readFile(path);
     ASSERT_TRUE(verifies(path));
     const size_t signatureStart = original.find("@SIGNATURE: ");
     const std::string probe = dir + "probe";
     for (size_t i = 0; i < original.size(); ++i) {
         std::string changed = original;
         changed[i] = char(changed[i] ^ 0x01);
-        writeAll(probe, changed);
+        writeFile(probe, changed);
         EXPECT_FALSE(verifies(probe)) << "changed at " << i;
     }
     for (size_t i = 0; i < signatureStart; ++i) {
         std::string removed = original;
         removed.erase(i, 1);
-        writeAll(probe, removed);
+        writeFile(probe, removed);
         EXPECT_FALSE(verifies(probe)) << "removed at " << i;
         std::string added = original;
         added.insert(i, 1, 'x');
-        writeAll(probe, added);
+        writeFile(probe, added);
         EXPECT_FALSE(verifies(probe)) << "added at " << i;
     }
     // The signature text itself.
     for (size_t i = signatureStart; i + 1 < original.size(); ++i) {
         std::string removed = original;
         removed.erase(i, 1);
-        writeAll(probe, removed);
+        writeFile(probe, removed);
         EXPECT_FALSE(verifies(probe)) << "removed at " << i;
     }
 }
@@ -759,9 +705,9 @@ TEST(DataLogSignature, SignatureLikeDataLinesAreData)
                              std::string(100000, 'F') + "\ny";
     const std::string path = writeOne(dir, text);
     EXPECT_TRUE(verifies(path));
-    std::string changed = readAll(path);
+    std::string changed = readFile(path);
     changed[changed.find("\ny\n") + 1] = 'z';
-    writeAll(dir + "changed", changed);
+    writeFile(dir + "changed", changed);
     EXPECT_FALSE(verifies(dir + "changed"));
 
     // The same data in a working file that is appended to.
@@ -774,7 +720,7 @@ TEST(DataLogSignature, SignatureLikeDataLinesAreData)
     ASSERT_TRUE(log.openWriteFile(DataLog::append));
     EXPECT_FALSE(log.hasInvalidSignature());
     ASSERT_TRUE(log.closeFile());
-    const std::string content = readAll(dir + "app-app.mod-3850000000000-00.data");
+    const std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     EXPECT_NE(content.find(text), std::string::npos);
     EXPECT_NE(content.find("@META:\nsource.exe=tool\n"), std::string::npos);
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-00.data"));
@@ -793,13 +739,13 @@ TEST(DataLogSignature, OlderFormIsComparedInLowerCase)
     }
     ASSERT_EQ(lower.size(), 32u);
     ASSERT_NE(lower, upper);
-    writeAll(dir + "old.data", lines + "@SIGNATURE: " + lower + "\n");
+    writeFile(dir + "old.data", lines + "@SIGNATURE: " + lower + "\n");
     EXPECT_TRUE(verifies(dir + "old.data"));
-    writeAll(dir + "old.data", lines + "@SIGNATURE: " + lower);  // no final line feed
+    writeFile(dir + "old.data", lines + "@SIGNATURE: " + lower);  // no final line feed
     EXPECT_TRUE(verifies(dir + "old.data"));
-    writeAll(dir + "old.data", lines + "@SIGNATURE: " + upper + "\n");
+    writeFile(dir + "old.data", lines + "@SIGNATURE: " + upper + "\n");
     EXPECT_FALSE(verifies(dir + "old.data"));
-    writeAll(dir + "old.data", "x" + lines + "@SIGNATURE: " + lower + "\n");
+    writeFile(dir + "old.data", "x" + lines + "@SIGNATURE: " + lower + "\n");
     EXPECT_FALSE(verifies(dir + "old.data"));
 }
 
@@ -807,16 +753,16 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
 {
     const std::string dir = testDir();
     const std::string path = writeOne(dir, "data");
-    const std::string original = readAll(path);
-    writeAll(dir + "cut", original.substr(0, original.find("@SIGNATURE: ")));
+    const std::string original = readFile(path);
+    writeFile(dir + "cut", original.substr(0, original.find("@SIGNATURE: ")));
     EXPECT_FALSE(verifies(dir + "cut"));
-    writeAll(dir + "empty", "");
+    writeFile(dir + "empty", "");
     EXPECT_FALSE(verifies(dir + "empty"));
-    writeAll(dir + "only", "@SIGNATURE: C2(S2):00\n");
+    writeFile(dir + "only", "@SIGNATURE: C2(S2):00\n");
     EXPECT_FALSE(verifies(dir + "only"));
-    writeAll(dir + "cr", original.substr(0, original.size() - 1) + "\r\n");
+    writeFile(dir + "cr", original.substr(0, original.size() - 1) + "\r\n");
     EXPECT_FALSE(verifies(dir + "cr"));
-    writeAll(dir + "no-final-lf", original.substr(0, original.size() - 1));
+    writeFile(dir + "no-final-lf", original.substr(0, original.size() - 1));
     EXPECT_TRUE(verifies(dir + "no-final-lf"));
 
     // A section appended after the signature line counts only when it is signed itself.
@@ -831,13 +777,13 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
         {forged + signatureLineFor(forged) + "\n\n" + signatureLineFor("\n\n"), true},
     };
     for (const auto& [tail, valid] : appended) {
-        writeAll(dir + "appended", original + tail);
+        writeFile(dir + "appended", original + tail);
         EXPECT_EQ(verifies(dir + "appended"), valid) << tail;
     }
 
     // The writer's own check before appending covers the first segment only.
     const std::string working = dir + "app-app.mod-" + std::to_string(sourceTime + 1) + ".make";
-    writeAll(working, original + "anything after\n");
+    writeFile(working, original + "anything after\n");
     DataLog log;
     describe(log, "app", "mod", "mod", sourceTime + 1);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
@@ -859,8 +805,8 @@ TEST(DataLogConcurrency, TwoProcessesWriteIntoOneDirectory)
     const std::string two = helper() + " write " + dir + "files B 200 > " + dir + "b.out 2>&1";
     const std::string both = "(" + one + ") & (" + two + ") & wait";
     ASSERT_EQ(std::system(both.c_str()), 0);
-    EXPECT_EQ(readAll(dir + "a.out"), "done\n");
-    EXPECT_EQ(readAll(dir + "b.out"), "done\n");
+    EXPECT_EQ(readFile(dir + "a.out"), "done\n");
+    EXPECT_EQ(readFile(dir + "b.out"), "done\n");
 
     std::map<std::string, int> texts;  // data text -> files holding it
     size_t dataFiles = 0;
@@ -869,7 +815,7 @@ TEST(DataLogConcurrency, TwoProcessesWriteIntoOneDirectory)
         ++dataFiles;
         const std::string path = dir + "files/" + name;
         EXPECT_TRUE(verifies(path)) << name;
-        const std::string content = readAll(path);
+        const std::string content = readFile(path);
         const size_t start = content.find("\n@DATA:\n");
         ASSERT_NE(start, std::string::npos) << name;
         const size_t textStart = start + 8;

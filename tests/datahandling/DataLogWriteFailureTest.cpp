@@ -12,6 +12,7 @@
 
 #include "corelib/Exception.h"
 #include "datahandling/DataLog.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -46,12 +47,6 @@ class DataLogWriteFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        savedMode = errorModeThrows();
-        setErrorModeThrows(false);
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::path(TEST_BINARY_DIR) / "datalog-write-failure" / info->name();
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         log.setLogType(DataCommons::logRaw);
         log.setSourceMeta("application", "app");
         log.setSourceMeta("module", "mod");
@@ -59,16 +54,12 @@ protected:
         log.setSourceMeta("time", "3850000000000");
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir.string(), "app", true, false));
     }
-    void TearDown() override
-    {
-        setErrorModeThrows(savedMode);
-        fs::remove_all(dir);
-    }
 
     size_t fileCount() const { return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
 
-    bool savedMode = true;
-    fs::path dir;
+    TestSupport::ErrorModeGuard quiet{false};
+    TestSupport::TempDir folder{"datalog-write-failure"};
+    fs::path dir = folder.path();
     DataLog log;
 };
 

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,38 +11,22 @@
 
 #include "corelib/Crypto.h"
 #include "datahandling/DataLog.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
-void writeAll(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-struct Result {
-    int code;
-    std::string out;
-};
+using Result = TestSupport::Outcome;
 
 class VerifyTool : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = (fs::path(TEST_BINARY_DIR) / "verify-test").string() + "/";
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         setErrorModeThrows(true);
         DataLog log;
         log.setLogType(DataCommons::logRaw);
@@ -60,14 +43,11 @@ protected:
         ASSERT_TRUE(fs::exists(valid));
     }
 
-    // Runs the tool; stdout only.
+    // Runs the tool with the arguments as shell words.
     Result verify(const std::string& arguments)
     {
         const std::string tool = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
-        const std::string command = tool + " " + arguments + " > " + dir + "out 2> " + dir + "err; echo $? > " + dir +
-                                    "code";
-        std::system(command.c_str());
-        return {std::atoi(readAll(dir + "code").c_str()), readAll(dir + "out")};
+        return TestSupport::runShell(dir, tool + " " + arguments);
     }
 
     // A tree of data logs: tree/b.data valid, tree/a/z.data tampered, and beside them what a
@@ -78,16 +58,17 @@ protected:
         fs::create_directories(tree + "/a");
         fs::create_directories(tree + "/c.data");  // a directory, whatever its name
         fs::copy_file(valid, tree + "/b.data");
-        std::string tampered = readAll(valid);
+        std::string tampered = readFile(valid);
         tampered[tampered.find("line two")] = 'L';
-        writeAll(tree + "/a/z.data", tampered);
-        writeAll(tree + "/a/work.make", "unfinished");
-        writeAll(tree + "/notes.txt", "not a data log");
+        writeFile(tree + "/a/z.data", tampered);
+        writeFile(tree + "/a/work.make", "unfinished");
+        writeFile(tree + "/notes.txt", "not a data log");
         fs::create_directory_symlink(tree, tree + "/a/loop");  // never followed
         return tree;
     }
 
-    std::string dir;
+    TestSupport::TempDir folder{"trawlex-verify"};
+    std::string dir = folder.str();
     std::string valid;
 };
 
@@ -106,47 +87,47 @@ std::vector<std::string> lines(const std::string& text)
 TEST_F(VerifyTool, ValidTamperedTruncatedAndUnsignedFiles)
 {
     Result r = verify(valid);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, valid + ": OK\n");
 
-    const std::string content = readAll(valid);
+    const std::string content = readFile(valid);
     std::string tampered = content;
     tampered[content.find("line one")] = 'L';
-    writeAll(dir + "tampered.data", tampered);
-    writeAll(dir + "truncated.data", content.substr(0, content.find("line two")));
-    writeAll(dir + "unsigned.data", content.substr(0, content.find("@SIGNATURE: ")));
+    writeFile(dir + "tampered.data", tampered);
+    writeFile(dir + "truncated.data", content.substr(0, content.find("line two")));
+    writeFile(dir + "unsigned.data", content.substr(0, content.find("@SIGNATURE: ")));
     std::string lower = content;
     const size_t hex = lower.find("C2(S2):") + 7;
     for (size_t i = hex; i < lower.size(); ++i) {
         lower[i] = char(std::tolower(static_cast<unsigned char>(lower[i])));
     }
-    writeAll(dir + "lower.data", lower);
+    writeFile(dir + "lower.data", lower);
 
     for (const char* name : {"tampered.data", "truncated.data", "unsigned.data", "lower.data"}) {
         r = verify(dir + name);
-        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_EQ(r.exitCode, 1) << name;
         EXPECT_EQ(r.out, dir + name + ": INVALID\n");
     }
 
     r = verify(valid + " " + dir + "tampered.data " + valid);
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, valid + ": OK\n" + dir + "tampered.data: INVALID\n" + valid + ": OK\n" +
                          "2 valid, 1 invalid, 0 unreadable\n");
 }
 
 TEST_F(VerifyTool, EverySectionAfterTheFirstMustBeSigned)
 {
-    const std::string content = readAll(valid);
+    const std::string content = readFile(valid);
     // A forged section after the signature line: unsigned, or with a wrong signature.
     const std::string forged = "@META:\nsource.module=other\n\n@DATA:\nforged\n\n\n";
-    writeAll(dir + "unsigned-section.data", content + forged);
-    writeAll(dir + "bad-section.data", content + forged + "@SIGNATURE: C2(S2):0123\n");
+    writeFile(dir + "unsigned-section.data", content + forged);
+    writeFile(dir + "bad-section.data", content + forged + "@SIGNATURE: C2(S2):0123\n");
     Crypto::Signature segment(2, true);
     segment.update(forged);
-    writeAll(dir + "signed-section.data", content + forged + "@SIGNATURE: " + segment.signatureText(2, true, 0) + "\n");
+    writeFile(dir + "signed-section.data", content + forged + "@SIGNATURE: " + segment.signatureText(2, true, 0) + "\n");
 
     const Result r = verify(dir + "unsigned-section.data " + dir + "bad-section.data " + dir + "signed-section.data");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, dir + "unsigned-section.data: INVALID\n" + dir + "bad-section.data: INVALID\n" + dir +
                          "signed-section.data: OK\n1 valid, 2 invalid, 0 unreadable\n");
 }
@@ -157,51 +138,73 @@ TEST_F(VerifyTool, OlderSignatureForm)
     Crypto::Signature legacy(2, false);
     legacy.update(lines);
     std::string text = legacy.signatureText(3, false, 0);
-    writeAll(dir + "upper.data", lines + "@SIGNATURE: " + text + "\n");
+    writeFile(dir + "upper.data", lines + "@SIGNATURE: " + text + "\n");
     for (char& c : text) {
         c = char(std::tolower(static_cast<unsigned char>(c)));
     }
-    writeAll(dir + "old.data", lines + "@SIGNATURE: " + text + "\n");
+    writeFile(dir + "old.data", lines + "@SIGNATURE: " + text + "\n");
     Result r = verify(dir + "old.data");
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, dir + "old.data: OK\n");
     r = verify(dir + "upper.data");
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
 }
 
 TEST_F(VerifyTool, MissingFilesAndUsage)
 {
     Result r = verify(valid + " " + dir + "missing.data " + valid);
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out.rfind(valid + ": OK\n" + dir + "missing.data: UNREADABLE (", 0), 0u) << r.out;
     EXPECT_NE(r.out.find(valid + ": OK\n", valid.size() + 5), std::string::npos);
     EXPECT_EQ(r.out.substr(r.out.size() - 33), "2 valid, 0 invalid, 1 unreadable\n");
 
     r = verify("");
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(readAll(dir + "err").find("Usage: trawlex-verify"), std::string::npos);
+    EXPECT_NE(r.err.find("Usage: trawlex-verify"), std::string::npos);
     r = verify("--bogus " + valid);
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     r = verify("--help");
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    const std::string help = r.out;
+    r = verify("-h");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, help);
     // After "--" a name that starts with "-" is a file.
     r = verify("-- --help");
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out.rfind("--help: UNREADABLE", 0), 0u);
+}
+
+// Another account cannot read a folder of root's: it is unreadable, with the reason.
+TEST_F(VerifyTool, AnUnreadableFolderIsReportedAndEndsWithTwo)
+{
+    fs::create_directories(dir + "locked");
+    fs::copy_file(valid, dir + "locked/a.data");
+    fs::permissions(dir + "locked", fs::perms::owner_all);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    const Result r = TestSupport::runProgram(
+        dir, std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify", {dir + "locked"}, {}, [] {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(123);
+        });
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, dir + "locked: UNREADABLE (Permission denied)\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(VerifyTool, DirectoriesGiveTheirDataFilesInNameOrder)
 {
     const std::string tree = makeTree();
     Result r = verify(tree);
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, tree + "/a/z.data: INVALID\n" + tree + "/b.data: OK\n1 valid, 1 invalid, 0 unreadable\n");
 
     // Files and directories mixed; a trailing slash changes nothing but the names.
     r = verify(valid + " " + tree + "/ " + dir + "missing.data");
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(lines(r.out), (std::vector<std::string>{valid + ": OK", tree + "/a/z.data: INVALID",
                                                       tree + "/b.data: OK",
                                                       dir + "missing.data: UNREADABLE (No such file or directory)",
@@ -210,7 +213,7 @@ TEST_F(VerifyTool, DirectoriesGiveTheirDataFilesInNameOrder)
     // An empty directory holds nothing to check.
     fs::create_directories(dir + "empty");
     r = verify(dir + "empty");
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "");
 }
 
@@ -218,11 +221,11 @@ TEST_F(VerifyTool, QuietPrintsOnlyFilesThatAreNotValid)
 {
     const std::string tree = makeTree();
     Result r = verify("--quiet " + valid);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "");
 
     r = verify("--quiet " + tree + " " + dir + "missing.data " + valid);
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(lines(r.out), (std::vector<std::string>{tree + "/a/z.data: INVALID",
                                                       dir + "missing.data: UNREADABLE (No such file or directory)",
                                                       "2 valid, 1 invalid, 1 unreadable"}));
@@ -232,7 +235,7 @@ TEST_F(VerifyTool, JsonGivesOneObjectPerFileWithItsMetaKeys)
 {
     const std::string tree = makeTree();
     const Result r = verify("--json " + tree + " " + dir + "missing.data");
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exitCode, 2);
     const std::vector<std::string> output = lines(r.out);
     ASSERT_EQ(output.size(), 3u) << r.out;  // no summary line
     std::vector<nlohmann::json> objects;
@@ -261,11 +264,11 @@ TEST_F(VerifyTool, JsonGivesOneObjectPerFileWithItsMetaKeys)
     EXPECT_TRUE(objects[2]["meta"].empty());
 
     // Bytes that are not UTF-8 are replaced, not a reason to fail.
-    std::string content = readAll(valid);
+    std::string content = readFile(valid);
     content.insert(content.find("source.module"), "source.bytes=\xff\xfe\n");
-    writeAll(dir + "bytes.data", content);
+    writeFile(dir + "bytes.data", content);
     const Result bytes = verify("--json --quiet " + dir + "bytes.data");
-    EXPECT_EQ(bytes.code, 1);
+    EXPECT_EQ(bytes.exitCode, 1);
     const nlohmann::json object = nlohmann::json::parse(bytes.out);
     EXPECT_EQ(object["status"], "invalid");
     EXPECT_EQ(object["meta"]["source.bytes"], "\xef\xbf\xbd\xef\xbf\xbd");
