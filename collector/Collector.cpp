@@ -10,6 +10,7 @@
 #include "corelib/StringTools.h"
 #include "corelib/Unicode.h"
 #include "datahandling/DataLog.h"
+#include "datahandling/SealWriter.h"
 
 namespace Kelvra {
 
@@ -299,7 +300,10 @@ void Collector::collect()
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
     }
+    SealWriter seal;  // before the header: it adds the seal keys
+    seal.begin(dataLog);
     openDataLog(dataLog);
+    seal.opened();
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
@@ -313,6 +317,11 @@ void Collector::collect()
     // file stays behind, unsigned or unrenamed, for the next run to finalise).
     if (!dataLog.closeFile(false)) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
+    }
+    seal.closed(true);
+    // The collection is kept, unsealed, when sealing failed.
+    if (!seal.problem().empty()) {
+        throw Collect_FailedToSeal(seal.problem());
     }
 
     if (exitCode != 0) {

@@ -71,6 +71,15 @@ public:
     // A value of the current row: a text for "string" columns, a number or a DateTime else.
     using RowValue = std::variant<std::string, int64_t, uint64_t, double, DateTime>;
 
+    // Sees every byte that goes into the file and, after the signature line, gives one last
+    // line ("" for none). add may run on a thread of its own while the file is written.
+    class Sealer {
+    public:
+        virtual ~Sealer() = default;
+        virtual void add(const char* data, size_t size) = 0;
+        virtual std::string lastLine(const DataLog& log) = 0;
+    };
+
     // Result of checking a file's signature.
     enum class Check { valid, invalid, unreadable };
 
@@ -102,6 +111,8 @@ public:
     void setMaxBytes(uint64_t bytes) { maxBytes = bytes; }
     void setRotationPattern(const std::string& pattern) { rotationPattern = pattern; }
     void setAutoRotate(bool on) { autoRotate = on; }
+    // The sealer of the files this object writes (not owned; nullptr for none).
+    void setSealer(Sealer* newSealer) { sealer = newSealer; }
 
     // Sets (or, with an empty value, clears) a value of the current row.
     bool setRowValue(uint32_t column, const std::optional<RowValue>& value);
@@ -127,8 +138,9 @@ public:
     bool checkSignature();
 
     // The check of a finished file by name, as a reader of kept files does it: every segment
-    // must be signed, and nothing but a missing final line feed may follow the last signature
-    // line. header, when given, receives the meta keys of the first segment's header.
+    // must be signed, and nothing may follow the last signature line but its line feed (which
+    // may be missing) and, after that, one well-formed "@SEAL: " line (SealLine.h) as the
+    // file's last line. header, when given, receives the meta keys of the first segment's header.
     static Check checkFileSignature(const std::string& path, std::string& reason,
                                     std::map<std::string, std::string>* header = nullptr);
 
@@ -172,6 +184,7 @@ private:
     uint64_t bytesWritten = 0;
     std::string rotationPattern;
     std::string failure;
+    Sealer* sealer = nullptr;
 };
 
 }  // namespace KelvraCorelib

@@ -1,0 +1,138 @@
+#include "datahandling/SealWriter.h"
+
+#include "corelib/platform/FileSystem.h"
+#include "datahandling/SealLine.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+void wipe(std::string& secret)
+{
+    volatile char* bytes = secret.data();
+    for (size_t i = 0; i < secret.size(); ++i) {
+        bytes[i] = 0;
+    }
+    secret.clear();
+}
+
+}  // namespace
+
+SealWriter::SealWriter() = default;
+
+SealWriter::~SealWriter()
+{
+    if (owner != nullptr) {
+        owner->setSealer(nullptr);
+    }
+    wipe(epoch.seed);
+}
+
+void SealWriter::fail(const std::string& text)
+{
+    if (why.empty()) {
+        why = text;
+    }
+}
+
+bool SealWriter::begin(DataLog& log)
+{
+    const std::string dir = SealStore::directory();
+    if (!Platform::pathExists(dir)) {
+        return true;
+    }
+    std::string problem;
+    const int64_t time = log.getSourceTime().count;
+    // The keys of ended epochs go first, whatever else fails.
+    const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
+                       store.epochAt(time, epoch, problem) &&
+                       chain.begin(store.chainFolder(), log.sourceName(), problem);
+    if (!ready || !sealed.usable() || !whole.usable()) {
+        fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
+        wipe(epoch.seed);
+        return false;
+    }
+    log.setMeta("seal", "key-id", store.keyId());
+    log.setMeta("seal", "sequence", std::to_string(chain.sequence()));
+    log.setMeta("seal", "previous", chain.previous());
+    log.setSealer(this);
+    owner = &log;
+    sealing = true;
+    return true;
+}
+
+void SealWriter::opened()
+{
+    std::string problem;
+    if (sealing && !chain.reserve(problem)) {
+        // The number stays in this file's header; the next run may take it again, but this
+        // file is not sealed.
+        sealing = false;
+        fail("Cannot seal: " + problem);
+    }
+}
+
+void SealWriter::add(const char* data, size_t size)
+{
+    if (!lineGiven) {
+        sealed.update(data, size);
+    }
+    whole.update(data, size);
+}
+
+std::string SealWriter::lastLine(const DataLog& log)
+{
+    if (!sealing || lineGiven) {
+        return std::string();
+    }
+    lineGiven = true;
+    const int64_t time = log.getSourceTime().count;
+    std::string problem;
+    if (time < epoch.start || time >= epoch.end) {
+        // The source time moved on while the file was opened.
+        wipe(epoch.seed);
+        if (!store.epochAt(time, epoch, problem)) {
+            sealing = false;
+            fail("Cannot seal: " + problem);
+            return std::string();
+        }
+    }
+    SealLine seal;
+    seal.keyId = store.keyId();
+    seal.epoch = epoch.number;
+    seal.start = epoch.start;
+    seal.end = epoch.end;
+    seal.epochKey = epoch.publicKey;
+    seal.certificate = epoch.certificate;
+    seal.signature.assign(Platform::ed25519SignatureSize, '\0');
+    const std::string message = SealLine::fileMessage(sealed.finish());
+    const bool signedOk =
+        Platform::ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
+                              reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
+                              reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                              reinterpret_cast<uint8_t*>(seal.signature.data()));
+    wipe(epoch.seed);
+    if (!signedOk) {
+        sealing = false;
+        fail("Cannot seal: the epoch key cannot sign");
+        return std::string();
+    }
+    return seal.text();
+}
+
+void SealWriter::closed(bool finalised)
+{
+    if (!sealing) {
+        return;
+    }
+    if (!finalised) {
+        fail("Cannot seal: the sealed file was not finalised");
+        return;
+    }
+    std::string problem;
+    if (!chain.complete(SealLine::toLowerHex(whole.finish()), problem)) {
+        fail("Cannot record the sealed file in the chain: " + problem);
+    }
+}
+
+}  // namespace KelvraCorelib
