@@ -303,7 +303,6 @@ void Collector::collect()
     SealWriter seal;  // before the header: it adds the seal keys
     seal.begin(dataLog);
     openDataLog(dataLog);
-    seal.opened();
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
@@ -318,7 +317,6 @@ void Collector::collect()
     if (!dataLog.closeFile(false)) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
     }
-    seal.closed(true);
     // The collection is kept, unsealed, when sealing failed.
     if (!seal.problem().empty()) {
         throw Collect_FailedToSeal(seal.problem());

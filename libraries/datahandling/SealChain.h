@@ -3,14 +3,12 @@
 // SHA-256 (lower-case hexadecimal) of the last sealed file, "none" at the start.
 //
 // begin locks the source (an advisory lock on chain/<source>.lock that waits for another run)
-// and reads the state; the lock is held until the object is destroyed. reserve records the
-// new number (once the working file carries it), complete the new file's hash. Every state
-// change replaces chain/<source>.state atomically.
+// and reads the state; the lock is held until the object is destroyed. complete records the
+// new number and the new file's hash, replacing chain/<source>.state atomically.
 //
 //   SealChain chain;
 //   chain.begin(store.chainFolder(), "app.mod.type", problem);
 //   header: seal.sequence = chain.sequence(), seal.previous = chain.previous()
-//   chain.reserve(problem);      // after the header is in the working file
 //   chain.complete(hash, problem);   // after the sealed file got its final name
 
 #include <cstdint>
@@ -29,7 +27,6 @@ public:
     bool begin(const std::string& chainFolder, const std::string& source, std::string& problem);
     uint64_t sequence() const { return next; }
     const std::string& previous() const { return head; }
-    bool reserve(std::string& problem);
     bool complete(const std::string& fileHash, std::string& problem);
 
     // The last sequence number of every source of the folder.
@@ -39,7 +36,6 @@ public:
     static std::string fileStem(const std::string& source);
 
 private:
-    bool write(uint64_t sequence, const std::string& hash, std::string& problem);
     static bool readState(const std::string& path, uint64_t& sequence, std::string& hash);
 
     int lockHandle = -1;

@@ -4,12 +4,12 @@
 // line comes the seal line (SealLine.h), the epoch key's signature over the SHA-512 of every
 // byte before it. A run that cannot seal still writes its file, unsealed; problem() says why.
 //
+// The chain of the source stays locked from taking the number until this object is destroyed;
+// its state records the new file just before the seal line is written.
+//
 //   SealWriter seal;
 //   seal.begin(log);        // store, erasing of ended epochs, chain lock and number, header keys
-//   openWriteFile ...       // the header carries the number
-//   seal.opened();          // the number is used up
-//   write, closeFile ...    // the seal line is added
-//   seal.closed(closed);    // the chain's head becomes this file
+//   openWriteFile, write, closeFile ...   // the seal line is added after the signature line
 //   if (!seal.problem().empty()) ...
 
 #include <memory>
@@ -31,8 +31,6 @@ public:
     // problem set) when a store exists but this run cannot seal with it.
     bool begin(DataLog& log);
     bool active() const { return sealing; }
-    void opened();
-    void closed(bool finalised);
     const std::string& problem() const { return why; }
 
     void add(const char* data, size_t size) override;

@@ -112,20 +112,10 @@ bool SealChain::begin(const std::string& chainFolder, const std::string& source,
     return true;
 }
 
-bool SealChain::write(uint64_t sequence, const std::string& hash, std::string& problem)
-{
-    return SealFiles::writeAtomically(statePath, "sequence " + std::to_string(sequence) + "\nhead " + hash + "\n",
-                                      problem);
-}
-
-bool SealChain::reserve(std::string& problem)
-{
-    return write(next, head, problem);
-}
-
 bool SealChain::complete(const std::string& fileHash, std::string& problem)
 {
-    if (!write(next, fileHash, problem)) {
+    if (!SealFiles::writeAtomically(statePath, "sequence " + std::to_string(next) + "\nhead " + fileHash + "\n",
+                                    problem)) {
         return false;
     }
     head = fileHash;

@@ -61,23 +61,12 @@ bool SealWriter::begin(DataLog& log)
     return true;
 }
 
-void SealWriter::opened()
-{
-    std::string problem;
-    if (sealing && !chain.reserve(problem)) {
-        // The number stays in this file's header; the next run may take it again, but this
-        // file is not sealed.
-        sealing = false;
-        fail("Cannot seal: " + problem);
-    }
-}
-
 void SealWriter::add(const char* data, size_t size)
 {
     if (!lineGiven) {
         sealed.update(data, size);
+        whole.update(data, size);
     }
-    whole.update(data, size);
 }
 
 std::string SealWriter::lastLine(const DataLog& log)
@@ -117,22 +106,18 @@ std::string SealWriter::lastLine(const DataLog& log)
         fail("Cannot seal: the epoch key cannot sign");
         return std::string();
     }
-    return seal.text();
-}
-
-void SealWriter::closed(bool finalised)
-{
-    if (!sealing) {
-        return;
-    }
-    if (!finalised) {
-        fail("Cannot seal: the sealed file was not finalised");
-        return;
-    }
-    std::string problem;
+    // The chain moves on before the seal line is written: a run that dies in between leaves
+    // its working file with the number (unsealed, or sealed and finalised by a later run),
+    // and a run that dies earlier leaves no sealed file, so its number is taken again.
+    const std::string line = seal.text();
+    whole.update(line.data(), line.size());
+    whole.update("\n", 1);
     if (!chain.complete(SealLine::toLowerHex(whole.finish()), problem)) {
-        fail("Cannot record the sealed file in the chain: " + problem);
+        sealing = false;
+        fail("Cannot seal: " + problem);
+        return std::string();
     }
+    return line;
 }
 
 }  // namespace KelvraCorelib
