@@ -1,11 +1,16 @@
 #include "datahandling/SealWriter.h"
 
+#include <system_error>
+#include <thread>
+
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealLine.h"
 
 namespace KelvraCorelib {
 
 namespace {
+
+constexpr size_t parallelSize = 4 * 1024 * 1024;
 
 void wipe(std::string& secret)
 {
@@ -63,10 +68,25 @@ bool SealWriter::begin(DataLog& log)
 
 void SealWriter::add(const char* data, size_t size)
 {
-    if (!lineGiven) {
-        sealed.update(data, size);
-        whole.update(data, size);
+    if (lineGiven) {
+        return;
     }
+    // A large text gets its two digests on two threads.
+    if (size >= parallelSize) {
+        std::thread second;
+        try {
+            second = std::thread([&] { whole.update(data, size); });
+        } catch (const std::system_error&) {
+        }
+        sealed.update(data, size);
+        if (second.joinable()) {
+            second.join();
+            return;
+        }
+    } else {
+        sealed.update(data, size);
+    }
+    whole.update(data, size);
 }
 
 std::string SealWriter::lastLine(const DataLog& log)
