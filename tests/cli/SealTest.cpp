@@ -391,6 +391,44 @@ TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
     EXPECT_EQ(third.exitCode, 1) << third.out;
 }
 
+TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
+{
+    const std::string tomorrow = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 26 * hour).toText(false);
+    const fs::path master = folder / "master";
+    const Outcome init = run(folder, sealPath, {"init", "--until", tomorrow, "--master-out", master.string()});
+    ASSERT_EQ(init.exitCode, 0) << init.out;
+    EXPECT_EQ(init.out, readFile(store / "verification.key"));
+    EXPECT_EQ(fs::status(master).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(store).permissions() & fs::perms::all, fs::perms::owner_all);
+    const std::string secrets = readFile(store / "epochs.secret");
+    EXPECT_EQ(run(folder, sealPath, {"init"}).exitCode, 1);
+    EXPECT_EQ(readFile(store / "epochs.secret"), secrets);
+
+    // The master secret is not kept in the store.
+    const std::string masterText = readFile(master);
+    std::string seed;
+    ASSERT_TRUE(SealLine::fromBase64(masterText.substr(masterText.rfind(' ') + 1, 44), seed));
+    for (const auto& entry : fs::recursive_directory_iterator(store))
+        EXPECT_EQ(readFile(entry.path()).find(seed), std::string::npos) << entry.path();
+
+    const std::string later = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 100 * hour).toText(false);
+    writeFile(folder / "other", "trawlex-seal-1-master 0000000000000000 " + std::string(43, 'A') + "=\n");
+    EXPECT_EQ(run(folder, sealPath, {"extend", "--master", (folder / "other").string(), "--until", later}).exitCode, 1);
+    const Outcome extended = run(folder, sealPath, {"extend", "--master", master.string(), "--until", later});
+    ASSERT_EQ(extended.exitCode, 0) << extended.out;
+    SealStore opened;
+    std::string problem;
+    ASSERT_TRUE(opened.open(store.string(), problem)) << problem;
+    SealStore::Epoch last;
+    ASSERT_TRUE(opened.epochByIndex(opened.epochCount() - 1, last, true, problem)) << problem;
+    EXPECT_GE(last.end, KelvraCorelib::DateTime::now().count + 99 * hour);
+    EXPECT_FALSE(last.seed.empty());
+    // A collection sealed after the extension still verifies under the same key.
+    keyFile = store / "verification.key";
+    ASSERT_EQ(collect().exitCode, 0);
+    EXPECT_EQ(verify({(folder / "out").string()}).exitCode, 0);
+}
+
 // The sequence numbers of the files that carry a valid seal, and those of the others.
 void sequencesIn(const fs::path& dir, const fs::path& keyFile, std::multiset<uint64_t>& sealed,
                  std::set<uint64_t>& left)
