@@ -429,6 +429,49 @@ TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
     EXPECT_EQ(verify({(folder / "out").string()}).exitCode, 0);
 }
 
+TEST_F(SealTest, ALargeCollectionIsSealedAndAnExpiredStoreSealsNothing)
+{
+    makeStore();
+    // Above the size from which the digests run on threads of their own.
+    const Outcome large = run(folder, programPath,
+                              {"--target", (folder / "out").string(), "--module", "os", "--datatype", "seq",
+                               "--interval", "PT1M", "--timeout", "PT60S", "--exe", "/usr/bin/seq", "--args",
+                               "1 1000000"});
+    ASSERT_EQ(large.exitCode, 0) << large.out;
+    const std::vector<fs::path> files = dataFiles(folder / "out");
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_GT(fs::file_size(files[0]), 6000000u);
+    EXPECT_TRUE(checkSeal(files[0]).valid) << checkSeal(files[0]).reason;
+
+    // Every epoch has ended: the collection is kept, unsealed, and the run says why.
+    fs::remove_all(store);
+    SealStore::Settings settings;
+    const int64_t now = KelvraCorelib::DateTime::now().count;
+    settings.span = hour;
+    settings.now = now - 5 * hour;
+    settings.until = now - 2 * hour;
+    std::string line;
+    std::string problem;
+    ASSERT_TRUE(SealStore::create(store.string(), settings, line, problem)) << problem;
+    const Outcome expired = collect("expired");
+    EXPECT_EQ(expired.exitCode, 2);
+    EXPECT_NE(expired.out.find("ERROR: Cannot seal: the seal store \"" + store.string() + "\" has no key for the time"),
+              std::string::npos)
+        << expired.out;
+    ASSERT_EQ(dataFiles(folder / "out").size(), 2u);
+    for (const fs::path& file : dataFiles(folder / "out")) {
+        const std::string text = readFile(file);
+        if (text.find("expired") != std::string::npos) {
+            EXPECT_EQ(text.find("seal."), std::string::npos);
+            EXPECT_EQ(run(folder, verifierPath, {file.string()}).exitCode, 0);
+        }
+    }
+    // Its keys were erased all the same.
+    const std::string secrets = readFile(store / "epochs.secret");
+    EXPECT_GE(secrets.size(), 3u * 32);
+    EXPECT_EQ(secrets, std::string(secrets.size(), '\0'));
+}
+
 // The sequence numbers of the files that carry a valid seal, and those of the others.
 void sequencesIn(const fs::path& dir, const fs::path& keyFile, std::multiset<uint64_t>& sealed,
                  std::set<uint64_t>& left)

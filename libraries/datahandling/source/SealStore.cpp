@@ -220,7 +220,8 @@ bool SealStore::open(const std::string& path, std::string& problem)
 {
     dir = path;
     for (const auto& [name, isFolder] : {std::pair<std::string, bool>{"", true}, {chainName, true},
-                                         {storeName, false}, {secretName, false}}) {
+                                         {storeName, false}, {secretName, false},
+                                         {publicName, false}, {verificationName, false}}) {
         const std::string full = name.empty() ? dir : SealFiles::joined(dir, name);
         const std::string why = Platform::privacyProblem(full, isFolder);
         if (!why.empty()) {
