@@ -529,8 +529,13 @@ TEST_F(SealTest, TwoProcessesOfOneSourceGetDistinctNumbers)
 TEST_F(SealTest, KilledRunsNeverShareANumberAndEveryGapHasItsWorkingFile)
 {
     makeStore();
+    // The kills fall anywhere in a run: the delays spread over one and a half times the
+    // length of a whole run on this machine and build (measured, never asserted).
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(collect("whole").exitCode, 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     std::mt19937 random(21);
-    std::uniform_int_distribution<int> delay(0, 40000);  // microseconds
+    std::uniform_int_distribution<int64_t> delay(0, std::max<int64_t>(1000, whole.count() * 3 / 2));
     const fs::path out = folder / "out";
     for (int i = 0; i < 100; ++i) {
         const pid_t pid = start(folder, programPath,
