@@ -4,7 +4,7 @@
 check_seal.py VERIFICATION-KEY FILE...   exit 0 when every file's seal is valid
 
 With --self-test TRAWLEX TRAWLEX_SEAL it makes a store and a sealed file in a temporary
-folder, checks it, and checks that changed copies fail.
+folder, checks it, and checks that every copy with one bit changed fails.
 """
 import base64
 import hashlib
@@ -30,6 +30,13 @@ def read_key(path):
 
 def check(data, key_id, master):
     """None when the seal of the file's bytes is valid, else the reason."""
+    try:
+        return check_fields(data, key_id, master)
+    except (ValueError, UnicodeDecodeError):  # bad base64, numbers or text
+        return "malformed seal line"
+
+
+def check_fields(data, key_id, master):
     body = data[:-1] if data.endswith(b"\n") else data
     cut = body.rfind(b"\n@SEAL: ")
     if cut < 0:
@@ -77,7 +84,7 @@ def self_test(trawlex, trawlex_seal):
         failures = []
         if check(data, key_id, master) is not None:
             failures.append("the sealed file: " + check(data, key_id, master))
-        for position in (data.index(b"disk"), data.index(b"source.time=") + 12, len(data) - 10):
+        for position in range(len(data)):  # every byte, one bit changed
             changed = bytearray(data)
             changed[position] ^= 1
             if check(bytes(changed), key_id, master) is None:
