@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sealing under wine: trawlex-seal.exe makes a store, trawlex.exe seals with it, and the Linux
 # trawlex-verify checks seal and chain; a file sealed by the Linux programs passes
-# trawlex-verify.exe.
+# trawlex-verify.exe; a store that others can read is refused.
 #   seal.sh WINE TRAWLEX_EXE SEAL_EXE VERIFY_EXE UTILITY_EXE [LINUX_VERIFY] [LINUX_TRAWLEX]
 set -uo pipefail
 wine=$1 trawlex=$2 seal=$3 windows_verify=$4 utility=$5 linux_verify=${6:-} linux_trawlex=${7:-}
@@ -38,6 +38,15 @@ if [ -n "$linux_trawlex" ]; then
     --exe /bin/echo --args linux > /dev/null || fail "Linux trawlex"
   "$wine" "$windows_verify" --seal-key "$(winpath "$work/linux-store/verification.key")" "$(winpath "$work/linux")" \
     > "$work/verify" 2>&1 || fail "trawlex-verify.exe refuses a Linux seal: $(tr -d '\r' < "$work/verify")"
+  # A store that other accounts can read (wine maps the mode bits to the access list) is refused.
+  chmod 755 "$work/linux-store"
+  TRAWLEX_SEAL_DIR=$(winpath "$work/linux-store")
+  "$wine" "$trawlex" --target "$(winpath "$work/loose")" --module os --datatype sample --interval PT15M \
+    --timeout PT20S --exe "$(winpath "$utility")" --args "echo loose" > "$work/run" 2>&1
+  status=$?
+  [ "$status" = 2 ] || fail "a loose store: exit $status"
+  grep -q 'can be read or changed by other accounts' "$work/run" || fail "a loose store: $(tr -d '\r' < "$work/run")"
+  grep -q '^@SEAL: ' "$work"/loose/*.data && fail "a loose store sealed"
 fi
 [ "$failures" = 0 ] && echo "Sealing under wine: passed"
 exit "$failures"

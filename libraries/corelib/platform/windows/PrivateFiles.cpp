@@ -1,10 +1,12 @@
 // Windows code only: folders and files whose access list grants SYSTEM and the
-// Administrators group alone (inheritance from the parent cut), and a waiting lock.
+// Administrators group alone (inheritance from the parent cut), the check that an access
+// list allows no other account, and a waiting lock. The owner is not checked.
 #include "corelib/platform/PrivateFiles.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace KelvraCorelib::Platform {
@@ -71,8 +73,59 @@ int createPrivateFile(const std::string& path, int& handle)
     return 0;
 }
 
-// Best effort: the store is created with its access list, but an existing store's list is
-// not examined (only that it is of the right kind and no link).
+// Who may use the path: every allowing entry of its access list must name SYSTEM, the
+// Administrators group or the running account. A path without an access list (every
+// account may use it) is refused.
+std::string accessProblem(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                              nullptr, &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+        return "cannot be read for its access list (error " + std::to_string(error) + ")";
+    std::string problem;
+    if (dacl == nullptr) {
+        problem = "has no access list: every account can read and change it";
+    } else {
+        BYTE system[SECURITY_MAX_SID_SIZE];
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof system;
+        CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
+        size = sizeof administrators;
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size);
+        BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+        PSID self = nullptr;
+        HANDLE token = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            DWORD length = 0;
+            if (GetTokenInformation(token, TokenUser, user, sizeof user, &length))
+                self = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+            CloseHandle(token);
+        }
+        for (DWORD i = 0; i < dacl->AceCount && problem.empty(); ++i) {
+            void* entry = nullptr;
+            if (!GetAce(dacl, i, &entry))
+                continue;
+            const auto* header = static_cast<ACE_HEADER*>(entry);
+            if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+                continue;
+            PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
+            if (EqualSid(sid, system) || EqualSid(sid, administrators) || (self != nullptr && EqualSid(sid, self)))
+                continue;
+            char* text = nullptr;
+            std::string name = "another account";
+            if (ConvertSidToStringSidA(sid, &text)) {
+                name = text;
+                LocalFree(text);
+            }
+            problem = "can be read or changed by other accounts (" + name + " in its access list)";
+        }
+    }
+    LocalFree(descriptor);
+    return problem;
+}
+
 std::string privacyProblem(const std::string& path, bool directory)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -83,7 +136,7 @@ std::string privacyProblem(const std::string& path, bool directory)
     const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory != directory)
         return directory ? "is not a folder" : "is not a regular file";
-    return std::string();
+    return accessProblem(path);
 }
 
 int lockFileWaiting(int handle)
