@@ -36,5 +36,9 @@ if(TRAWLEX_TESTS)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# libgcrypt for the seal, static (libgcrypt-mingw-w64-dev), with libgpg-error after it.
+find_library(GCRYPT_STATIC_LIBRARY NAMES libgcrypt.a REQUIRED)
+find_library(GPG_ERROR_STATIC_LIBRARY NAMES libgpg-error.a REQUIRED)
+
 # What the Windows platform layer calls.
-set(TRAWLEX_PLATFORM_LIBRARIES bcrypt netapi32 iphlpapi ole32 uuid shell32 advapi32 user32 wtsapi32)
+set(TRAWLEX_PLATFORM_LIBRARIES ${GCRYPT_STATIC_LIBRARY} ${GPG_ERROR_STATIC_LIBRARY} ws2_32 bcrypt netapi32 iphlpapi ole32 uuid shell32 advapi32 user32 wtsapi32)

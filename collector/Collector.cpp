@@ -11,6 +11,7 @@
 #include "corelib/StringTools.h"
 #include "corelib/Unicode.h"
 #include "datahandling/DataLog.h"
+#include "datahandling/SealWriter.h"
 
 namespace Kelvra {
 
@@ -365,6 +366,8 @@ void Collector::collect()
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
     }
+    SealWriter seal;  // before the header: it adds the seal keys
+    seal.begin(dataLog);
     openDataLog(dataLog);
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
@@ -379,6 +382,10 @@ void Collector::collect()
     // file stays behind, unsigned or unrenamed, for the next run to finalise).
     if (!dataLog.closeFile(false)) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
+    }
+    // The collection is kept, unsealed, when sealing failed.
+    if (!seal.problem().empty()) {
+        throw Collect_FailedToSeal(seal.problem());
     }
 
     if (exitCode != 0) {

@@ -44,6 +44,7 @@ public:
     KELVRA_ERROR_CLASS(Collect_FailedToRunExe);
     KELVRA_ERROR_CLASS(Exe_InvalidMaxOutput);
     KELVRA_ERROR_CLASS(Collect_OutputTooLarge);
+    KELVRA_ERROR_CLASS(Collect_FailedToSeal);
 
     Collector();
     virtual ~Collector() = default;

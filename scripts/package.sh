@@ -12,7 +12,7 @@ mkdir -p "$folder"
 cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DTRAWLEX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON > "$folder/configure.log" 2>&1 \
     || { cat "$folder/configure.log"; exit 1; }
-cmake --build "$folder" -j "$(nproc 2>/dev/null || echo 2)" --target trawlex trawlex-verify trawlex-docs
+cmake --build "$folder" -j "$(nproc 2>/dev/null || echo 2)" --target trawlex trawlex-verify trawlex-seal trawlex-docs
 rm -f "$folder"/trawlex_*.deb
 (cd "$folder" && cpack -G DEB > cpack.log 2>&1) || { cat "$folder/cpack.log"; exit 1; }
 ls "$folder"/trawlex_*.deb

@@ -6,6 +6,8 @@ packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-
           g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
 # JSON output of trawlex-verify; manual page checks; the Debian package and its checks.
 packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
+# The seal (libgcrypt on both platforms) and its independent check in Python.
+packages+=(libgcrypt20-dev libgcrypt-mingw-w64-dev python3-cryptography)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -18,15 +18,15 @@ dpkg-deb --info "$package"
 [ "$(dpkg-deb --field "$package" Package)" = trawlex ] || fail "package name"
 [ "$(dpkg-deb --field "$package" Version)" = 6.3.0.0 ] || fail "version"
 depends=$(dpkg-deb --field "$package" Depends)
-for library in libc6 libstdc++6 libboost-regex zlib1g libnettle; do
+for library in libc6 libstdc++6 libboost-regex zlib1g libnettle libgcrypt20; do
     [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
 echo "== Files =="
 contents=$(dpkg-deb --contents "$package" | awk '{print $6}' | sed 's|^\./|/|')
 echo "$contents"
-expected=(/usr/bin/trawlex /usr/bin/trawlex-verify /usr/share/man/man1/trawlex.1.gz
-          /usr/share/man/man1/trawlex-verify.1.gz /usr/share/doc/trawlex/copyright
+expected=(/usr/bin/trawlex /usr/bin/trawlex-verify /usr/bin/trawlex-seal /usr/share/man/man1/trawlex.1.gz
+          /usr/share/man/man1/trawlex-verify.1.gz /usr/share/man/man1/trawlex-seal.1.gz /usr/share/doc/trawlex/copyright
           /usr/share/doc/trawlex/changelog.gz /usr/share/doc/trawlex/examples/trawlex.conf
           /usr/share/doc/trawlex/examples/crontab /usr/share/doc/trawlex/examples/systemd/trawlex-df.service
           /usr/share/doc/trawlex/examples/systemd/trawlex-df.timer)
@@ -34,7 +34,7 @@ for file in "${expected[@]}"; do
     grep -qx "$file" <<< "$contents" || fail "missing $file"
 done
 programs=$(grep '^/usr/bin/.' <<< "$contents" | sort | tr '\n' ' ')
-[ "$programs" = "/usr/bin/trawlex /usr/bin/trawlex-verify " ] || fail "unexpected programs: $programs"
+[ "$programs" = "/usr/bin/trawlex /usr/bin/trawlex-seal /usr/bin/trawlex-verify " ] || fail "unexpected programs: $programs"
 
 echo "== lintian =="
 lintian_status=0
@@ -65,6 +65,7 @@ grep -q '^ExecStart=/usr/bin/trawlex ' "$examples/systemd/trawlex-df.service" ||
 data=$root/data
 sed "s|\"/var/lib/trawlex/data\"|\"$data\"|" "$examples/trawlex.conf" > "$root/df.conf"
 grep -qF "\"$data\"" "$root/df.conf" || fail "no target folder in the example configuration"
+export TRAWLEX_SEAL_DIR=$root/no-seal-store  # never a store at the default place
 status=0
 "$root/usr/bin/trawlex" -c "$root/df.conf" || status=$?
 [ "$status" -eq 0 ] || fail "collection with the example configuration exited with $status"
@@ -73,5 +74,13 @@ echo "$check"
 [ "$(wc -l <<< "$check")" -eq 1 ] || fail "expected one data log"
 grep -q '"status":"valid"' <<< "$check" || fail "the collection is not valid"
 grep -q '"source.datatype":"disk-usage"' <<< "$check" || fail "meta keys"
+
+echo "== Sealed collection =="
+export TRAWLEX_SEAL_DIR=$root/seal
+"$root/usr/bin/trawlex-seal" init --until "$(date -u -d '+1 day' +%Y-%m-%d)" > /dev/null || fail "trawlex-seal init"
+sealed=$root/sealed
+"$root/usr/bin/trawlex" -c "$examples/trawlex.conf" --target "$sealed" || fail "sealed collection"
+"$root/usr/bin/trawlex-verify" --seal-key "$TRAWLEX_SEAL_DIR/verification.key" "$sealed" || fail "the seal"
+"$root/usr/bin/trawlex-seal" status | grep -q 'last sequence 1' || fail "trawlex-seal status"
 
 echo "Package test passed in $((SECONDS - start)) s."

@@ -89,6 +89,7 @@ int main(int argc, char** argv)
     const fs::path diskRoot = fs::current_path();
     const std::string stamp = std::to_string(getpid());
     bool met = true;
+    setenv("TRAWLEX_SEAL_DIR", "/nonexistent/trawlex-bench-no-seal", 1);  // unsealed runs (see bench-seal)
 
     const double onTmpfs = addedMilliseconds(tmpfsRoot / ("bench-trawlex-" + stamp), runs);
     const double onDisk = addedMilliseconds(diskRoot / ("bench-trawlex-" + stamp), runs);

@@ -72,6 +72,15 @@ public:
     // A value of the current row: a text for "string" columns, a number or a DateTime else.
     using RowValue = std::variant<std::string, int64_t, uint64_t, double, DateTime>;
 
+    // Sees every byte that goes into the file and, after the signature line, gives one last
+    // line ("" for none). add may run on a thread of its own while the file is written.
+    class Sealer {
+    public:
+        virtual ~Sealer() = default;
+        virtual void add(const char* data, size_t size) = 0;
+        virtual std::string lastLine(const DataLog& log) = 0;
+    };
+
     // Result of checking a file's signature.
     enum class Check { valid, invalid, unreadable };
 
@@ -106,6 +115,8 @@ public:
     // Who may read the files created from now on besides their owner (default everyone);
     // nobody but the owner may ever write them.
     void setReaders(Platform::FileReaders allowed) { readers = allowed; }
+    // The sealer of the files this object writes (not owned; nullptr for none).
+    void setSealer(Sealer* newSealer) { sealer = newSealer; }
 
     // Sets (or, with an empty value, clears) a value of the current row.
     bool setRowValue(uint32_t column, const std::optional<RowValue>& value);
@@ -131,11 +142,13 @@ public:
     bool checkSignature();
 
     // The check of a finished file by name, as a reader of kept files does it: every segment
-    // must be signed, and nothing but a missing final line feed may follow the last signature
-    // line. header, when given, receives the meta keys of the first segment's header, as many
-    // as metaBudget holds; headerCut, when given, tells whether a meta line was left out.
-    // The open never waits (a FIFO opens at once), a final symbolic link is followed only with
-    // followLink, and only a regular file is read (anything else is unreadable with a reason).
+    // must be signed, and nothing may follow the last signature line but its line feed (which
+    // may be missing) and, after that, one well-formed "@SEAL: " line (SealLine.h) as the
+    // file's last line. header, when given, receives the meta keys of the first segment's
+    // header, as many as metaBudget holds; headerCut, when given, tells whether a meta line was
+    // left out. The open never waits (a FIFO opens at once), a final symbolic link is followed
+    // only with followLink, and only a regular file is read (anything else is unreadable with
+    // a reason).
     static Check checkFileSignature(const std::string& path, std::string& reason,
                                     std::map<std::string, std::string>* header = nullptr, bool followLink = true,
                                     bool* headerCut = nullptr);
@@ -188,6 +201,7 @@ private:
     std::string rotationPattern;
     std::string failure;
     Platform::FileReaders readers = Platform::FileReaders::everyone;
+    Sealer* sealer = nullptr;
 };
 
 }  // namespace KelvraCorelib

@@ -103,7 +103,7 @@ TEST(ManualPages, RenderWithoutWarnings)
     ASSERT_EQ(run("command -v groff", output), 0) << "groff is missing: scripts/setup.sh installs it";
     std::string mandoc;
     const bool haveMandoc = run("command -v mandoc", mandoc) == 0;
-    for (const char* page : {"trawlex.1", "trawlex-verify.1"}) {
+    for (const char* page : {"trawlex.1", "trawlex-verify.1", "trawlex-seal.1"}) {
         const std::string path = std::string(TEST_SOURCE_DIR) + "/man/" + page;
         EXPECT_EQ(run("groff -ww -z -man " + path, output), 0);
         EXPECT_EQ(output, "") << page;
@@ -132,8 +132,10 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
     const std::set<std::string> expected{
         "bin/trawlex",
         "bin/trawlex-verify",
+        "bin/trawlex-seal",
         "share/man/man1/trawlex.1.gz",
         "share/man/man1/trawlex-verify.1.gz",
+        "share/man/man1/trawlex-seal.1.gz",
         "share/doc/trawlex/changelog.gz",
         "share/doc/trawlex/copyright",
         "share/doc/trawlex/examples/trawlex.conf",

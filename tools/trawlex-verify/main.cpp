@@ -1,11 +1,13 @@
-// trawlex-verify [--quiet] [--json] PATH...: checks every signed segment of each data log file
-// with the data log's own check. A directory stands for every regular ".data" file below it.
-// A file is opened without waiting and read in pieces, and whatever one file holds or lacks,
-// the others are still checked.
+// trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE] PATH...: checks every
+// signed segment of each data log file with the data log's own check, and with --seal-key its
+// seal and chains. A directory stands for every regular ".data" file below it. A file is
+// opened without waiting and read in pieces, and whatever one file holds or lacks, the others
+// are still checked.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,14 +16,20 @@
 
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/DataLog.h"
+#include "datahandling/SealChainCheck.h"
+#include "datahandling/SealCheck.h"
+#include "datahandling/SealWitness.h"
 
 namespace {
 
 using KelvraCorelib::DataLog;
+using KelvraCorelib::SealChainCheck;
+using KelvraCorelib::SealCheck;
+using KelvraCorelib::SealLine;
 namespace Platform = KelvraCorelib::Platform;
 
 const char* const usage =
-    "Usage: trawlex-verify [--quiet] [--json] [--help] [--] PATH...\n"
+    "Usage: trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE] [--help] [--] PATH...\n"
     "\n"
     "Checks the signatures of data log files. A PATH that is a directory stands for every\n"
     "regular file whose name ends in \".data\" below it, in all subdirectories, in name\n"
@@ -32,7 +40,8 @@ const char* const usage =
     "segment's lines (the current form \"C2(S2):...\" or the older lower-case form); a\n"
     "signature-like line that does not sign the lines before it is data. Every segment must\n"
     "be signed, and nothing may follow the last signature line but its line feed (which may\n"
-    "be missing). A file without a signature line is never valid.\n"
+    "be missing) and one \"@SEAL: \" line as the file's last line. A file without a\n"
+    "signature line is never valid.\n"
     "\n"
     "Prints one line per file: \"FILE: OK\", \"FILE: INVALID\" or \"FILE: UNREADABLE (reason)\",\n"
     "and when more than one file was checked a last line \"N valid, M invalid, K unreadable\".\n"
@@ -40,18 +49,37 @@ const char* const usage =
     "  --quiet     print only the files that are not valid (and the last line)\n"
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
     "              (\"valid\", \"invalid\" or \"unreadable\"), \"meta\" (the meta keys of the\n"
-    "              file's first header, values as text) and, when unreadable, \"reason\";\n"
-    "              \"name_bytes\" (hex) when the name is not UTF-8, \"meta_incomplete\"\n"
-    "              when a meta line did not fit into 1 MiB; no last line\n"
+    "              file's first header, values as text), for a sealed file \"seal\" (the\n"
+    "              seal line's fields) and, when unreadable or a seal is invalid,\n"
+    "              \"reason\"; \"name_bytes\" (hex) when the name is not UTF-8,\n"
+    "              \"meta_incomplete\" when a meta line did not fit into 1 MiB; no last line\n"
+    "  --seal-key FILE\n"
+    "              a verification key file (a folder: every key file in it), may be\n"
+    "              repeated: every file must also carry a valid seal under one of these\n"
+    "              keys (\"FILE: INVALID (reason)\"), and the chain of each host and\n"
+    "              source must be whole (one line per finding; in --json an object with\n"
+    "              \"finding\")\n"
+    "  --state FILE\n"
+    "              with --seal-key: the witness file that keeps each chain's head; a head\n"
+    "              lower than the recorded one, another file for the recorded number or a\n"
+    "              chain that does not extend it is a finding\n"
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
-    "Exit codes: 0 every file is valid; 1 at least one file is invalid; 2 a usage error or a\n"
-    "file or directory that could not be read.\n";
+    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding;\n"
+    "2 a usage error or a file or directory that could not be read.\n";
 
 struct Options {
     bool quiet = false;
     bool json = false;
+    std::vector<std::string> sealKeys;
+    std::string state;
+};
+
+// The seal checks of a run with --seal-key.
+struct Sealing {
+    SealCheck check;
+    SealChainCheck chains;
 };
 
 struct Counts {
@@ -178,6 +206,15 @@ void printJson(const Item& item, const char* status, const std::string& reason,
     if (metaCut) {
         line["meta_incomplete"] = true;
     }
+    if (const auto seal = SealCheck::readSealLine(item.path)) {
+        line["seal"] = {{"key-id", seal->keyId},
+                        {"epoch", seal->epoch},
+                        {"start", seal->start},
+                        {"end", seal->end},
+                        {"epoch-key", SealLine::toBase64(seal->epochKey)},
+                        {"certificate", SealLine::toBase64(seal->certificate)},
+                        {"signature", SealLine::toBase64(seal->signature)}};
+    }
     // Bytes that are not UTF-8 become U+FFFD instead of failing the line.
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
@@ -201,7 +238,7 @@ DataLog::Check checkFile(const Item& item, std::string& reason, std::map<std::st
     return DataLog::Check::unreadable;
 }
 
-void check(const Item& item, const Options& options, Counts& counts)
+void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing)
 {
     std::map<std::string, std::string> meta;
     bool metaCut = false;
@@ -209,6 +246,15 @@ void check(const Item& item, const Options& options, Counts& counts)
     DataLog::Check result = DataLog::Check::unreadable;
     if (reason.empty()) {
         result = checkFile(item, reason, meta, metaCut);
+    }
+    if (result == DataLog::Check::valid && sealing != nullptr) {
+        const SealCheck::Result seal = sealing->check.check(item.path, meta);
+        if (seal.valid) {
+            sealing->chains.add(seal, item.path);
+        } else {
+            result = DataLog::Check::invalid;
+            reason = seal.reason;
+        }
     }
     const char* status = "unreadable";
     unsigned* count = &counts.unreadable;
@@ -222,7 +268,7 @@ void check(const Item& item, const Options& options, Counts& counts)
     case DataLog::Check::invalid:
         count = &counts.invalid;
         status = "invalid";
-        text = item.path + ": INVALID";
+        text = item.path + (reason.empty() ? ": INVALID" : ": INVALID (" + reason + ")");
         break;
     case DataLog::Check::unreadable:
         break;
@@ -275,6 +321,16 @@ int main(int argc, char** argv)
             options.quiet = true;
         } else if (!optionsEnded && argument == "--json") {
             options.json = true;
+        } else if (!optionsEnded && (argument == "--seal-key" || argument == "--state")) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "trawlex-verify: \"%s\" needs a value\n\n%s", argument.c_str(), usage);
+                return 2;
+            }
+            if (argument == "--state") {
+                options.state = argv[++i];
+            } else {
+                options.sealKeys.push_back(argv[++i]);
+            }
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
             std::fprintf(stderr, "trawlex-verify: unknown option \"%s\"\n\n%s", argument.c_str(), usage);
             return 2;
@@ -286,20 +342,64 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trawlex-verify: no file given\n\n%s", usage);
         return 2;
     }
+    if (!options.state.empty() && options.sealKeys.empty()) {
+        std::fprintf(stderr, "trawlex-verify: --state needs --seal-key\n\n%s", usage);
+        return 2;
+    }
+    std::unique_ptr<Sealing> sealing;
+    KelvraCorelib::SealWitness witness;
+    if (!options.sealKeys.empty()) {
+        sealing = std::make_unique<Sealing>();
+        std::string problem;
+        for (const std::string& key : options.sealKeys) {
+            if (!sealing->check.addKeys(key, problem)) {
+                std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+                return 2;
+            }
+        }
+        if (!options.state.empty() && !witness.load(options.state, problem)) {
+            std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+            return 2;
+        }
+    }
     Counts counts;
     for (const std::string& argument : arguments) {
         for (const Item& item : expand(argument)) {
             try {
-                check(item, options, counts);
+                check(item, options, counts, sealing.get());
             } catch (const std::exception&) {
                 ++counts.unreadable;
                 printOutOfMemory(item, options);
             }
         }
     }
+    std::vector<SealChainCheck::Finding> findings;
+    if (sealing) {
+        findings = sealing->chains.findings();
+        if (!options.state.empty()) {
+            const std::vector<SealChainCheck::Finding> witnessed = witness.compare(sealing->chains);
+            findings.insert(findings.end(), witnessed.begin(), witnessed.end());
+            std::string problem;
+            if (!witness.save(options.state, problem)) {
+                std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+                ++counts.unreadable;
+            }
+        }
+    }
+    for (const SealChainCheck::Finding& finding : findings) {
+        if (options.json) {
+            const nlohmann::json line = {{"finding", finding.text},
+                                         {"host", std::get<0>(finding.chain)},
+                                         {"source", std::get<1>(finding.chain)},
+                                         {"key-id", std::get<2>(finding.chain)}};
+            std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        } else {
+            std::printf("%s\n", finding.text.c_str());
+        }
+    }
     if (counts.total() > 1 && !options.json) {
         std::printf("%u valid, %u invalid, %u unreadable\n", counts.valid, counts.invalid, counts.unreadable);
     }
     std::fflush(stdout);
-    return counts.unreadable > 0 ? 2 : counts.invalid > 0 ? 1 : 0;
+    return counts.unreadable > 0 ? 2 : counts.invalid > 0 || !findings.empty() ? 1 : 0;
 }

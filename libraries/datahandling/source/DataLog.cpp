@@ -16,6 +16,7 @@
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/Process.h"
+#include "datahandling/SealLine.h"
 
 namespace KelvraCorelib {
 
@@ -432,22 +433,57 @@ private:
     bool cut = false;
 };
 
-// Scans an open file from its start; false when it cannot be read.
-bool scanHandle(int handle, SegmentScan& scan)
+// The offset of a well-formed seal line that ends the file (after a line feed), or -1.
+int64_t sealLineStart(int handle)
+{
+    constexpr int64_t longestSealLine = 512;
+    int64_t size = 0;
+    if (Platform::seekFile(handle, 0, 2, size) != 0 || size < 2) {
+        return -1;
+    }
+    const int64_t from = std::max<int64_t>(0, size - longestSealLine);
+    int64_t position = 0;
+    std::string tail(size_t(size - from), '\0');
+    size_t done = 0;
+    if (Platform::seekFile(handle, from, 0, position) != 0) {
+        return -1;
+    }
+    while (done < tail.size()) {
+        size_t count = 0;
+        if (Platform::readFile(handle, tail.data() + done, tail.size() - done, count) != 0 || count == 0) {
+            return -1;
+        }
+        done += count;
+    }
+    std::string_view text(tail);
+    if (text.back() == '\n') {
+        text.remove_suffix(1);
+    }
+    const size_t lineFeed = text.rfind('\n');
+    if (lineFeed == std::string_view::npos || !SealLine::parse(std::string(text.substr(lineFeed + 1)))) {
+        return -1;
+    }
+    return from + int64_t(lineFeed) + 1;
+}
+
+// Scans an open file from its start up to limit (-1: its end); false when it cannot be read.
+bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
 {
     int64_t position = 0;
     if (Platform::seekFile(handle, 0, 0, position) != 0) {
         return false;
     }
     std::string buffer(readPiece, '\0');
-    while (!scan.isDone()) {
+    uint64_t left = limit < 0 ? UINT64_MAX : uint64_t(limit);
+    while (!scan.isDone() && left > 0) {
         size_t count = 0;
-        if (Platform::readFile(handle, buffer.data(), buffer.size(), count) != 0) {
+        if (Platform::readFile(handle, buffer.data(), size_t(std::min<uint64_t>(buffer.size(), left)), count) != 0) {
             return false;
         }
         if (count == 0) {
             break;
         }
+        left -= count;
         scan.feed(buffer.data(), count);
     }
     scan.finish();
@@ -456,11 +492,14 @@ bool scanHandle(int handle, SegmentScan& scan)
 
 // Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
 // be read. The older form's digest is only computed when a first pass met that form.
+//
+// A well-formed seal line at the end of the file is not part of the last segment.
 bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid,
                  bool* headerCut = nullptr)
 {
+    const int64_t limit = firstOnly ? -1 : sealLineStart(handle);
     SegmentScan scan(firstOnly, false, header);
-    if (!scanHandle(handle, scan)) {
+    if (!scanHandle(handle, scan, limit)) {
         return false;
     }
     valid = scan.isValid();
@@ -470,7 +509,7 @@ bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>*
             header->clear();
         }
         SegmentScan withOlderForm(firstOnly, true, header);
-        if (!scanHandle(handle, withOlderForm)) {
+        if (!scanHandle(handle, withOlderForm, limit)) {
             return false;
         }
         valid = withOlderForm.isValid();
@@ -1053,6 +1092,12 @@ bool DataLog::writeLine(const std::string& text, bool sign)
     if (ok) {
         ok = file->write("\n", 1);
     }
+    if (ok && sealer != nullptr) {
+        if (!sign) {
+            sealer->add(text.data(), text.size());
+        }
+        sealer->add("\n", 1);
+    }
     if (!ok) {
         failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
         return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};",
@@ -1068,11 +1113,21 @@ bool DataLog::writeLine(const std::string& text, bool sign)
 
 bool DataLog::writeSigned(const std::string& text)
 {
-    // A large text is digested on a second thread while this one writes it: both only read
-    // the text, and no copy of it is made.
+    // A large text is digested on a second thread while this one writes it (and sealed on a
+    // third): all only read the text, and no copy of it is made.
+    bool sealed = false;
     if (text.size() >= parallelDigestSize && !signature.isFinalized()) {
         std::exception_ptr failure;
         std::thread digester;
+        std::thread sealDigester;
+        if (sealer != nullptr) {
+            try {
+                sealDigester = std::thread([&] { sealer->add(text.data(), text.size()); });
+            } catch (const std::system_error&) {
+                sealer->add(text.data(), text.size());
+                sealed = true;
+            }
+        }
         try {
             digester = std::thread([&] {
                 try {
@@ -1083,6 +1138,10 @@ bool DataLog::writeSigned(const std::string& text)
             });
         } catch (const std::system_error&) {
         }
+        if (!digester.joinable() && sealDigester.joinable()) {
+            sealDigester.join();  // the text was given to the sealer already
+            sealed = true;
+        }
         if (digester.joinable()) {
             // The content goes to the device while the digest is still running, so that
             // little is left for the sync before the final rename.
@@ -1091,6 +1150,9 @@ bool DataLog::writeSigned(const std::string& text)
                 Platform::syncFile(file->handle);
             }
             digester.join();
+            if (sealDigester.joinable()) {
+                sealDigester.join();
+            }
             if (failure) {
                 std::rethrow_exception(failure);
             }
@@ -1104,6 +1166,9 @@ bool DataLog::writeSigned(const std::string& text)
             return false;
         }
         signature.update(text.data() + offset, n);
+        if (sealer != nullptr && !sealed) {
+            sealer->add(text.data() + offset, n);
+        }
     }
     return true;
 }
@@ -1289,8 +1354,12 @@ bool DataLog::signAndFinalise(bool keepIfRotating)
 {
     bool written = false;
     try {
-        written = writeLine("\n", true) &&
-                  writeLine(signaturePrefix + signature.signatureText(2, true, 0), false) && flushFile();
+        written = writeLine("\n", true) && writeLine(signaturePrefix + signature.signatureText(2, true, 0), false);
+        if (written && sealer != nullptr) {
+            const std::string seal = sealer->lastLine(*this);
+            written = seal.empty() || writeLine(seal, false);
+        }
+        written = written && flushFile();
     } catch (const Exception& e) {
         throw CloseFile_WriteError(KELVRA_HERE, e);
     }

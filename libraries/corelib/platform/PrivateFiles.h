@@ -1,0 +1,35 @@
+#pragma once
+// Folders and files that only the running account may read or change (the seal's key
+// store), and a lock that waits.
+//
+//   makePrivateDirectory(dir);                       // mode 0700 (Windows: SYSTEM, Administrators)
+//   int handle = -1;
+//   createPrivateFile(dir + "/secret", handle);      // mode 0600, fails when it exists
+//   std::string why = privacyProblem(dir, true);     // "" when private
+//
+// Results are 0 or the platform's error number (classified by FileSystem.h's is... tests).
+
+#include <string>
+
+namespace KelvraCorelib::Platform {
+
+// Creates the folder for the running account only; an existing folder gives an error that
+// isAlreadyExists accepts.
+int makePrivateDirectory(const std::string& path);
+
+// Creates a new file for reading and writing for the running account only.
+int createPrivateFile(const std::string& path, int& handle);
+
+// Why the path is not private: not of the given kind, a symbolic link, owned by another
+// account, or open to others for reading or changing. "" when it is private. Where the
+// platform offers no such test, "".
+std::string privacyProblem(const std::string& path, bool directory);
+
+// The exclusive advisory lock of lockFile, waiting for another holder to release it.
+int lockFileWaiting(int handle);
+
+// The folder of the installation's key store: /var/lib/trawlex/seal on POSIX,
+// %ProgramData%\Trawlex\seal on Windows.
+std::string defaultSealDirectory();
+
+}  // namespace KelvraCorelib::Platform

@@ -1,0 +1,185 @@
+// Ed25519, SHA-256, SHA-512 and random bytes of libgcrypt (the same library on every
+// platform; the build links the platform's own).
+#include "corelib/platform/SealCrypto.h"
+
+#include <cstring>
+#include <mutex>
+
+#include <gcrypt.h>
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+bool ready()
+{
+    static std::once_flag once;
+    static bool usable = false;
+    std::call_once(once, [] {
+        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+            usable = true;  // set up by someone else in this process
+            return;
+        }
+        if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+            return;
+        }
+        // Keys live in ordinary memory: secure memory needs privileges that a run may lack.
+        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        usable = true;
+    });
+    return usable;
+}
+
+// An S-expression released at the end of its scope.
+struct Sexp {
+    gcry_sexp_t value = nullptr;
+    ~Sexp()
+    {
+        if (value != nullptr) {
+            gcry_sexp_release(value);
+        }
+    }
+};
+
+// The value of a token such as "(r ...)" of a signature, right-aligned in size bytes.
+bool tokenBytes(gcry_sexp_t from, const char* token, uint8_t* output, size_t size)
+{
+    Sexp found;
+    found.value = gcry_sexp_find_token(from, token, 0);
+    if (found.value == nullptr) {
+        return false;
+    }
+    size_t length = 0;
+    const char* data = gcry_sexp_nth_data(found.value, 1, &length);
+    if (data == nullptr || length > size) {
+        return false;
+    }
+    std::memset(output, 0, size - length);
+    std::memcpy(output + (size - length), data, length);
+    return true;
+}
+
+bool messageSexp(Sexp& data, const uint8_t* message, size_t size)
+{
+    return gcry_sexp_build(&data.value, nullptr, "(data(flags eddsa)(hash-algo sha512)(value %b))", int(size),
+                           message) == 0;
+}
+
+}  // namespace
+
+bool randomBytes(uint8_t* output, size_t size)
+{
+    if (!ready()) {
+        return false;
+    }
+    gcry_randomize(output, size, GCRY_STRONG_RANDOM);
+    return true;
+}
+
+bool ed25519PublicKey(const uint8_t* seed, uint8_t* publicKey)
+{
+    if (!ready()) {
+        return false;
+    }
+    Sexp key;
+    if (gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(d %b)))",
+                        int(ed25519SeedSize), seed) != 0) {
+        return false;
+    }
+    gcry_ctx_t context = nullptr;
+    if (gcry_mpi_ec_new(&context, key.value, nullptr) != 0) {
+        return false;
+    }
+    bool done = false;
+    gcry_mpi_t point = gcry_mpi_ec_get_mpi("q@eddsa", context, 1);
+    if (point != nullptr) {
+        unsigned int bits = 0;
+        const void* bytes = gcry_mpi_get_opaque(point, &bits);
+        if (bytes != nullptr && bits == ed25519PublicKeySize * 8) {
+            std::memcpy(publicKey, bytes, ed25519PublicKeySize);
+            done = true;
+        }
+        gcry_mpi_release(point);
+    }
+    gcry_ctx_release(context);
+    return done;
+}
+
+bool ed25519Sign(const uint8_t* seed, const uint8_t* publicKey, const uint8_t* message, size_t size,
+                 uint8_t* signature)
+{
+    if (!ready()) {
+        return false;
+    }
+    Sexp key;
+    Sexp data;
+    Sexp result;
+    if (gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(q %b)(d %b)))",
+                        int(ed25519PublicKeySize), publicKey, int(ed25519SeedSize), seed) != 0 ||
+        !messageSexp(data, message, size) || gcry_pk_sign(&result.value, data.value, key.value) != 0) {
+        return false;
+    }
+    return tokenBytes(result.value, "r", signature, 32) && tokenBytes(result.value, "s", signature + 32, 32);
+}
+
+bool ed25519Verify(const uint8_t* publicKey, const uint8_t* message, size_t size, const uint8_t* signature)
+{
+    if (!ready()) {
+        return false;
+    }
+    Sexp key;
+    Sexp data;
+    Sexp value;
+    return gcry_sexp_build(&key.value, nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
+                           int(ed25519PublicKeySize), publicKey) == 0 &&
+           messageSexp(data, message, size) &&
+           gcry_sexp_build(&value.value, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature, 32,
+                           signature + 32) == 0 &&
+           gcry_pk_verify(value.value, data.value, key.value) == 0;
+}
+
+struct HashDigest::State {
+    gcry_md_hd_t handle = nullptr;
+    ~State()
+    {
+        if (handle != nullptr) {
+            gcry_md_close(handle);
+        }
+    }
+};
+
+HashDigest::HashDigest(Kind kind) : kind(kind)
+{
+    if (!ready()) {
+        return;
+    }
+    auto opened = std::make_unique<State>();
+    if (gcry_md_open(&opened->handle, kind == Kind::sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512, 0) == 0) {
+        state = std::move(opened);
+    }
+}
+
+HashDigest::~HashDigest() = default;
+
+void HashDigest::update(const void* data, size_t size)
+{
+    if (state) {
+        gcry_md_write(state->handle, data, size);
+    }
+}
+
+std::string HashDigest::finish()
+{
+    if (!state) {
+        return std::string();
+    }
+    const int algorithm = kind == Kind::sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512;
+    const unsigned char* digest = gcry_md_read(state->handle, algorithm);
+    if (digest == nullptr) {
+        return std::string();
+    }
+    return std::string(reinterpret_cast<const char*>(digest), gcry_md_get_algo_dlen(algorithm));
+}
+
+}  // namespace KelvraCorelib::Platform

@@ -1,0 +1,56 @@
+#pragma once
+// Checks the seal of a data log file against verification keys: the seal line is the file's
+// last line and well-formed, its key id is known and matches the header's "seal.key-id", the
+// epoch key carries a valid certificate of that master key (each certificate is checked once
+// per object), the epoch's range holds the file's "source.time", and the epoch key's
+// signature covers the SHA-512 of every byte before the seal line.
+//
+//   SealCheck check;
+//   check.addKeys("keys/", problem);
+//   SealCheck::Result result = check.check(path, header);   // header from checkFileSignature
+//   if (!result.valid) ... result.reason
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "datahandling/SealLine.h"
+
+namespace KelvraCorelib {
+
+class SealCheck {
+public:
+    struct Result {
+        bool valid = false;
+        std::string reason;
+        std::string host;
+        std::string source;
+        std::string keyId;
+        uint64_t sequence = 0;
+        std::string previous;
+        std::string hash;  // SHA-256 of the whole file, lower-case hexadecimal
+    };
+
+    // A verification key file, or every regular file in a folder (files that hold no key
+    // line are skipped in a folder, refused when named).
+    bool addKeys(const std::string& path, std::string& problem);
+    size_t keyCount() const { return keys.size(); }
+
+    Result check(const std::string& path, const std::map<std::string, std::string>& header);
+
+    // The seal line at the end of a file, unchecked.
+    static std::optional<SealLine> readSealLine(const std::string& path);
+
+    // application[.module][.datatype] from a header, as the writer names its source.
+    static std::string sourceOf(const std::map<std::string, std::string>& header);
+
+private:
+    bool certificateHolds(const SealLine& seal, const std::string& master);
+
+    std::map<std::string, std::string> keys;  // key id -> master public key
+    std::map<std::string, bool> certificates;  // checked certificate texts
+};
+
+}  // namespace KelvraCorelib

@@ -1,0 +1,53 @@
+#pragma once
+// Seals the data logs of a run while the installation has a seal store (SealStore::directory):
+// the header gets "seal.key-id", "seal.sequence" and "seal.previous", and after the signature
+// line comes the seal line (SealLine.h), the epoch key's signature over the SHA-512 of every
+// byte before it. A run that cannot seal still writes its file, unsealed; problem() says why.
+//
+// The chain of the source stays locked from taking the number until this object is destroyed;
+// its state records the new file just before the seal line is written.
+//
+//   SealWriter seal;
+//   seal.begin(log);        // store, erasing of ended epochs, chain lock and number, header keys
+//   openWriteFile, write, closeFile ...   // the seal line is added after the signature line
+//   if (!seal.problem().empty()) ...
+
+#include <memory>
+#include <string>
+
+#include "corelib/platform/SealCrypto.h"
+#include "datahandling/DataLog.h"
+#include "datahandling/SealChain.h"
+#include "datahandling/SealStore.h"
+
+namespace KelvraCorelib {
+
+class SealWriter : public DataLog::Sealer {
+public:
+    SealWriter();
+    ~SealWriter() override;
+
+    // Looks for the store; without one nothing is sealed and true is given. False (and
+    // problem set) when a store exists but this run cannot seal with it.
+    bool begin(DataLog& log);
+    bool active() const { return sealing; }
+    const std::string& problem() const { return why; }
+
+    void add(const char* data, size_t size) override;
+    std::string lastLine(const DataLog& log) override;
+
+private:
+    void fail(const std::string& text);
+
+    SealStore store;
+    SealChain chain;
+    SealStore::Epoch epoch;
+    DataLog* owner = nullptr;
+    Platform::HashDigest sealed{Platform::HashDigest::Kind::sha512};
+    Platform::HashDigest whole{Platform::HashDigest::Kind::sha256};
+    bool sealing = false;
+    bool lineGiven = false;
+    std::string why;
+};
+
+}  // namespace KelvraCorelib

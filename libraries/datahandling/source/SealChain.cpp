@@ -1,0 +1,145 @@
+#include "datahandling/SealChain.h"
+
+#include <sstream>
+#include <vector>
+
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/PrivateFiles.h"
+#include "datahandling/SealFiles.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+const std::string stateExtension = ".state";
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+int hexValue(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+std::string unescaped(const std::string& stem)
+{
+    std::string text;
+    for (size_t i = 0; i < stem.size(); ++i) {
+        if (stem[i] == '%' && i + 2 < stem.size() && hexValue(stem[i + 1]) >= 0 && hexValue(stem[i + 2]) >= 0) {
+            text += char(hexValue(stem[i + 1]) * 16 + hexValue(stem[i + 2]));
+            i += 2;
+        } else {
+            text += stem[i];
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+SealChain::~SealChain()
+{
+    if (lockHandle >= 0) {
+        Platform::closeFile(lockHandle);  // releases the lock
+    }
+}
+
+std::string SealChain::fileStem(const std::string& source)
+{
+    static const char* const digits = "0123456789ABCDEF";
+    std::string stem;
+    for (const char c : source) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '-' || c == '_';
+        if (plain) {
+            stem += c;
+        } else {
+            stem += '%';
+            stem += digits[uint8_t(c) >> 4];
+            stem += digits[uint8_t(c) & 15];
+        }
+    }
+    return stem.empty() ? std::string("%") : stem;
+}
+
+bool SealChain::readState(const std::string& path, uint64_t& sequence, std::string& hash)
+{
+    std::string text;
+    std::string ignored;
+    if (!SealFiles::readAll(path, text, ignored)) {
+        return false;
+    }
+    std::istringstream fields(text);
+    std::string sequenceTag;
+    std::string headTag;
+    fields >> sequenceTag >> sequence >> headTag >> hash;
+    return !fields.fail() && sequenceTag == "sequence" && headTag == "head" &&
+           (hash == "none" || hash.size() == 64);
+}
+
+bool SealChain::begin(const std::string& chainFolder, const std::string& source, std::string& problem)
+{
+    const std::string stem = SealFiles::joined(chainFolder, fileStem(source));
+    const std::string lockPath = stem + ".lock";
+    int error = Platform::createPrivateFile(lockPath, lockHandle);
+    if (Platform::isAlreadyExists(error)) {
+        error = Platform::openFile(lockPath, Platform::OpenRead | Platform::OpenWrite, lockHandle);
+    }
+    if (error == 0) {
+        error = Platform::lockFileWaiting(lockHandle);
+    }
+    if (error != 0) {
+        problem = "cannot lock the seal chain \"" + lockPath + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    statePath = stem + stateExtension;
+    uint64_t last = 0;
+    head = "none";
+    if (Platform::pathExists(statePath)) {
+        const std::string why = Platform::privacyProblem(statePath, false);
+        if (!why.empty()) {
+            problem = "the seal chain's file \"" + statePath + "\" " + why;
+            return false;
+        }
+        if (!readState(statePath, last, head)) {
+            problem = "the seal chain's file \"" + statePath + "\" is damaged";
+            return false;
+        }
+    }
+    next = last + 1;
+    return true;
+}
+
+bool SealChain::complete(const std::string& fileHash, std::string& problem)
+{
+    if (!SealFiles::writeAtomically(statePath, "sequence " + std::to_string(next) + "\nhead " + fileHash + "\n",
+                                    problem)) {
+        return false;
+    }
+    head = fileHash;
+    return true;
+}
+
+std::map<std::string, uint64_t> SealChain::lastSequences(const std::string& chainFolder)
+{
+    std::map<std::string, uint64_t> result;
+    std::vector<Platform::DirectoryEntry> entries;
+    if (Platform::listDirectory(chainFolder, entries) != 0) {
+        return result;
+    }
+    for (const Platform::DirectoryEntry& entry : entries) {
+        if (entry.isDirectory || !endsWith(entry.name, stateExtension)) {
+            continue;
+        }
+        uint64_t sequence = 0;
+        std::string hash;
+        if (readState(SealFiles::joined(chainFolder, entry.name), sequence, hash)) {
+            result[unescaped(entry.name.substr(0, entry.name.size() - stateExtension.size()))] = sequence;
+        }
+    }
+    return result;
+}
+
+}  // namespace KelvraCorelib

@@ -1,0 +1,246 @@
+#include "datahandling/SealCheck.h"
+
+#include <vector>
+
+#include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/SealCrypto.h"
+#include "datahandling/SealFiles.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+constexpr size_t longestSealLine = 512;
+
+struct Handle {
+    int value = -1;
+    ~Handle()
+    {
+        if (value >= 0) {
+            Platform::closeFile(value);
+        }
+    }
+};
+
+std::string valueOf(const std::map<std::string, std::string>& header, const std::string& key)
+{
+    const auto found = header.find(key);
+    return found == header.end() ? std::string() : found->second;
+}
+
+bool parseSequence(const std::string& text, uint64_t& value)
+{
+    if (text.empty() || text.size() > 18 || text[0] == '0') {
+        return false;
+    }
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + uint64_t(c - '0');
+    }
+    return true;
+}
+
+// The seal line at the end of the file and the offset where it starts.
+std::optional<SealLine> sealAtEnd(const std::string& path, uint64_t& start)
+{
+    Platform::FileStatus status;
+    if (Platform::fileStatus(path, status) != 0 || !status.isRegular || status.size < 2) {
+        return std::nullopt;
+    }
+    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
+    std::string tail;
+    std::string problem;
+    if (!SealFiles::readAt(path, from, size_t(status.size - from), tail, problem)) {
+        return std::nullopt;
+    }
+    if (tail.back() == '\n') {
+        tail.pop_back();
+    }
+    const size_t lineFeed = tail.rfind('\n');
+    if (lineFeed == std::string::npos) {
+        return std::nullopt;
+    }
+    start = from + lineFeed + 1;
+    return SealLine::parse(tail.substr(lineFeed + 1));
+}
+
+}  // namespace
+
+std::string SealCheck::sourceOf(const std::map<std::string, std::string>& header)
+{
+    std::string name = valueOf(header, "source.application");
+    const std::string module = valueOf(header, "source.module");
+    const std::string datatype = valueOf(header, "source.datatype");
+    if (module != name) {
+        name += name.empty() ? module : "." + module;
+    }
+    if (datatype != module) {
+        name += name.empty() ? datatype : "." + datatype;
+    }
+    return name;
+}
+
+bool SealCheck::addKeys(const std::string& path, std::string& problem)
+{
+    Platform::FileStatus status;
+    int error = Platform::fileStatus(path, status);
+    if (error != 0) {
+        problem = "cannot read the seal key \"" + path + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    std::vector<std::string> files;
+    const bool folder = status.isDirectory;
+    if (folder) {
+        std::vector<Platform::DirectoryEntry> entries;
+        error = Platform::listDirectory(path, entries);
+        if (error != 0) {
+            problem = "cannot list the seal keys in \"" + path + "\" (" + Platform::errorText(error) + ")";
+            return false;
+        }
+        for (const Platform::DirectoryEntry& entry : entries) {
+            if (!entry.isDirectory) {
+                files.push_back(SealFiles::joined(path, entry.name));
+            }
+        }
+    } else {
+        files.push_back(path);
+    }
+    size_t added = 0;
+    for (const std::string& file : files) {
+        std::string text;
+        if (!SealFiles::readAll(file, text, problem)) {
+            return false;
+        }
+        std::string keyId;
+        const std::optional<std::string> key = SealLine::parseVerificationKey(text, keyId);
+        if (!key) {
+            if (!folder) {
+                problem = "\"" + file + "\" is not a verification key (\"" + SealLine::format + " <key id> <key>\")";
+                return false;
+            }
+            continue;
+        }
+        keys[keyId] = *key;
+        ++added;
+    }
+    if (added == 0) {
+        problem = "no verification key in \"" + path + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool SealCheck::certificateHolds(const SealLine& seal, const std::string& master)
+{
+    const std::string message = seal.certificateMessage();
+    const std::string known = message + " " + seal.certificate;
+    const auto found = certificates.find(known);
+    if (found != certificates.end()) {
+        return found->second;
+    }
+    const bool holds = Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(master.data()),
+                                               reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                                               reinterpret_cast<const uint8_t*>(seal.certificate.data()));
+    certificates[known] = holds;
+    return holds;
+}
+
+std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
+{
+    uint64_t start = 0;
+    return sealAtEnd(path, start);
+}
+
+SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
+{
+    Result result;
+    result.host = valueOf(header, "source.host");
+    result.source = sourceOf(header);
+    uint64_t start = 0;
+    const std::optional<SealLine> seal = sealAtEnd(path, start);
+    if (!seal) {
+        result.reason = "no seal";
+        return result;
+    }
+    result.keyId = seal->keyId;
+    const auto key = keys.find(seal->keyId);
+    if (key == keys.end()) {
+        result.reason = "sealed under the unknown key " + seal->keyId;
+        return result;
+    }
+    if (valueOf(header, "seal.key-id") != seal->keyId) {
+        result.reason = "the header's seal.key-id is not the seal's key " + seal->keyId;
+        return result;
+    }
+    if (!parseSequence(valueOf(header, "seal.sequence"), result.sequence)) {
+        result.reason = "no valid seal.sequence in the header";
+        return result;
+    }
+    result.previous = valueOf(header, "seal.previous");
+    if (result.previous != "none" && result.previous.size() != 64) {
+        result.reason = "no valid seal.previous in the header";
+        return result;
+    }
+    if (!certificateHolds(*seal, key->second)) {
+        result.reason = "the epoch key of epoch " + std::to_string(seal->epoch) + " has no valid certificate";
+        return result;
+    }
+    int64_t time = 0;
+    const std::string timeText = valueOf(header, "source.time");
+    uint64_t parsed = 0;
+    if (!parseSequence(timeText, parsed)) {
+        result.reason = "no valid source.time in the header";
+        return result;
+    }
+    time = int64_t(parsed);
+    if (time < seal->start || time >= seal->end) {
+        result.reason = "the collection's time " + timeText + " lies outside the seal's epoch " +
+                        std::to_string(seal->epoch) + " (" + std::to_string(seal->start) + " to " +
+                        std::to_string(seal->end) + ")";
+        return result;
+    }
+    // One pass: SHA-512 of the bytes before the seal line, SHA-256 of the whole file.
+    Platform::HashDigest sealed(Platform::HashDigest::Kind::sha512);
+    Platform::HashDigest whole(Platform::HashDigest::Kind::sha256);
+    Handle handle;
+    // The file was a regular one a moment ago; never wait should it have been swapped since.
+    Platform::FileStatus opened;
+    if (Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value) != 0 ||
+        Platform::handleStatus(handle.value, opened) != 0 || !opened.isRegular) {
+        result.reason = "cannot be read";
+        return result;
+    }
+    std::vector<char> buffer(256 * 1024);
+    uint64_t position = 0;
+    for (;;) {
+        size_t count = 0;
+        if (Platform::readFile(handle.value, buffer.data(), buffer.size(), count) != 0) {
+            result.reason = "cannot be read";
+            return result;
+        }
+        if (count == 0) {
+            break;
+        }
+        if (position < start) {
+            sealed.update(buffer.data(), size_t(std::min<uint64_t>(count, start - position)));
+        }
+        whole.update(buffer.data(), count);
+        position += count;
+    }
+    const std::string message = SealLine::fileMessage(sealed.finish());
+    if (!Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),
+                                 reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                                 reinterpret_cast<const uint8_t*>(seal->signature.data()))) {
+        result.reason = "the seal does not sign this file's content";
+        return result;
+    }
+    result.hash = SealLine::toLowerHex(whole.finish());
+    result.valid = true;
+    return result;
+}
+
+}  // namespace KelvraCorelib

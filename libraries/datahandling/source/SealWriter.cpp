@@ -1,0 +1,143 @@
+#include "datahandling/SealWriter.h"
+
+#include <system_error>
+#include <thread>
+
+#include "corelib/platform/FileSystem.h"
+#include "datahandling/SealLine.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+constexpr size_t parallelSize = 4 * 1024 * 1024;
+
+void wipe(std::string& secret)
+{
+    volatile char* bytes = secret.data();
+    for (size_t i = 0; i < secret.size(); ++i) {
+        bytes[i] = 0;
+    }
+    secret.clear();
+}
+
+}  // namespace
+
+SealWriter::SealWriter() = default;
+
+SealWriter::~SealWriter()
+{
+    if (owner != nullptr) {
+        owner->setSealer(nullptr);
+    }
+    wipe(epoch.seed);
+}
+
+void SealWriter::fail(const std::string& text)
+{
+    if (why.empty()) {
+        why = text;
+    }
+}
+
+bool SealWriter::begin(DataLog& log)
+{
+    const std::string dir = SealStore::directory();
+    if (!Platform::pathExists(dir)) {
+        return true;
+    }
+    std::string problem;
+    const int64_t time = log.getSourceTime().count;
+    // The keys of ended epochs go first, whatever else fails.
+    const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
+                       store.epochAt(time, epoch, problem) &&
+                       chain.begin(store.chainFolder(), log.sourceName(), problem);
+    if (!ready || !sealed.usable() || !whole.usable()) {
+        fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
+        wipe(epoch.seed);
+        return false;
+    }
+    log.setMeta("seal", "key-id", store.keyId());
+    log.setMeta("seal", "sequence", std::to_string(chain.sequence()));
+    log.setMeta("seal", "previous", chain.previous());
+    log.setSealer(this);
+    owner = &log;
+    sealing = true;
+    return true;
+}
+
+void SealWriter::add(const char* data, size_t size)
+{
+    if (lineGiven) {
+        return;
+    }
+    // A large text gets its two digests on two threads.
+    if (size >= parallelSize) {
+        std::thread second;
+        try {
+            second = std::thread([&] { whole.update(data, size); });
+        } catch (const std::system_error&) {
+        }
+        sealed.update(data, size);
+        if (second.joinable()) {
+            second.join();
+            return;
+        }
+    } else {
+        sealed.update(data, size);
+    }
+    whole.update(data, size);
+}
+
+std::string SealWriter::lastLine(const DataLog& log)
+{
+    if (!sealing || lineGiven) {
+        return std::string();
+    }
+    lineGiven = true;
+    const int64_t time = log.getSourceTime().count;
+    std::string problem;
+    if (time < epoch.start || time >= epoch.end) {
+        // The source time moved on while the file was opened.
+        wipe(epoch.seed);
+        if (!store.epochAt(time, epoch, problem)) {
+            sealing = false;
+            fail("Cannot seal: " + problem);
+            return std::string();
+        }
+    }
+    SealLine seal;
+    seal.keyId = store.keyId();
+    seal.epoch = epoch.number;
+    seal.start = epoch.start;
+    seal.end = epoch.end;
+    seal.epochKey = epoch.publicKey;
+    seal.certificate = epoch.certificate;
+    seal.signature.assign(Platform::ed25519SignatureSize, '\0');
+    const std::string message = SealLine::fileMessage(sealed.finish());
+    const bool signedOk =
+        Platform::ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
+                              reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
+                              reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                              reinterpret_cast<uint8_t*>(seal.signature.data()));
+    wipe(epoch.seed);
+    if (!signedOk) {
+        sealing = false;
+        fail("Cannot seal: the epoch key cannot sign");
+        return std::string();
+    }
+    // The chain moves on before the seal line is written: a run that dies in between leaves
+    // its working file with the number (unsealed, or sealed and finalised by a later run),
+    // and a run that dies earlier leaves no sealed file, so its number is taken again.
+    const std::string line = seal.text();
+    whole.update(line.data(), line.size());
+    whole.update("\n", 1);
+    if (!chain.complete(SealLine::toLowerHex(whole.finish()), problem)) {
+        sealing = false;
+        fail("Cannot seal: " + problem);
+        return std::string();
+    }
+    return line;
+}
+
+}  // namespace KelvraCorelib

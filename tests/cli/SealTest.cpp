@@ -1,0 +1,568 @@
+// Sealed collections: forgery, forward security, the chain per source, the witness. The
+// programs run as black boxes with TRAWLEX_SEAL_DIR naming a store in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "cli/ProgramRuns.h"
+#include "corelib/Crypto.h"
+#include "corelib/DateTime.h"
+#include "corelib/platform/SealCrypto.h"
+#include "datahandling/DataLog.h"
+#include "datahandling/SealCheck.h"
+#include "datahandling/SealLine.h"
+#include "datahandling/SealStore.h"
+
+namespace {
+
+using namespace ProgramRuns;
+using KelvraCorelib::DataLog;
+using KelvraCorelib::SealCheck;
+using KelvraCorelib::SealLine;
+using KelvraCorelib::SealStore;
+
+const std::string sealPath = std::string(TEST_BINARY_DIR) + "/tools/trawlex-seal/trawlex-seal";
+constexpr int64_t hour = 3600000;
+
+std::vector<fs::path> dataFiles(const fs::path& dir)
+{
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (entry.is_regular_file() && entry.path().extension() == ".data")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class SealTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = fs::temp_directory_path() / ("trawlex-seal-test-" + std::to_string(getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "out");
+        store = folder / "store";
+        setenv("TRAWLEX_SEAL_DIR", store.c_str(), 1);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    // A store whose first epoch began pastHours ago (epochs of one hour, until two hours on).
+    void makeStore(int64_t pastHours = 0)
+    {
+        SealStore::Settings settings;
+        const int64_t now = KelvraCorelib::DateTime::now().count;
+        settings.span = hour;
+        settings.now = now - pastHours * hour;
+        settings.until = now + 2 * hour;
+        std::string line;
+        std::string problem;
+        ASSERT_TRUE(SealStore::create(store.string(), settings, line, problem)) << problem;
+        keyFile = folder / "host.key";
+        writeFile(keyFile, line + "\n");
+    }
+
+    Outcome collect(const std::string& text = "disk 42%", const std::string& datatype = "df")
+    {
+        return run(folder, programPath,
+                   {"--target", (folder / "out").string(), "--module", "os", "--datatype", datatype, "--interval",
+                    "PT1M", "--timeout", "PT30S", "--exe", "/bin/echo", "--args", text});
+    }
+
+    Outcome verify(std::vector<std::string> arguments)
+    {
+        std::vector<std::string> all = {"--seal-key", keyFile.string()};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return run(folder, verifierPath, all);
+    }
+
+    // The in-process check of one file as the verifier makes it.
+    SealCheck::Result checkSeal(const fs::path& file)
+    {
+        SealCheck check;
+        std::string problem;
+        EXPECT_TRUE(check.addKeys(keyFile.string(), problem)) << problem;
+        std::map<std::string, std::string> header;
+        std::string reason;
+        if (DataLog::checkFileSignature(file.string(), reason, &header) != DataLog::Check::valid) {
+            SealCheck::Result invalid;
+            invalid.reason = "signature";
+            return invalid;
+        }
+        return check.check(file.string(), header);
+    }
+
+    fs::path folder;
+    fs::path store;
+    fs::path keyFile;
+};
+
+// A file whose signature line is made afresh over the given bytes (what anyone can do with
+// the program's own signature).
+std::string resigned(const std::string& body)
+{
+    KelvraCorelib::Crypto::Signature signature(2, true);
+    signature.update(body.data(), body.size());
+    return body + "@SIGNATURE: " + signature.signatureText(2, true, 0) + "\n";
+}
+
+std::string withoutTrailer(const std::string& file)
+{
+    return file.substr(0, file.rfind("@SIGNATURE: "));
+}
+
+std::string sealLineOf(const std::string& file)
+{
+    return file.substr(file.rfind("@SEAL: "));
+}
+
+// Seals body + signature line with an epoch key of the store (as a thief with the store could).
+std::string sealedWith(const std::string& signedText, const std::string& keyId, const SealStore::Epoch& epoch)
+{
+    using namespace KelvraCorelib::Platform;
+    HashDigest digest(HashDigest::Kind::sha512);
+    digest.update(signedText.data(), signedText.size());
+    SealLine seal;
+    seal.keyId = keyId;
+    seal.epoch = epoch.number;
+    seal.start = epoch.start;
+    seal.end = epoch.end;
+    seal.epochKey = epoch.publicKey;
+    seal.certificate = epoch.certificate;
+    seal.signature.assign(64, '\0');
+    const std::string message = SealLine::fileMessage(digest.finish());
+    EXPECT_TRUE(ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
+                            reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
+                            reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                            reinterpret_cast<uint8_t*>(seal.signature.data())));
+    return signedText + seal.text() + "\n";
+}
+
+TEST_F(SealTest, SealedFilesVerifyAndEveryForgeryFails)
+{
+    makeStore();
+    ASSERT_EQ(collect("first").exitCode, 0);
+    ASSERT_EQ(collect("second").exitCode, 0);
+    std::vector<fs::path> files = dataFiles(folder / "out");
+    ASSERT_EQ(files.size(), 2u);
+    const std::string sealed = readFile(files[0]);
+    EXPECT_EQ(metaValue(sealed, "seal.sequence"), "1");
+    EXPECT_EQ(metaValue(sealed, "seal.previous"), "none");
+    EXPECT_EQ(metaValue(sealed, "seal.key-id").size(), 16u);
+    EXPECT_TRUE(checkSeal(files[0]).valid);
+
+    // Without --seal-key a sealed file is valid by its signature line alone.
+    Outcome plain = run(folder, verifierPath, {files[0].string()});
+    EXPECT_EQ(plain.exitCode, 0) << plain.out;
+    Outcome checked = verify({(folder / "out").string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out;
+
+    // Changing any one byte of a sealed file makes it invalid.
+    const fs::path changed = folder / "changed.data";
+    for (size_t i = 0; i < sealed.size(); ++i) {
+        std::string copy = sealed;
+        copy[i] = char(copy[i] ^ (copy[i] == '\n' ? 0x21 : 0x01));
+        writeFile(changed, copy);
+        ASSERT_FALSE(checkSeal(changed).valid) << "byte " << i;
+    }
+
+    // Unsealed, then edited and given a fresh signature line: no seal.
+    fs::remove_all(store);
+    ASSERT_EQ(collect("unsealed").exitCode, 0);
+    fs::path unsealedFile;
+    for (const fs::path& file : dataFiles(folder / "out"))
+        if (std::find(files.begin(), files.end(), file) == files.end())
+            unsealedFile = file;
+    const std::string unsealed = readFile(unsealedFile);
+    EXPECT_EQ(unsealed.find("@SEAL: "), std::string::npos);
+    EXPECT_EQ(metaValue(unsealed, "seal.sequence"), "");
+    std::string edited = withoutTrailer(unsealed);
+    edited.replace(edited.find("unsealed"), 8, "forged!!");
+    writeFile(folder / "forged.data", resigned(edited));
+    Outcome forged = verify({(folder / "forged.data").string()});
+    EXPECT_EQ(forged.exitCode, 1);
+    EXPECT_NE(forged.out.find("INVALID (no seal)"), std::string::npos) << forged.out;
+    // The plain check still takes it: that is what the seal is for.
+    EXPECT_EQ(run(folder, verifierPath, {(folder / "forged.data").string()}).exitCode, 0);
+
+    // A seal line moved from another sealed file of the same chain.
+    const std::string other = readFile(files[1]);
+    writeFile(folder / "moved.data", sealed.substr(0, sealed.rfind("@SEAL: ")) + sealLineOf(other));
+    Outcome moved = verify({(folder / "moved.data").string()});
+    EXPECT_EQ(moved.exitCode, 1);
+    EXPECT_NE(moved.out.find("does not sign this file"), std::string::npos) << moved.out;
+
+    // Two seal lines, or anything after the seal line, break even the plain check.
+    writeFile(folder / "twice.data", sealed + sealLineOf(sealed));
+    EXPECT_EQ(run(folder, verifierPath, {(folder / "twice.data").string()}).exitCode, 1);
+    writeFile(folder / "after.data", sealed + "x\n");
+    EXPECT_EQ(run(folder, verifierPath, {(folder / "after.data").string()}).exitCode, 1);
+}
+
+TEST_F(SealTest, EpochKeyWithoutCertificateAndLaterEpochAreRefused)
+{
+    makeStore(1);
+    ASSERT_EQ(collect().exitCode, 0);
+    const std::string sealed = readFile(dataFiles(folder / "out").at(0));
+    SealStore opened;
+    std::string problem;
+    ASSERT_TRUE(opened.open(store.string(), problem)) << problem;
+    SealStore::Epoch current;
+    const int64_t time = std::stoll(metaValue(sealed, "source.time"));
+    ASSERT_TRUE(opened.epochAt(time, current, problem)) << problem;
+
+    // A past time sealed with the current epoch's key (the thief's best try after a takeover).
+    std::string past = withoutTrailer(sealed);
+    const size_t at = past.find("source.time=") + 12;
+    past.replace(at, past.find('\n', at) - at, std::to_string(time - hour));
+    writeFile(folder / "backdated.data", sealedWith(resigned(past), opened.keyId(), current));
+    Outcome backdated = verify({(folder / "backdated.data").string()});
+    EXPECT_EQ(backdated.exitCode, 1);
+    EXPECT_NE(backdated.out.find("lies outside the seal's epoch"), std::string::npos) << backdated.out;
+
+    // An epoch key of one's own, with a certificate copied from the real one.
+    SealStore::Epoch own = current;
+    own.seed.assign(32, '\x07');
+    own.publicKey.assign(32, '\0');
+    ASSERT_TRUE(KelvraCorelib::Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(own.seed.data()),
+                                                          reinterpret_cast<uint8_t*>(own.publicKey.data())));
+    writeFile(folder / "uncertified.data", sealedWith(resigned(withoutTrailer(sealed)), opened.keyId(), own));
+    Outcome uncertified = verify({(folder / "uncertified.data").string()});
+    EXPECT_EQ(uncertified.exitCode, 1);
+    EXPECT_NE(uncertified.out.find("has no valid certificate"), std::string::npos) << uncertified.out;
+}
+
+TEST_F(SealTest, ARunErasesTheKeysOfEndedEpochsForGood)
+{
+    makeStore(3);
+    const std::string before = readFile(store / "epochs.secret");
+    ASSERT_EQ(collect().exitCode, 0);
+    const std::string sealed = readFile(dataFiles(folder / "out").at(0));
+    const int64_t time = std::stoll(metaValue(sealed, "source.time"));
+
+    // The copy of the store after the run: no byte of an ended epoch's seed is left in any
+    // of its files.
+    const fs::path copy = folder / "copy";
+    fs::copy(store, copy, fs::copy_options::recursive);
+    SealStore stolen;
+    std::string problem;
+    ASSERT_TRUE(stolen.open(copy.string(), problem)) << problem;
+    const uint64_t ended = uint64_t(time / hour) - stolen.firstEpoch();
+    ASSERT_GE(ended, 3u);
+    std::string everything;
+    for (const auto& entry : fs::recursive_directory_iterator(copy))
+        if (entry.is_regular_file())
+            everything += readFile(entry.path());
+    for (uint64_t index = 0; index < ended; ++index) {
+        const std::string seed = before.substr(size_t(index) * 32, 32);
+        EXPECT_EQ(everything.find(seed), std::string::npos) << "epoch index " << index;
+        SealStore::Epoch epoch;
+        ASSERT_TRUE(stolen.epochByIndex(index, epoch, true, problem)) << problem;
+        EXPECT_TRUE(epoch.seed.empty());
+    }
+
+    // With every key still in the copy, a file dated in an ended epoch never verifies.
+    std::string past = withoutTrailer(sealed);
+    const size_t at = past.find("source.time=") + 12;
+    past.replace(at, past.find('\n', at) - at, std::to_string(time - 2 * hour));
+    for (uint64_t index = 0; index < stolen.epochCount(); ++index) {
+        SealStore::Epoch epoch;
+        ASSERT_TRUE(stolen.epochByIndex(index, epoch, true, problem)) << problem;
+        if (epoch.seed.empty())
+            continue;
+        writeFile(folder / "past.data", sealedWith(resigned(past), stolen.keyId(), epoch));
+        EXPECT_FALSE(checkSeal(folder / "past.data").valid) << "epoch " << epoch.number;
+    }
+}
+
+TEST_F(SealTest, AStoreThatIsNotPrivateIsRefusedAndTheCollectionKeptUnsealed)
+{
+    makeStore();
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+        std::function<void()> mend;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"folder readable", [&] { chmod(store.c_str(), 0755); }, [&] { chmod(store.c_str(), 0700); },
+         "can be read or changed by other accounts (mode 0755"},
+        {"secret readable", [&] { chmod((store / "epochs.secret").c_str(), 0640); },
+         [&] { chmod((store / "epochs.secret").c_str(), 0600); }, "epochs.secret\" can be read or changed"},
+        {"owner", [&] { ASSERT_EQ(lchown((store / "store").c_str(), 65534, 65534), 0); },
+         [&] { ASSERT_EQ(lchown((store / "store").c_str(), 0, 0), 0); }, "is owned by another account"},
+    };
+    size_t count = 0;
+    for (const Case& one : cases) {
+        one.spoil();
+        const Outcome outcome = collect(one.what);
+        one.mend();
+        EXPECT_EQ(outcome.exitCode, 2) << one.what;
+        EXPECT_EQ(outcome.out.rfind("ERROR: ", 0), 0u) << outcome.out;
+        EXPECT_NE(outcome.out.find(one.says), std::string::npos) << outcome.out;
+        // The data is kept, valid by its signature line, without a seal.
+        const std::vector<fs::path> files = dataFiles(folder / "out");
+        ASSERT_EQ(files.size(), ++count);
+        for (const fs::path& file : files) {
+            const std::string text = readFile(file);
+            if (text.find(one.what) == std::string::npos)
+                continue;
+            EXPECT_EQ(text.find("@SEAL: "), std::string::npos);
+            EXPECT_EQ(run(folder, verifierPath, {file.string()}).exitCode, 0);
+        }
+        EXPECT_EQ(run(folder, sealPath, {"status"}).exitCode, 0);
+    }
+}
+
+TEST_F(SealTest, ChainShowsAMissingFileButNotRenamingOrOrder)
+{
+    ASSERT_EQ(run(folder, sealPath, {"init", "--until", KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 26 * hour).toText(false)}).exitCode, 0);
+    keyFile = store / "verification.key";
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(collect("run " + std::to_string(i)).exitCode, 0);
+    std::vector<fs::path> files = dataFiles(folder / "out");
+    ASSERT_EQ(files.size(), 20u);
+    Outcome whole = verify({(folder / "out").string()});
+    EXPECT_EQ(whole.exitCode, 0) << whole.out;
+
+    // Other names, other folders, any order: nothing to report.
+    fs::create_directories(folder / "moved" / "a");
+    std::mt19937 random(7);
+    std::shuffle(files.begin(), files.end(), random);
+    std::vector<std::string> arguments;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const fs::path to = folder / "moved" / (i % 2 ? "a" : "") / ("x" + std::to_string(i) + ".data");
+        fs::rename(files[i], to);
+        arguments.push_back(to.string());
+    }
+    Outcome shuffled = verify(arguments);
+    EXPECT_EQ(shuffled.exitCode, 0) << shuffled.out;
+
+    // One deleted: the gap.
+    for (const fs::path& file : dataFiles(folder / "moved"))
+        if (metaValue(readFile(file), "seal.sequence") == "7")
+            fs::remove(file);
+    Outcome gap = verify({(folder / "moved").string()});
+    EXPECT_EQ(gap.exitCode, 1);
+    EXPECT_NE(gap.out.find("1 missing after sequence 6"), std::string::npos) << gap.out;
+
+    // A file of another chain put in its place does not fill it.
+    const Outcome status = run(folder, sealPath, {"status"});
+    EXPECT_NE(status.out.find("source Trawlex.os.df: last sequence 20"), std::string::npos) << status.out;
+}
+
+TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
+{
+    makeStore();
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(collect("run " + std::to_string(i)).exitCode, 0);
+    const std::string state = (folder / "witness").string();
+    Outcome first = verify({"--state", state, (folder / "out").string()});
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+    std::vector<fs::path> files = dataFiles(folder / "out");
+    fs::remove(files[0]);  // retention: the oldest goes, no finding
+    Outcome retained = verify({"--state", state, (folder / "out").string()});
+    EXPECT_EQ(retained.exitCode, 0) << retained.out;
+
+    for (const fs::path& file : files) {
+        const std::string sequence = metaValue(readFile(file), "seal.sequence");
+        if (sequence == "4" || sequence == "5")
+            fs::remove(file);
+    }
+    Outcome second = verify({"--state", state, (folder / "out").string()});
+    EXPECT_EQ(second.exitCode, 1) << second.out;
+    EXPECT_NE(second.out.find("the newest file has sequence 3, but the witness saw sequence 5"), std::string::npos)
+        << second.out;
+
+    // New collections that do not extend the recorded head (a chain re-made after the
+    // deletion) are reported too.
+    ASSERT_EQ(collect("again").exitCode, 0);
+    Outcome third = verify({"--state", state, (folder / "out").string()});
+    EXPECT_EQ(third.exitCode, 1) << third.out;
+}
+
+TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
+{
+    const std::string tomorrow = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 26 * hour).toText(false);
+    const fs::path master = folder / "master";
+    const Outcome init = run(folder, sealPath, {"init", "--until", tomorrow, "--master-out", master.string()});
+    ASSERT_EQ(init.exitCode, 0) << init.out;
+    EXPECT_EQ(init.out, readFile(store / "verification.key"));
+    EXPECT_EQ(fs::status(master).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(store).permissions() & fs::perms::all, fs::perms::owner_all);
+    const std::string secrets = readFile(store / "epochs.secret");
+    EXPECT_EQ(run(folder, sealPath, {"init"}).exitCode, 1);
+    EXPECT_EQ(readFile(store / "epochs.secret"), secrets);
+
+    // The master secret is not kept in the store.
+    const std::string masterText = readFile(master);
+    std::string seed;
+    ASSERT_TRUE(SealLine::fromBase64(masterText.substr(masterText.rfind(' ') + 1, 44), seed));
+    for (const auto& entry : fs::recursive_directory_iterator(store))
+        EXPECT_EQ(readFile(entry.path()).find(seed), std::string::npos) << entry.path();
+
+    const std::string later = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 100 * hour).toText(false);
+    writeFile(folder / "other", "trawlex-seal-1-master 0000000000000000 " + std::string(43, 'A') + "=\n");
+    EXPECT_EQ(run(folder, sealPath, {"extend", "--master", (folder / "other").string(), "--until", later}).exitCode, 1);
+    const Outcome extended = run(folder, sealPath, {"extend", "--master", master.string(), "--until", later});
+    ASSERT_EQ(extended.exitCode, 0) << extended.out;
+    SealStore opened;
+    std::string problem;
+    ASSERT_TRUE(opened.open(store.string(), problem)) << problem;
+    SealStore::Epoch last;
+    ASSERT_TRUE(opened.epochByIndex(opened.epochCount() - 1, last, true, problem)) << problem;
+    EXPECT_GE(last.end, KelvraCorelib::DateTime::now().count + 99 * hour);
+    EXPECT_FALSE(last.seed.empty());
+    // A collection sealed after the extension still verifies under the same key.
+    keyFile = store / "verification.key";
+    ASSERT_EQ(collect().exitCode, 0);
+    EXPECT_EQ(verify({(folder / "out").string()}).exitCode, 0);
+}
+
+TEST_F(SealTest, ALargeCollectionIsSealedAndAnExpiredStoreSealsNothing)
+{
+    makeStore();
+    // Above the size from which the digests run on threads of their own.
+    const Outcome large = run(folder, programPath,
+                              {"--target", (folder / "out").string(), "--module", "os", "--datatype", "seq",
+                               "--interval", "PT1M", "--timeout", "PT60S", "--exe", "/usr/bin/seq", "--args",
+                               "1 1000000"});
+    ASSERT_EQ(large.exitCode, 0) << large.out;
+    const std::vector<fs::path> files = dataFiles(folder / "out");
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_GT(fs::file_size(files[0]), 6000000u);
+    EXPECT_TRUE(checkSeal(files[0]).valid) << checkSeal(files[0]).reason;
+
+    // Every epoch has ended: the collection is kept, unsealed, and the run says why.
+    fs::remove_all(store);
+    SealStore::Settings settings;
+    const int64_t now = KelvraCorelib::DateTime::now().count;
+    settings.span = hour;
+    settings.now = now - 5 * hour;
+    settings.until = now - 2 * hour;
+    std::string line;
+    std::string problem;
+    ASSERT_TRUE(SealStore::create(store.string(), settings, line, problem)) << problem;
+    const Outcome expired = collect("expired");
+    EXPECT_EQ(expired.exitCode, 2);
+    EXPECT_NE(expired.out.find("ERROR: Cannot seal: the seal store \"" + store.string() + "\" has no key for the time"),
+              std::string::npos)
+        << expired.out;
+    ASSERT_EQ(dataFiles(folder / "out").size(), 2u);
+    for (const fs::path& file : dataFiles(folder / "out")) {
+        const std::string text = readFile(file);
+        if (text.find("expired") != std::string::npos) {
+            EXPECT_EQ(text.find("seal."), std::string::npos);
+            EXPECT_EQ(run(folder, verifierPath, {file.string()}).exitCode, 0);
+        }
+    }
+    // Its keys were erased all the same.
+    const std::string secrets = readFile(store / "epochs.secret");
+    EXPECT_GE(secrets.size(), 3u * 32);
+    EXPECT_EQ(secrets, std::string(secrets.size(), '\0'));
+}
+
+// The sequence numbers of the files that carry a valid seal, and those of the others.
+void sequencesIn(const fs::path& dir, const fs::path& keyFile, std::multiset<uint64_t>& sealed,
+                 std::set<uint64_t>& left)
+{
+    SealCheck check;
+    std::string problem;
+    ASSERT_TRUE(check.addKeys(keyFile.string(), problem)) << problem;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string text = readFile(entry.path());
+        const std::string sequence = metaValue(text, "seal.sequence");
+        if (sequence.empty())
+            continue;
+        std::map<std::string, std::string> header;
+        std::string reason;
+        const bool signedOk = DataLog::checkFileSignature(entry.path().string(), reason, &header) ==
+                              DataLog::Check::valid;
+        if (signedOk && check.check(entry.path().string(), header).valid)
+            sealed.insert(std::stoull(sequence));
+        else
+            left.insert(std::stoull(sequence));
+    }
+}
+
+TEST_F(SealTest, TwoProcessesOfOneSourceGetDistinctNumbers)
+{
+    makeStore();
+    std::vector<pid_t> children;
+    for (int child = 0; child < 2; ++child) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0; i < 100; ++i)
+                if (collect("child " + std::to_string(child)).exitCode != 0)
+                    _exit(1);
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::multiset<uint64_t> sealed;
+    std::set<uint64_t> left;
+    sequencesIn(folder / "out", keyFile, sealed, left);
+    EXPECT_TRUE(left.empty());
+    ASSERT_EQ(sealed.size(), 200u);
+    uint64_t expected = 1;
+    for (const uint64_t sequence : sealed)
+        EXPECT_EQ(sequence, expected++);
+    Outcome checked = verify({(folder / "out").string()});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out.substr(checked.out.size() > 2000 ? checked.out.size() - 2000 : 0);
+}
+
+TEST_F(SealTest, KilledRunsNeverShareANumberAndEveryGapHasItsWorkingFile)
+{
+    makeStore();
+    // The kills fall anywhere in a run: the delays spread over one and a half times the
+    // length of a whole run on this machine and build (measured, never asserted).
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(collect("whole").exitCode, 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    std::mt19937 random(21);
+    std::uniform_int_distribution<int64_t> delay(0, std::max<int64_t>(1000, whole.count() * 3 / 2));
+    const fs::path out = folder / "out";
+    for (int i = 0; i < 100; ++i) {
+        const pid_t pid = start(folder, programPath,
+                                {"--target", out.string(), "--module", "os", "--datatype", "df", "--interval", "PT1M",
+                                 "--timeout", "PT30S", "--exe", "/bin/echo", "--args", "run " + std::to_string(i)},
+                                folder / ".stdout", folder / ".stderr", [] {});
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    }
+    std::multiset<uint64_t> sealed;
+    std::set<uint64_t> left;
+    sequencesIn(out, keyFile, sealed, left);
+    std::cout << sealed.size() << " sealed, " << left.size() << " left unsealed with a number\n";
+    const std::set<uint64_t> distinct(sealed.begin(), sealed.end());
+    EXPECT_EQ(distinct.size(), sealed.size()) << "a number sealed twice";
+    if (!distinct.empty()) {
+        for (uint64_t n = 1; n < *distinct.rbegin(); ++n) {
+            if (!distinct.count(n)) {
+                EXPECT_TRUE(left.count(n)) << "sequence " << n << " is missing without a working file";
+            }
+        }
+    }
+    // The chain goes on after the kills.
+    ASSERT_EQ(collect("after").exitCode, 0);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// The seal line's text: what is well-formed, and the base64 and key id rules of it.
+#include <gtest/gtest.h>
+
+#include "datahandling/SealLine.h"
+
+namespace {
+
+using KelvraCorelib::SealLine;
+
+SealLine sample()
+{
+    SealLine seal;
+    seal.keyId = "0123456789abcdef";
+    seal.epoch = 1112739;
+    seal.start = 4005860400000;
+    seal.end = 4005864000000;
+    seal.epochKey.assign(32, '\x11');
+    seal.certificate.assign(64, '\x22');
+    seal.signature.assign(64, '\x33');
+    return seal;
+}
+
+TEST(SealLine, Base64FollowsRfc4648AndIsCanonical)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"}};
+    for (const auto& [bytes, text] : vectors) {
+        EXPECT_EQ(SealLine::toBase64(bytes), text);
+        std::string decoded;
+        ASSERT_TRUE(SealLine::fromBase64(text, decoded)) << text;
+        EXPECT_EQ(decoded, bytes);
+    }
+    std::string decoded;
+    for (const char* bad : {"Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9", "Zm9v\n", "=Zm9"}) {
+        EXPECT_FALSE(SealLine::fromBase64(bad, decoded)) << bad;
+    }
+}
+
+TEST(SealLine, OnlyTheExactFormIsWellFormed)
+{
+    const std::string text = sample().text();
+    const std::optional<SealLine> parsed = SealLine::parse(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->text(), text);
+    EXPECT_EQ(parsed->certificateMessage(),
+              "trawlex-seal-1 epoch 0123456789abcdef 1112739 4005860400000 4005864000000 " +
+                  SealLine::toBase64(std::string(32, '\x11')));
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    for (const std::string& bad :
+         {text + " ", text + "\r", " " + text, replaced("@SEAL: ", "@SEAL:  "), replaced("trawlex-seal-1", "trawlex-seal-2"),
+          replaced("0123456789abcdef", "0123456789ABCDEF"), replaced("0123456789abcdef", "0123456789abcde"),
+          replaced(" 1112739 ", " 01112739 "), replaced(" 1112739 ", " -1112739 "),
+          replaced(" 4005864000000 ", " 4005860400000 "),  // an empty range
+          replaced(SealLine::toBase64(std::string(32, '\x11')), SealLine::toBase64(std::string(31, '\x11'))),
+          text.substr(0, text.rfind(' '))}) {
+        EXPECT_FALSE(SealLine::parse(bad)) << bad;
+    }
+}
+
+TEST(SealLine, VerificationKeyNamesItsOwnKeyId)
+{
+    const std::string key(32, '\x42');
+    const std::string line = SealLine::verificationKeyLine(key);
+    std::string keyId;
+    const auto parsed = SealLine::parseVerificationKey(line + "\n", keyId);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, key);
+    EXPECT_EQ(keyId, SealLine::keyIdOf(key));
+    EXPECT_EQ(keyId.size(), 16u);
+    std::string other = line;
+    other[15] = other[15] == '0' ? '1' : '0';  // a digit of the key id
+    EXPECT_FALSE(SealLine::parseVerificationKey(other, keyId));
+}
+
+}  // namespace
