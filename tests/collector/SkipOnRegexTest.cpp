@@ -27,12 +27,6 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;
         target = work / "target";
-        // Lines in the middle, a CR LF line end, UTF-8 in the last line, which has no line end.
-        std::ofstream(work / "output.txt", std::ios::binary)
-            << "first line\nstatus: MAINTENANCE now\nload 42 percent\r\nCaf\xc3\xa9 last";
-        exe = work / "talk.sh";
-        std::ofstream(exe) << "#!/bin/sh\ncat '" << (work / "output.txt").string() << "'\n";
-        fs::permissions(exe, fs::perms::owner_all);
     }
     void TearDown() override
     {
@@ -44,6 +38,11 @@ protected:
     bool skips(const std::string& pattern)
     {
         fs::remove_all(target);
+        // Lines in the middle, a CR LF line end, UTF-8 in the last line, which has no line end.
+        // The utility's file is taken (and deleted) after the utility ended.
+        const fs::path written = work / "output.txt";
+        std::ofstream(written, std::ios::binary)
+            << "first line\nstatus: MAINTENANCE now\nload 42 percent\r\nCaf\xc3\xa9 last";
         Collector collector;
         collector.setTargetDir(target.string());
         collector.setAppName("trawlex");
@@ -51,7 +50,9 @@ protected:
         collector.setDataType("sample");
         collector.setInterval("PT1H");
         collector.setTimeout("PT20S");
-        collector.setExePath(exe.string());
+        collector.setExePath(helper.string());
+        collector.setExeArgs("0");
+        collector.setInFile(written.string());
         collector.setSkipOnRegex(pattern);
         collector.collect();
         return !fs::exists(target) || fs::is_empty(target);
@@ -59,7 +60,11 @@ protected:
 
     fs::path work;
     fs::path target;
-    fs::path exe;
+#if defined(_WIN32)
+    const fs::path helper = fs::path(TEST_HELPER_DIR) / "proc_exit.exe";
+#else
+    const fs::path helper = fs::path(TEST_HELPER_DIR) / "proc_exit";
+#endif
 };
 
 TEST_F(SkipOnRegex, PerlSyntaxAndItsDefaults)
