@@ -130,8 +130,9 @@ TransitionRule ruleBefore(const Platform::LocalTimeFields& before)
 }
 
 // Steps through the current year an hour at a time; a step after which the local clock did not
-// advance by exactly one hour is a transition. The offset is looked at a day apart, and only a
-// day in which it changed is searched for its hour (no zone changes its offset twice in a day).
+// advance by exactly one hour is a transition. The offset is looked at a week apart, and only
+// a week in which it changed is searched for its hour (no zone changes its offset twice in a
+// week).
 ZoneValues determineLocalZone()
 {
     Platform::reloadLocalTimeZone();
@@ -158,7 +159,7 @@ ZoneValues determineLocalZone()
     }
 
     constexpr int64_t hour = 3600;
-    constexpr int64_t hoursPerProbe = 24;
+    constexpr int64_t hoursPerProbe = 7 * 24;
     ZoneValues found;
     bool haveStart = false;
     bool haveEnd = false;
