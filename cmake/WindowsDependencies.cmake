@@ -8,26 +8,7 @@ find_package(ZLIB REQUIRED)
 # The 64-bit gz functions (gzseek64, gzoffset64 ...).
 set_property(TARGET ZLIB::ZLIB APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS _LFS64_LARGEFILE=1)
 
-set(TRAWLEX_BOOST_PACKAGE libboost1.81-dev CACHE STRING "Debian package that provides the Boost headers")
-set(boost_root ${CMAKE_BINARY_DIR}/_deps/boost)
-if(NOT EXISTS ${boost_root}/usr/include/boost/regex.hpp)
-  file(MAKE_DIRECTORY ${boost_root}/download)
-  execute_process(COMMAND apt-get download ${TRAWLEX_BOOST_PACKAGE}
-                  WORKING_DIRECTORY ${boost_root}/download RESULT_VARIABLE result)
-  file(GLOB boost_debs ${boost_root}/download/*.deb)
-  if(NOT result EQUAL 0 OR NOT boost_debs)
-    message(FATAL_ERROR "apt-get download ${TRAWLEX_BOOST_PACKAGE} failed")
-  endif()
-  list(GET boost_debs 0 boost_deb)
-  execute_process(COMMAND dpkg -x ${boost_deb} ${boost_root} RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "dpkg -x ${boost_deb} failed")
-  endif()
-  file(REMOVE_RECURSE ${boost_root}/download)
-endif()
-add_library(Boost::regex INTERFACE IMPORTED)
-set_target_properties(Boost::regex PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${boost_root}/usr/include
-                      INTERFACE_INCLUDE_DIRECTORIES ${boost_root}/usr/include)
+include(${CMAKE_CURRENT_LIST_DIR}/BoostRegexHeaders.cmake)
 
 if(TRAWLEX_TESTS)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

@@ -2,8 +2,9 @@
 # Installs the build's Debian packages that are missing; does nothing when all are there.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config tzdata zlib1g-dev libboost-regex-dev nettle-dev libgtest-dev clang libclang-rt-14-dev
+packages=(g++ cmake make pkg-config tzdata zlib1g-dev nettle-dev libgtest-dev clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64)
+# The Boost.Regex headers (libboost1.81-dev) are fetched into the build tree with apt-get download.
 # JSON output of trawlex-verify; manual page checks; the Debian package and its checks.
 packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
 # The seal (libgcrypt on both platforms) and its independent check in Python.

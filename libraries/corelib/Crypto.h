@@ -57,6 +57,10 @@ public:
 
     void update(const std::string& text);
     void update(const char* data, size_t length);
+    // The two halves of update, for a caller that runs them side by side on two threads over
+    // the same bytes: both together are update(data, length). Only updateMd5 counts as data.
+    void updateMd5(const char* data, size_t length);
+    void updateHash(const char* data, size_t length);
 
     // method 0 to 3; type 0 means defaultDigest. The MD5 digest is computed at the first call
     // and kept, so the text can be asked for again; a later update fails.

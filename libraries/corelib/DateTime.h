@@ -101,6 +101,8 @@ public:
 
     // The real-time clock, millisecond precision, local zone.
     static DateTime now();
+    // The count of now() alone: no local zone is needed for it.
+    static int64_t nowCount();
 
     // The text form of the UTC fields: "2010-05-06T07:08:09.010Z" by default; without
     // milliseconds, compact ("20100506T070809Z") and with the zone's offset appended on request.

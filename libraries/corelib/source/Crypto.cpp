@@ -307,6 +307,23 @@ void Signature::update(const char* data, size_t length)
     hasData = true;
 }
 
+void Signature::updateMd5(const char* data, size_t length)
+{
+    if (finalized) {
+        throw Digest_AlreadyFinalized("", KELVRA_HERE);
+    }
+    md5Update(md5, reinterpret_cast<const uint8_t*>(data), length);
+    hasData = true;
+}
+
+void Signature::updateHash(const char* data, size_t length)
+{
+    if (finalized) {
+        throw Digest_AlreadyFinalized("", KELVRA_HERE);
+    }
+    hash64 = polynomialHash(hash64, data, length);
+}
+
 void Signature::finalizeMd5()
 {
     if (!finalized) {

@@ -112,7 +112,12 @@ DateTime::DateTime(const DateTimeDetails& details) : count(details.toCount()), z
 
 DateTime DateTime::now()
 {
-    return DateTime(Platform::realTimeMilliseconds() + unixEpochCount);
+    return DateTime(nowCount());
+}
+
+int64_t DateTime::nowCount()
+{
+    return Platform::realTimeMilliseconds() + unixEpochCount;
 }
 
 std::string DateTime::toText(bool withMilliseconds, bool compact, bool withZone) const

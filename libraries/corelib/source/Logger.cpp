@@ -82,7 +82,7 @@ void Logger::publish(int32_t recordLevel, std::string_view messageTemplate, cons
     LogMessageParameter record;
     record.level = recordLevel;
     record.moduleName = moduleName;
-    record.time = DateTime::now().count;
+    record.time = DateTime::nowCount();
     record.threadId = Platform::currentThreadId();
     record.processId = static_cast<int32_t>(Platform::currentProcessId());
     record.text.assign(messageTemplate.data(), messageTemplate.size());

@@ -79,12 +79,15 @@ bool unregister(ProcessTools::Process* process)
     return found;
 }
 
-// Grows output's capacity by growthFactor (by less when the memory is refused, but always
-// geometrically) so that it can take `more` bytes. Capacity that is never written costs no
-// memory, so the large factor keeps the copies and the first writes to new memory down while
-// the memory in use stays at most about twice the output. Small steps would copy the whole
-// output for every few kilobytes read, so when even the smallest factor is refused this gives
-// up: false. The room never grows past limit + 1 bytes (SIZE_MAX: no limit).
+// Grows output's capacity so that it can take `more` bytes. Capacity that is never written
+// costs no memory, only address space, so the room grows in few, large steps: first to the
+// pipe's capacity, then by growthFactor, and once it passes largeBuffer straight to the limit
+// (one byte past it is all there is to keep), so that a large output is copied at most once
+// more and its memory is written once. When that much is refused the room grows by
+// growthFactor (by less when the memory is refused, but always geometrically), keeping the
+// memory in use at most about twice the output. Small steps would copy the whole output for
+// every few kilobytes read, so when even the smallest factor is refused this gives up: false.
+// The room never grows past limit + 1 bytes (SIZE_MAX: no limit).
 bool makeRoom(std::string& output, size_t more, size_t limit)
 {
     const size_t needed = output.size() + more;
@@ -95,13 +98,23 @@ bool makeRoom(std::string& output, size_t more, size_t limit)
         size_t numerator;
         size_t denominator;
     };
+    const size_t capacity = output.capacity();
+    size_t candidates[5];
+    size_t count = 0;
+    if (capacity < maximumRead) {
+        candidates[count++] = maximumRead;
+    }
     for (const Factor factor : {Factor{growthFactor, 1}, Factor{2, 1}, Factor{3, 2}}) {
-        const size_t capacity = output.capacity();
         const size_t grown =
             capacity <= SIZE_MAX / factor.numerator ? capacity * factor.numerator / factor.denominator : SIZE_MAX;
-        // Room for one byte past the limit is all there is to keep: the last growth takes
-        // exactly that, so that the output is never copied once it is large.
-        const size_t wanted = std::max(needed, limit != SIZE_MAX && grown >= limit ? limit + 1 : grown);
+        if (limit != SIZE_MAX && count == 0 && grown >= largeBuffer) {
+            candidates[count++] = limit + 1;
+        }
+        candidates[count++] = grown;
+    }
+    for (size_t index = 0; index < count; ++index) {
+        const size_t candidate = candidates[index];
+        const size_t wanted = std::max(needed, limit != SIZE_MAX ? std::min(candidate, limit + 1) : candidate);
         try {
             // The new room is advised before the bytes are copied over, so that the copy
             // already lands in large pages.

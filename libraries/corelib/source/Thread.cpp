@@ -94,7 +94,7 @@ void Thread::start()
     // Running before the function starts, so that a function that finishes at once is
     // not set back to running afterwards.
     const int32_t previous = state.exchange(running);
-    startTime = lastUpdate = static_cast<uint64_t>(DateTime::now().count);
+    startTime = lastUpdate = static_cast<uint64_t>(DateTime::nowCount());
     uint64_t newHandle = 0;
     uint32_t newThreadId = 0;
     const int error = Platform::startThread(runThreadFunction, this, newHandle, newThreadId);
@@ -180,7 +180,7 @@ void Thread::update()
     if (state != running)
         throw Update_NotRunning("@thread.update.not-running{Trying to update \"%\", but the thread is not running};",
                                 KELVRA_HERE, ParamStream() << name);
-    lastUpdate = static_cast<uint64_t>(DateTime::now().count);
+    lastUpdate = static_cast<uint64_t>(DateTime::nowCount());
 }
 
 Thread::ThreadParam* Thread::getParameter(size_t index) const

@@ -1,5 +1,6 @@
 // TimeZone and TransitionRule: offsets, summer-time rules, the local zone and "KELVRA_TZ".
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -129,7 +130,9 @@ TransitionRule ruleBefore(const Platform::LocalTimeFields& before)
 }
 
 // Steps through the current year an hour at a time; a step after which the local clock did not
-// advance by exactly one hour is a transition.
+// advance by exactly one hour is a transition. The offset is looked at a week apart, and only
+// a week in which it changed is searched for its hour (no zone changes its offset twice in a
+// week).
 ZoneValues determineLocalZone()
 {
     Platform::reloadLocalTimeZone();
@@ -155,31 +158,60 @@ ZoneValues determineLocalZone()
         return values;
     }
 
+    constexpr int64_t hour = 3600;
+    constexpr int64_t hoursPerProbe = 7 * 24;
     ZoneValues found;
     bool haveStart = false;
     bool haveEnd = false;
     while (time < end) {
-        int64_t next = time + 3600;
+        // The hourly steps left before the end, at most a probe's worth.
+        const int64_t steps = std::min(hoursPerProbe, (end - time + hour - 1) / hour);
         Platform::LocalTimeFields current;
-        if (!Platform::localTimeOf(next, current)) {
+        if (!Platform::localTimeOf(time + steps * hour, current)) {
             break;
         }
-        const int64_t jump = current.utcOffsetSeconds - previous.utcOffsetSeconds;
-        if (jump != 0) {
-            if (jump > 0) {
-                found.daylightStart = ruleBefore(previous);
-                found.daylightDelta = jump * 1000;
-                found.standardOffset = previous.utcOffsetSeconds * 1000;
-                haveStart = true;
-            } else {
-                found.daylightEnd = ruleBefore(previous);
-                haveEnd = true;
+        if (current.utcOffsetSeconds == previous.utcOffsetSeconds) {
+            time += steps * hour;
+            previous = current;
+            continue;
+        }
+        // The first hour whose offset differs: after `before` steps the offset is the old one.
+        int64_t before = 0;
+        int64_t after = steps;
+        bool failed = false;
+        while (after - before > 1) {
+            const int64_t middle = (before + after) / 2;
+            Platform::LocalTimeFields probe;
+            if (!Platform::localTimeOf(time + middle * hour, probe)) {
+                failed = true;
+                break;
             }
-            if (previous.month <= 9) {
-                next += scanSkipSeconds;
-                if (!Platform::localTimeOf(next, current)) {
-                    break;
-                }
+            if (probe.utcOffsetSeconds == previous.utcOffsetSeconds) {
+                before = middle;
+                previous = probe;
+            } else {
+                after = middle;
+                current = probe;
+            }
+        }
+        if (failed) {
+            break;
+        }
+        int64_t next = time + after * hour;
+        const int64_t jump = current.utcOffsetSeconds - previous.utcOffsetSeconds;
+        if (jump > 0) {
+            found.daylightStart = ruleBefore(previous);
+            found.daylightDelta = jump * 1000;
+            found.standardOffset = previous.utcOffsetSeconds * 1000;
+            haveStart = true;
+        } else {
+            found.daylightEnd = ruleBefore(previous);
+            haveEnd = true;
+        }
+        if (previous.month <= 9) {
+            next += scanSkipSeconds;
+            if (!Platform::localTimeOf(next, current)) {
+                break;
             }
         }
         time = next;

@@ -1113,8 +1113,9 @@ bool DataLog::writeLine(const std::string& text, bool sign)
 
 bool DataLog::writeSigned(const std::string& text)
 {
-    // A large text is digested on a second thread while this one writes it (and sealed on a
-    // third): all only read the text, and no copy of it is made.
+    // A large text is digested (MD5) on a second thread while this one writes it and takes
+    // its polynomial hash (and sealed on a third): all only read the text, and no copy of it
+    // is made.
     bool sealed = false;
     if (text.size() >= parallelDigestSize && !signature.isFinalized()) {
         std::exception_ptr failure;
@@ -1131,7 +1132,7 @@ bool DataLog::writeSigned(const std::string& text)
         try {
             digester = std::thread([&] {
                 try {
-                    signature.update(text.data(), text.size());
+                    signature.updateMd5(text.data(), text.size());
                 } catch (...) {
                     failure = std::current_exception();
                 }
@@ -1146,6 +1147,7 @@ bool DataLog::writeSigned(const std::string& text)
             // The content goes to the device while the digest is still running, so that
             // little is left for the sync before the final rename.
             const bool written = file->write(text.data(), text.size());
+            signature.updateHash(text.data(), text.size());
             if (written) {
                 Platform::syncFile(file->handle);
             }

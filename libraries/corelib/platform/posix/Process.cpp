@@ -1,6 +1,7 @@
 // POSIX code only: child processes and capture pipes.
 #include "corelib/platform/Process.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 
@@ -349,9 +350,30 @@ uint64_t physicalMemoryBytes()
     return count > UINT64_MAX / size ? UINT64_MAX : count * size;
 }
 
+namespace {
+
+// The process id, asked of the system once; a forked child forgets its parent's.
+std::atomic<uint32_t> cachedProcessId{0};
+
+void forgetProcessIdInChild()
+{
+    cachedProcessId.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace
+
 uint32_t currentProcessId()
 {
-    return static_cast<uint32_t>(getpid());
+    static const bool cacheable = pthread_atfork(nullptr, nullptr, forgetProcessIdInChild) == 0;
+    const uint32_t cached = cachedProcessId.load(std::memory_order_relaxed);
+    if (cached != 0) {
+        return cached;
+    }
+    const auto id = static_cast<uint32_t>(getpid());
+    if (cacheable) {
+        cachedProcessId.store(id, std::memory_order_relaxed);
+    }
+    return id;
 }
 
 }  // namespace KelvraCorelib::Platform

@@ -72,10 +72,31 @@ void closeThread(uint64_t handle)
     delete record;
 }
 
+namespace {
+
+// The calling thread's id, asked of the system once per thread (the log records and locks ask
+// for it all the time). A forked child's only thread forgets the id of the thread it copies.
+thread_local uint32_t cachedThreadId = 0;
+
+void forgetThreadIdInChild()
+{
+    cachedThreadId = 0;
+}
+
+}  // namespace
+
 uint32_t currentThreadId()
 {
 #if defined(SYS_gettid)
-    return static_cast<uint32_t>(syscall(SYS_gettid));
+    static const bool cacheable = pthread_atfork(nullptr, nullptr, forgetThreadIdInChild) == 0;
+    if (cachedThreadId != 0) {
+        return cachedThreadId;
+    }
+    const auto id = static_cast<uint32_t>(syscall(SYS_gettid));
+    if (cacheable) {
+        cachedThreadId = id;
+    }
+    return id;
 #else
     return static_cast<uint32_t>(std::hash<std::thread::id>()(std::this_thread::get_id()));
 #endif

@@ -1,0 +1,53 @@
+# Boost.Regex header-only, so that the programs load no Boost or ICU library at start-up.
+# Boost 1.76 and later build it from its headers alone; older Boost (Debian 12 installs 1.74,
+# whose regex needs its compiled library, linked to ICU) is replaced by the headers of
+# Debian's libboost1.81-dev, unpacked into the build tree. The same target serves the Windows
+# cross build.
+set(TRAWLEX_BOOST_PACKAGE libboost1.81-dev CACHE STRING "Debian package that provides the Boost headers")
+set(TRAWLEX_BOOST_INCLUDE_DIR "" CACHE PATH "Boost headers (1.76 or later) to use instead of the system's")
+
+function(trawlex_boost_regex_headers)
+  if(TRAWLEX_BOOST_INCLUDE_DIR)
+    set(include_dir ${TRAWLEX_BOOST_INCLUDE_DIR})
+  else()
+    set(include_dir "")
+    if(NOT CMAKE_CROSSCOMPILING)
+      find_path(TRAWLEX_SYSTEM_BOOST_INCLUDE boost/version.hpp)
+      if(TRAWLEX_SYSTEM_BOOST_INCLUDE)
+        file(STRINGS ${TRAWLEX_SYSTEM_BOOST_INCLUDE}/boost/version.hpp version_line REGEX "^#define BOOST_VERSION [0-9]+")
+        string(REGEX MATCH "[0-9]+" version "${version_line}")
+        if(version AND version GREATER_EQUAL 107600)
+          set(include_dir ${TRAWLEX_SYSTEM_BOOST_INCLUDE})
+        endif()
+      endif()
+    endif()
+    if(NOT include_dir)
+      set(boost_root ${CMAKE_BINARY_DIR}/_deps/boost)
+      if(NOT EXISTS ${boost_root}/usr/include/boost/regex.hpp)
+        file(MAKE_DIRECTORY ${boost_root}/download)
+        execute_process(COMMAND apt-get download ${TRAWLEX_BOOST_PACKAGE}
+                        WORKING_DIRECTORY ${boost_root}/download RESULT_VARIABLE result)
+        file(GLOB boost_debs ${boost_root}/download/*.deb)
+        if(NOT result EQUAL 0 OR NOT boost_debs)
+          message(FATAL_ERROR "apt-get download ${TRAWLEX_BOOST_PACKAGE} failed")
+        endif()
+        list(GET boost_debs 0 boost_deb)
+        execute_process(COMMAND dpkg -x ${boost_deb} ${boost_root} RESULT_VARIABLE result)
+        if(NOT result EQUAL 0)
+          message(FATAL_ERROR "dpkg -x ${boost_deb} failed")
+        endif()
+        file(REMOVE_RECURSE ${boost_root}/download)
+      endif()
+      set(include_dir ${boost_root}/usr/include)
+    endif()
+  endif()
+  if(NOT EXISTS ${include_dir}/boost/regex/v5)
+    message(FATAL_ERROR "${include_dir} holds no header-only Boost.Regex (Boost 1.76 or later)")
+  endif()
+  message(STATUS "Boost.Regex header-only from ${include_dir}")
+  add_library(Boost::regex INTERFACE IMPORTED GLOBAL)
+  set_target_properties(Boost::regex PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${include_dir}
+                        INTERFACE_INCLUDE_DIRECTORIES ${include_dir})
+endfunction()
+
+trawlex_boost_regex_headers()
