@@ -185,12 +185,14 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 
 // Checks one file without waiting on it: a file named on the command line may be reached
 // through a link, one found in a folder walk never is, and only a regular file is read. A
-// failure of any kind, also a want of memory, makes the file unreadable with its reason.
+// failure of any kind, also a want of memory, makes the file unreadable with its reason. The
+// meta keys are collected only when they are printed (withMeta).
 DataLog::Check checkFile(const Item& item, std::string& reason, std::map<std::string, std::string>& meta,
-                         bool& metaCut)
+                         bool& metaCut, bool withMeta)
 {
     try {
-        return DataLog::checkFileSignature(item.path, reason, &meta, !item.found, &metaCut);
+        return DataLog::checkFileSignature(item.path, reason, withMeta ? &meta : nullptr, !item.found,
+                                           withMeta ? &metaCut : nullptr);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& error) {
@@ -208,7 +210,7 @@ void check(const Item& item, const Options& options, Counts& counts)
     std::string reason = item.reason;
     DataLog::Check result = DataLog::Check::unreadable;
     if (reason.empty()) {
-        result = checkFile(item, reason, meta, metaCut);
+        result = checkFile(item, reason, meta, metaCut, options.json);
     }
     const char* status = "unreadable";
     unsigned* count = &counts.unreadable;
