@@ -222,12 +222,14 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 
 // Checks one file without waiting on it: a file named on the command line may be reached
 // through a link, one found in a folder walk never is, and only a regular file is read. A
-// failure of any kind, also a want of memory, makes the file unreadable with its reason.
+// failure of any kind, also a want of memory, makes the file unreadable with its reason. The
+// meta keys are collected only when they are printed or a seal is checked (withMeta).
 DataLog::Check checkFile(const Item& item, std::string& reason, std::map<std::string, std::string>& meta,
-                         bool& metaCut)
+                         bool& metaCut, bool withMeta)
 {
     try {
-        return DataLog::checkFileSignature(item.path, reason, &meta, !item.found, &metaCut);
+        return DataLog::checkFileSignature(item.path, reason, withMeta ? &meta : nullptr, !item.found,
+                                           withMeta ? &metaCut : nullptr);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& error) {
@@ -245,7 +247,7 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     std::string reason = item.reason;
     DataLog::Check result = DataLog::Check::unreadable;
     if (reason.empty()) {
-        result = checkFile(item, reason, meta, metaCut);
+        result = checkFile(item, reason, meta, metaCut, options.json || sealing != nullptr);
     }
     if (result == DataLog::Check::valid && sealing != nullptr) {
         const SealCheck::Result seal = sealing->check.check(item.path, meta);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -466,6 +467,17 @@ int64_t sealLineStart(int handle)
     return from + int64_t(lineFeed) + 1;
 }
 
+// The read buffer of the scans on this thread, made once and kept: checking many small files
+// then neither allocates nor clears a large area per file.
+char* scanBuffer()
+{
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer.reset(new char[readPiece]);
+    }
+    return buffer.get();
+}
+
 // Scans an open file from its start up to limit (-1: its end); false when it cannot be read.
 bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
 {
@@ -473,18 +485,18 @@ bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
     if (Platform::seekFile(handle, 0, 0, position) != 0) {
         return false;
     }
-    std::string buffer(readPiece, '\0');
+    char* const buffer = scanBuffer();
     uint64_t left = limit < 0 ? UINT64_MAX : uint64_t(limit);
     while (!scan.isDone() && left > 0) {
         size_t count = 0;
-        if (Platform::readFile(handle, buffer.data(), size_t(std::min<uint64_t>(buffer.size(), left)), count) != 0) {
+        if (Platform::readFile(handle, buffer, size_t(std::min<uint64_t>(readPiece, left)), count) != 0) {
             return false;
         }
         if (count == 0) {
             break;
         }
         left -= count;
-        scan.feed(buffer.data(), count);
+        scan.feed(buffer, count);
     }
     scan.finish();
     return true;
