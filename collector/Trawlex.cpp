@@ -28,8 +28,10 @@ enum class Rendering {
     classAndTemplate  // "ERROR: <class>", then the template on a line of its own
 };
 
-// How a failure of a step ends the run, by the error's class; the row without a class is for
-// any other class of that step.
+// How a failure of a step ends the run, by the error's class name; the row without a class is
+// for any other class of that step (in the settings steps the refusals such as
+// Target_NameTooLong, Exe_InvalidPath and Exe_InvalidArgs; the target trust refusals are
+// Target_BadDir).
 struct FailureReport {
     Step step;
     const char* className;
