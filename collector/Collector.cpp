@@ -301,54 +301,65 @@ void Collector::openDataLog(DataLog& dataLog)
     }
 }
 
-void Collector::collect()
+Collector::Outcome Collector::runUtility()
 {
+    Outcome outcome;
     if (!isFile(exePath) && skipOnError) {
-        return;
+        outcome.failure = std::make_exception_ptr(
+            Collect_FailedToStartExe("Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\""));
+        return outcome;
     }
-
-    std::string output;
-    int64_t exitCode = 0;
     {
         ProcessHolder process(ProcessTools::create(exePath, exeArgs, true));
         process.get()->outputLimit = maxOutput;
-        const bool ended =
-            ProcessTools::runAndWait(process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(true)), &output);
+        const bool ended = ProcessTools::runAndWait(
+            process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
         if (!ended) {
-            if (skipOnError) {
-                return;
-            }
             if (process.get()->outputLimitPassed) {
-                throw Collect_OutputTooLarge("Output of \"" + exePath + "\" with arguments \"" + exeArgs +
-                                             "\" passed the limit of " + std::to_string(maxOutput) + " bytes");
+                outcome.failure = std::make_exception_ptr(
+                    Collect_OutputTooLarge("Output of \"" + exePath + "\" with arguments \"" + exeArgs +
+                                           "\" passed the limit of " + std::to_string(maxOutput) + " bytes"));
+            } else {
+                outcome.failure = std::make_exception_ptr(Collect_FailedToStartExe(
+                    "Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\""));
             }
-            throw Collect_FailedToStartExe("Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\"");
+            return outcome;
         }
-        exitCode = process.get()->exitCode;
+        outcome.exitCode = process.get()->exitCode;
     }
     ProcessTools::releaseFinished();
 
-    if (skipOnError && exitCode != 0) {
+    // A skipped run leaves the input file as it is.
+    if (!inFile.empty() && !skips(outcome)) {
+        try {
+            outcome.output = readInputFile(outcome.readers);
+        } catch (const Collect_OutputTooLarge&) {
+            outcome.failure = std::current_exception();
+        }
+    }
+    return outcome;
+}
+
+void Collector::collect()
+{
+    Outcome outcome = runUtility();
+    if (skips(outcome)) {
         return;
     }
-    FileReaders readers = FileReaders::everyone;
-    if (!inFile.empty()) {
-        try {
-            output = readInputFile(readers);
-        } catch (const Collect_OutputTooLarge&) {
-            if (skipOnError) {
-                return;
-            }
-            throw;
-        }
+    if (outcome.failure) {
+        std::rethrow_exception(outcome.failure);
     }
     if (!skipOnRegex.empty()) {
         const boost::regex pattern(skipOnRegex);
-        if (boost::regex_search(output, pattern)) {
+        if (boost::regex_search(outcome.output, pattern)) {
             return;
         }
     }
+    store(outcome);
+}
 
+void Collector::store(Outcome& outcome)
+{
     DataLog dataLog;
     dataLog.setLogType(DataCommons::logRaw);
     DataCommons::SourceInfo source;
@@ -362,7 +373,7 @@ void Collector::collect()
     dataLog.setSourceMeta("exeargs", exeArgs);
     dataLog.setSourceMeta("offset", std::to_string(offset.totalMilliseconds(true)));
     dataLog.setRotationMode(DataLog::rotateBySize);
-    dataLog.setReaders(readers);  // no more readers than the input file had
+    dataLog.setReaders(outcome.readers);  // no more readers than the input file had
     if (!dataLog.makeReadyToOpenWriteFile(targetDir, appName, true, true)) {
         throw Collect_FailedToPrepareDataLog("Failed to prepare for log file in target dir \"" + targetDir + "\"");
     }
@@ -370,11 +381,11 @@ void Collector::collect()
     seal.begin(dataLog);
     openDataLog(dataLog);
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
-    if (!dataLog.setRawLine(std::move(output)) || !dataLog.writeRaw()) {
+    if (!dataLog.setRawLine(std::move(outcome.output)) || !dataLog.writeRaw()) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
     }
-    if (exitCode != 0) {
-        if (!dataLog.setRawLine(errorBlock(exePath, exeArgs, exitCode)) || !dataLog.writeRaw()) {
+    if (outcome.exitCode != 0) {
+        if (!dataLog.setRawLine(errorBlock(exePath, exeArgs, outcome.exitCode)) || !dataLog.writeRaw()) {
             throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
         }
     }
@@ -388,9 +399,9 @@ void Collector::collect()
         throw Collect_FailedToSeal(seal.problem());
     }
 
-    if (exitCode != 0) {
+    if (outcome.exitCode != 0) {
         throw Collect_FailedToRunExe("\"" + exePath + "\" with arguments \"" + exeArgs + "\" exited with exit value " +
-                                     std::to_string(exitCode));
+                                     std::to_string(outcome.exitCode));
     }
 }
 

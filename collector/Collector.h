@@ -9,6 +9,7 @@
 //   c.collect();   // one ".data" file, or a skip, or a Collect_ error
 
 #include <cstddef>
+#include <exception>
 #include <string>
 
 #include "corelib/Exception.h"
@@ -100,6 +101,21 @@ private:
     // The input file's text; inputReaders receives who may read it besides its owner.
     std::string readInputFile(KelvraCorelib::FileReaders& inputReaders);
     void openDataLog(KelvraCorelib::DataLog& dataLog);
+
+    // What running the utility gave: the text to store (its output or the input file's text),
+    // who may read it, its exit value, or the failure that ends the collection.
+    struct Outcome {
+        std::string output;
+        KelvraCorelib::FileReaders readers = KelvraCorelib::FileReaders::everyone;
+        int64_t exitCode = 0;
+        std::exception_ptr failure;
+    };
+    // Runs the utility and takes its text; stops at the first failure that skips.
+    Outcome runUtility();
+    // Whether the collection ends quietly here: a failed run under the skip-on-error rule.
+    bool skips(const Outcome& outcome) const { return skipOnError && (outcome.failure || outcome.exitCode != 0); }
+    // Stores the text (and the error block after a non-zero exit) in a new data log file.
+    void store(Outcome& outcome);
 
     std::string targetDir;
     std::string appName;

@@ -18,14 +18,65 @@ namespace {
 // Option names and configuration keywords.
 const char* const optionConfigurationFile = "c";
 
-void reportTemplate(const Exception& error)
-{
-    writeToOutput("ERROR: " + error.messageTemplate + "\n");
-}
+// The steps of a run whose failures are reported.
+enum class Step { configuration, target, executable, collection };
 
-void reportWithHelpHint(const Exception& error)
+// How a failure is shown.
+enum class Rendering {
+    messageTemplate,  // "ERROR: <template>"
+    withHelpHint,     // "ERROR: ", the message with its class, ". Please see --help."
+    classAndTemplate  // "ERROR: <class>", then the template on a line of its own
+};
+
+// How a failure of a step ends the run, by the error's class name; the row without a class is
+// for any other class of that step (in the settings steps the refusals such as
+// Target_NameTooLong, Exe_InvalidPath and Exe_InvalidArgs; the target trust refusals are
+// Target_BadDir).
+struct FailureReport {
+    Step step;
+    const char* className;
+    Rendering rendering;
+    int32_t exitCode;
+    int32_t testModeExitCode;  // the exit code in test mode
+};
+
+const FailureReport failureReports[] = {
+    {Step::configuration, "", Rendering::classAndTemplate, Trawlex::exitFailed, Trawlex::exitFailed},
+    {Step::target, "Target_BadDir", Rendering::messageTemplate, Trawlex::exitBadTargetDir, Trawlex::exitBadTargetDir},
+    {Step::target, "", Rendering::withHelpHint, Trawlex::exitBadSetting, Trawlex::exitBadSetting},
+    {Step::executable, "Exe_NotFound", Rendering::messageTemplate, Trawlex::exitExeNotFound, Trawlex::exitExeNotFound},
+    {Step::executable, "", Rendering::withHelpHint, Trawlex::exitBadSetting, Trawlex::exitBadSetting},
+    {Step::collection, "Collect_FailedToStartExe", Rendering::messageTemplate, Trawlex::exitExeNotStarted,
+     Trawlex::exitExeNotStarted},
+    {Step::collection, "Collect_OutputTooLarge", Rendering::messageTemplate, Trawlex::exitExeNotStarted,
+     Trawlex::exitExeNotStarted},
+    {Step::collection, "Collect_FailedToRunExe", Rendering::messageTemplate, Trawlex::exitExeFailed,
+     Trawlex::exitDone},
+    {Step::collection, "", Rendering::messageTemplate, Trawlex::exitFailed, Trawlex::exitFailed},
+};
+
+// Shows the failure and gives the exit code that ends the run.
+int32_t reportFailure(Step step, const Exception& error, bool testMode)
 {
-    writeToOutput("ERROR: " + error.getMessage(true) + ". Please see --help.\n");
+    const FailureReport* report = nullptr;
+    for (const FailureReport& row : failureReports) {
+        if (row.step == step && (error.className == row.className || *row.className == '\0')) {
+            report = &row;
+            break;
+        }
+    }
+    switch (report->rendering) {
+    case Rendering::messageTemplate:
+        writeToOutput("ERROR: " + error.messageTemplate + "\n");
+        break;
+    case Rendering::withHelpHint:
+        writeToOutput("ERROR: " + error.getMessage(true) + ". Please see --help.\n");
+        break;
+    case Rendering::classAndTemplate:
+        writeToOutput("ERROR: " + error.className + "\n" + error.messageTemplate + "\n");
+        break;
+    }
+    return testMode ? report->testModeExitCode : report->exitCode;
 }
 
 }  // namespace
@@ -99,18 +150,8 @@ int32_t Trawlex::run()
     try {
         collector.collect();
         return exitDone;
-    } catch (const Collector::Collect_FailedToStartExe& error) {
-        reportTemplate(error);
-        return exitExeNotStarted;
-    } catch (const Collector::Collect_OutputTooLarge& error) {
-        reportTemplate(error);
-        return exitExeNotStarted;
-    } catch (const Collector::Collect_FailedToRunExe& error) {
-        reportTemplate(error);
-        return testMode ? exitDone : exitExeFailed;
     } catch (const Exception& error) {
-        reportTemplate(error);
-        return exitFailed;
+        return reportFailure(Step::collection, error, testMode);
     }
 }
 
@@ -140,7 +181,7 @@ bool Trawlex::loadConfigurationFile()
         verifyConfiguration();
         return true;
     } catch (const Exception& error) {
-        writeToOutput("ERROR: " + error.className + "\n" + error.messageTemplate + "\n");
+        settingsExitCode = reportFailure(Step::configuration, error, testMode);
         return false;
     }
 }
@@ -196,12 +237,8 @@ bool Trawlex::readTargetSettings()
         collector.setAppName(KelvraCorelib::applicationNames().internalName);
         collector.checkNameLength();
         return true;
-    } catch (const Collector::Target_BadDir& error) {
-        reportTemplate(error);
-        settingsExitCode = exitBadTargetDir;
     } catch (const Exception& error) {
-        reportWithHelpHint(error);
-        settingsExitCode = exitBadSetting;
+        settingsExitCode = reportFailure(Step::target, error, testMode);
     }
     return false;
 }
@@ -225,12 +262,8 @@ bool Trawlex::readExecutableSettings()
         if (KelvraCorelib::getEnvironmentVariable("TRAWLEX_MAX_OUTPUT", value) && !value.empty())
             collector.setMaxOutput(value);
         return true;
-    } catch (const Collector::Exe_NotFound& error) {
-        reportTemplate(error);
-        settingsExitCode = exitExeNotFound;
     } catch (const Exception& error) {
-        reportWithHelpHint(error);
-        settingsExitCode = exitBadSetting;
+        settingsExitCode = reportFailure(Step::executable, error, testMode);
     }
     return false;
 }

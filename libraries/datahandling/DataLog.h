@@ -170,7 +170,10 @@ private:
     void rotateIfNeeded();
     bool signAndFinalise(bool keepIfRotating);
     bool writeHeader();
-    bool appendToExisting(int32_t mode, bool& reopened);
+    // How an open for appending goes on: at the end of the valid file, again after moving a
+    // tampered one aside, or not at all.
+    enum class Appended { continued, movedAside, failed };
+    Appended appendToExisting();
     void finaliseOldFiles();
     void dropFile();
     void dropCreated(bool remove);

@@ -832,130 +832,141 @@ void DataLog::dropCreated(bool remove)
 
 bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
 {
-    logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
-    if (file) {
-        return raise(OpenWriteFile_HaveFileAlready("@data-log.open-write-file.have-file-already{Attempting to open "
-                                                   "file when file is already open};",
-                                                   KELVRA_HERE),
-                     fileLogger());
-    }
-    const std::string name = workingName(time);
-    try {
-        file = std::make_unique<WorkFile>(name);
-    } catch (const std::bad_alloc&) {
-        return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
-    }
-    appendMode = false;
-    bool openedExisting = false;
-    int error = -1;
-    if (mode == createNew) {
-        error = Platform::createLockedExclusive(name, file->handle);
-    } else if (mode == append || mode == replace) {
-        appendMode = mode == append;
-        // An existing file is opened under its lock (never one that another run holds);
-        // a missing one is created, and a race between the two is tried again.
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            error = openExistingLocked(name, file->handle);
-            if (error == 0) {
-                openedExisting = true;
-                if (mode == replace && Platform::truncateFile(file->handle, 0) != 0) {
-                    error = -1;
-                    file->close();
+    DateTime at = time;
+    for (;;) {
+        logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
+        if (file) {
+            return raise(OpenWriteFile_HaveFileAlready("@data-log.open-write-file.have-file-already{Attempting to "
+                                                       "open file when file is already open};",
+                                                       KELVRA_HERE),
+                         fileLogger());
+        }
+        const std::string name = workingName(at);
+        try {
+            file = std::make_unique<WorkFile>(name);
+        } catch (const std::bad_alloc&) {
+            return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
+        }
+        // The attempt owns the open state: leaving it uncommitted (a failure, an exception or
+        // another try) leaves no file and nothing open, and removes a file it created.
+        struct Attempt {
+            DataLog& log;
+            bool created = false;
+            bool committed = false;
+            ~Attempt()
+            {
+                if (!committed) {
+                    log.dropCreated(created);
+                    log.openForWriting = false;
+                    log.appendMode = false;
                 }
-                break;
             }
-            if (!Platform::isNotFound(error)) {
-                break;
-            }
-            error = Platform::createLockedExclusive(name, file->handle);
-            if (!Platform::isAlreadyExists(error)) {
-                break;
-            }
-        }
-    }
-    if (error != 0) {
-        dropFile();
+        } attempt{*this};
         appendMode = false;
-        failure = error > 0 ? Platform::errorText(error) : std::string();
-        return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
-                                             "writing};",
-                                             KELVRA_HERE, ParamStream() << name),
-                     fileLogger());
-    }
-    if (!openedExisting) {
-        // A file left at its creation mode (owner only) is stricter still: not a failure.
-        Platform::setFileReaders(file->handle, readers);
-    }
-    openTime = DateTime::now();
-    pendingAppendPosition = 0;
-    openForWriting = true;
-    existingMeta.clear();
-    signature.reset();
-
-    if (appendMode && openedExisting) {
-        bool reopened = false;
-        const bool result = appendToExisting(mode, reopened);
-        if (reopened || !result) {
-            return result;
+        bool openedExisting = false;
+        int error = -1;
+        if (mode == createNew) {
+            error = Platform::createLockedExclusive(name, file->handle);
+        } else if (mode == append || mode == replace) {
+            appendMode = mode == append;
+            // An existing file is opened under its lock (never one that another run holds);
+            // a missing one is created, and a race between the two is tried again.
+            for (int tries = 0; tries < 5; ++tries) {
+                error = openExistingLocked(name, file->handle);
+                if (error == 0) {
+                    openedExisting = true;
+                    if (mode == replace && Platform::truncateFile(file->handle, 0) != 0) {
+                        error = -1;
+                        file->close();
+                    }
+                    break;
+                }
+                if (!Platform::isNotFound(error)) {
+                    break;
+                }
+                error = Platform::createLockedExclusive(name, file->handle);
+                if (!Platform::isAlreadyExists(error)) {
+                    break;
+                }
+            }
         }
-    }
+        if (error != 0) {
+            failure = error > 0 ? Platform::errorText(error) : std::string();
+            return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
+                                                 "writing};",
+                                                 KELVRA_HERE, ParamStream() << name),
+                         fileLogger());
+        }
+        attempt.created = !openedExisting;
+        if (attempt.created) {
+            // A file left at its creation mode (owner only) is stricter still: not a failure.
+            Platform::setFileReaders(file->handle, readers);
+        }
+        openTime = DateTime::now();
+        pendingAppendPosition = 0;
+        openForWriting = true;
+        existingMeta.clear();
+        signature.reset();
 
-    // A file this call created that cannot take its header holds nothing: it goes again.
-    const bool created = !openedExisting;
-    bool written = false;
-    try {
-        written = writeHeader() && flushFile();
-    } catch (const Exception& e) {
-        dropCreated(created);
-        openForWriting = false;
-        throw OpenWriteFile_WriteError(KELVRA_HERE, e);
+        if (appendMode && openedExisting) {
+            const Appended appended = appendToExisting();
+            if (appended == Appended::movedAside) {
+                // Again with a zero time: the name from "source.time", now free, gets a fresh file.
+                at = DateTime(int64_t(0));
+                continue;
+            }
+            if (appended == Appended::failed) {
+                return false;
+            }
+        }
+
+        // A file this attempt created that cannot take its header holds nothing: it goes again.
+        bool written = false;
+        try {
+            written = writeHeader() && flushFile();
+        } catch (const Exception& e) {
+            throw OpenWriteFile_WriteError(KELVRA_HERE, e);
+        }
+        if (!written) {
+            return false;
+        }
+        attempt.committed = true;
+        linesWritten = 0;
+        bytesWritten = 0;
+        fileName = name;
+        if (debugEnabled()) {
+            logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << fileName);
+        }
+        return true;
     }
-    if (!written) {
-        dropCreated(created);
-        openForWriting = false;
-        return false;
-    }
-    linesWritten = 0;
-    bytesWritten = 0;
-    fileName = name;
-    if (debugEnabled()) {
-        logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << fileName);
-    }
-    return true;
 }
 
-bool DataLog::appendToExisting(int32_t mode, bool& reopened)
+DataLog::Appended DataLog::appendToExisting()
 {
     const std::string name = file->path;
     bool readable = false;
     try {
         readable = checkSignature();
     } catch (const Exception& e) {
-        dropFile();
-        openForWriting = false;
         throw OpenWriteFile_InvalidSignature(KELVRA_HERE, e);
     }
     if (!readable) {
-        dropFile();
-        openForWriting = false;
-        appendMode = false;
-        return raise(OpenWriteFile_InvalidSignature("@data-log.open-write-file.invalid-signature{Invalid signature in "
-                                                    "existing (append) file \"%\"};",
-                                                    KELVRA_HERE, ParamStream() << name),
-                     fileLogger());
+        raise(OpenWriteFile_InvalidSignature("@data-log.open-write-file.invalid-signature{Invalid signature in "
+                                             "existing (append) file \"%\"};",
+                                             KELVRA_HERE, ParamStream() << name),
+              fileLogger());
+        return Appended::failed;
     }
     if (!invalidSignature) {
         // Writing continues at the end of the file.
         if (!file->seek(0, 2)) {
-            dropFile();
-            openForWriting = false;
-            appendMode = false;
-            return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
-                                                 "writing};",
-                                                 KELVRA_HERE, ParamStream() << name),
-                         fileLogger());
+            raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
+                                          "writing};",
+                                          KELVRA_HERE, ParamStream() << name),
+                  fileLogger());
+            return Appended::failed;
         }
-        return true;
+        return Appended::continued;
     }
     logger.error("@data-log.append.invalid-signature{Invalid signature on file \"%\" - cannot append new data to "
                  "this file - will rename it};",
@@ -965,18 +976,14 @@ bool DataLog::appendToExisting(int32_t mode, bool& reopened)
     const std::string base = name + "-" + std::to_string(Platform::currentProcessId());
     std::string backup;
     const int error = renameToFreeName(name, base + "-tampered.make", base, "-tampered.make", backup);
-    dropFile();
-    openForWriting = false;
-    appendMode = false;
-    reopened = true;
     if (error != 0) {
-        return raise(OpenWriteFile_BackupFailure("@data-log.open-write-file.backup-failure{Failed to back up existing "
-                                                 "file \"%\" (with incorrect signature) to \"%\"};",
-                                                 KELVRA_HERE, ParamStream() << name << backup),
-                     fileLogger());
+        raise(OpenWriteFile_BackupFailure("@data-log.open-write-file.backup-failure{Failed to back up existing "
+                                          "file \"%\" (with incorrect signature) to \"%\"};",
+                                          KELVRA_HERE, ParamStream() << name << backup),
+              fileLogger());
+        return Appended::failed;
     }
-    // Again with a zero time: the name from "source.time", now free, gets a fresh file.
-    return openWriteFile(mode, DateTime(int64_t(0)));
+    return Appended::movedAside;
 }
 
 bool DataLog::writeHeader()

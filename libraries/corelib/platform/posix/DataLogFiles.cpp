@@ -1,5 +1,6 @@
 // POSIX code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/PrivateNameCreation.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,7 +15,6 @@ namespace KelvraCorelib::Platform {
 namespace {
 
 std::atomic<bool> unnamedCreation{true};
-std::atomic<unsigned> privateNameCount{0};
 
 int lastError()
 {
@@ -93,34 +93,14 @@ int createLockedExclusive(const std::string& path, int& handle)
         }
     }
 #endif
-    // Created and locked under a private name that no working-file pattern matches, then
-    // renamed: the path never names an unlocked file.
-    std::string temporary;
-    int descriptor = -1;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        temporary = directoryPart(path) + ".working-" + std::to_string(getpid()) + "-" +
-                    std::to_string(privateNameCount++) + ".new";
+    // Created and locked under a private name, then renamed: the path never names an
+    // unlocked file.
+    return createUnderPrivateName(path, directoryPart(path), [](const std::string& name, int& descriptor) {
         do {
-            descriptor = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            descriptor = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         } while (descriptor < 0 && errno == EINTR);
-        if (descriptor < 0 && errno != EEXIST) {
-            return lastError();
-        }
-    }
-    if (descriptor < 0) {
-        return EEXIST;
-    }
-    int error = lockNow(descriptor);
-    if (error == 0) {
-        error = renameNoReplace(temporary, path);
-    }
-    if (error != 0) {
-        unlink(temporary.c_str());
-        close(descriptor);
-        return error;
-    }
-    handle = descriptor;
-    return 0;
+        return descriptor < 0 ? lastError() : 0;
+    }, handle);
 }
 
 void setUnnamedCreation(bool enabled)

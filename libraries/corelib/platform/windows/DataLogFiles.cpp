@@ -1,7 +1,7 @@
 // Windows code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/PrivateNameCreation.h"
 
-#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -10,40 +10,14 @@
 
 namespace KelvraCorelib::Platform {
 
-namespace {
-
-std::atomic<unsigned> privateNameCount{0};
-
-}  // namespace
-
 int createLockedExclusive(const std::string& path, int& handle)
 {
     // Windows cannot create an unnamed file: the file is created and locked under a private
     // name, then moved to the path without replacing, so that the path never names an
     // unlocked file (files are opened with delete sharing, so the open file can move).
-    std::string temporary;
-    int descriptor = -1;
-    int error = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        const size_t slash = path.find_last_of("/\\");
-        temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".working-" +
-                    std::to_string(GetCurrentProcessId()) + "-" + std::to_string(privateNameCount++) + ".new";
-        error = createExclusive(temporary, descriptor);
-        if (error != 0 && !isAlreadyExists(error))
-            return error;
-    }
-    if (descriptor < 0)
-        return error;
-    error = lockFile(descriptor);
-    if (error == 0)
-        error = renameNoReplace(temporary, path);
-    if (error != 0) {
-        closeFile(descriptor);
-        removeFile(temporary);
-        return error;
-    }
-    handle = descriptor;
-    return 0;
+    const size_t slash = path.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return createUnderPrivateName(path, folder, createExclusive, handle);
 }
 
 void setUnnamedCreation(bool enabled)

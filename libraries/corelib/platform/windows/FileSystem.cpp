@@ -14,6 +14,8 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include "corelib/platform/windows/WideText.h"
+
 namespace KelvraCorelib::Platform {
 
 namespace {
@@ -131,24 +133,6 @@ struct LinkReparse {
     ULONG flags;
     WCHAR pathBuffer[1];
 };
-
-std::string narrow(const wchar_t* text, int length)
-{
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? size_t(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-std::wstring wide(const std::string& text)
-{
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring result(size > 0 ? size_t(size) : 0, L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), result.data(), size);
-    return result;
-}
 
 // The target stored in a shell link, through the shell's link object on a COM apartment of
 // this thread for the one call. A thread whose COM is already initialised is refused.
@@ -306,14 +290,14 @@ int readSymbolicLink(const std::string& path, std::string& target)
         return ERROR_INVALID_REPARSE_DATA;
     const WCHAR* text = names + offset / sizeof(WCHAR);
     const int textLength = int(bytes / sizeof(WCHAR));
-    target = narrow(text, textLength);
+    target = narrowText(text, textLength);
     return 0;
 }
 
 int readShellLink(const std::string& path, std::string& target)
 {
     std::string stored;
-    const int error = shellLinkTarget(wide(path), stored);
+    const int error = shellLinkTarget(wideText(path), stored);
     if (error != 0)
         return error;
     if (GetFileAttributesA(stored.c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -328,7 +312,7 @@ int readShellLink(const std::u16string& path, std::u16string& target)
     const int error = shellLinkTarget(std::wstring(path.begin(), path.end()), stored);
     if (error != 0)
         return error;
-    const std::wstring storedWide = wide(stored);
+    const std::wstring storedWide = wideText(stored);
     if (GetFileAttributesW(storedWide.c_str()) == INVALID_FILE_ATTRIBUTES)
         return lastError();
     target.assign(storedWide.begin(), storedWide.end());

@@ -11,6 +11,8 @@
 #include <iphlpapi.h>
 #include <lm.h>
 
+#include "corelib/platform/windows/WideText.h"
+
 namespace KelvraCorelib::Platform {
 
 namespace {
@@ -21,29 +23,6 @@ std::string lowerAscii(std::string text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return text;
-}
-
-// Network names arrive as wide texts; at most 256 bytes in the system code page.
-std::string narrow(const wchar_t* text)
-{
-    if (text == nullptr)
-        return std::string();
-    char buffer[257];
-    const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, 256, nullptr, nullptr);
-    if (length <= 0)
-        return std::string();
-    buffer[256] = '\0';
-    return std::string(buffer);
-}
-
-std::wstring widen(const std::string& text)
-{
-    wchar_t buffer[257];
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer, 256);
-    if (length <= 0)
-        return std::wstring();
-    buffer[256] = L'\0';
-    return std::wstring(buffer);
 }
 
 using NativeSystemInfoFunction = void(WINAPI*)(LPSYSTEM_INFO);
@@ -155,7 +134,7 @@ bool nisDomainName(std::string& name)
     WKSTA_INFO_100* info = nullptr;
     if (NetWkstaGetInfo(nullptr, 100, reinterpret_cast<LPBYTE*>(&info)) != NERR_Success || info == nullptr)
         return false;
-    std::string group = narrow(info->wki100_langroup);
+    std::string group = narrowText(info->wki100_langroup);
     NetApiBufferFree(info);
     if (group.size() > 200)
         group.resize(200);
@@ -271,7 +250,7 @@ bool groupNames(std::vector<std::string>& names)
             return false;
         }
         for (DWORD i = 0; i < read; ++i)
-            names.push_back(narrow(entries[i].lgrpi0_name));
+            names.push_back(narrowText(entries[i].lgrpi0_name));
         if (entries != nullptr)
             NetApiBufferFree(entries);
     } while (status == ERROR_MORE_DATA);
@@ -281,7 +260,7 @@ bool groupNames(std::vector<std::string>& names)
 bool groupMemberNames(const std::string& group, std::vector<std::string>& names)
 {
     names.clear();
-    const std::wstring wideGroup = widen(group);
+    const std::wstring wideGroup = wideText(group);
     DWORD_PTR resume = 0;
     NET_API_STATUS status;
     do {
@@ -296,7 +275,7 @@ bool groupMemberNames(const std::string& group, std::vector<std::string>& names)
             return false;
         }
         for (DWORD i = 0; i < read; ++i)
-            names.push_back(narrow(entries[i].lgrmi3_domainandname));
+            names.push_back(narrowText(entries[i].lgrmi3_domainandname));
         if (entries != nullptr)
             NetApiBufferFree(entries);
     } while (status == ERROR_MORE_DATA);

@@ -12,6 +12,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include "corelib/platform/windows/WideText.h"
+
 namespace KelvraCorelib::Platform {
 
 namespace {
@@ -89,17 +91,6 @@ void markCollected(uint32_t processId, Child& child)
         forget(order.front());
         order.pop_front();
     }
-}
-
-std::wstring widen(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size > 0 ? size_t(size) : 0, L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), size);
-    return wide;
 }
 
 // One argument quoted so that the C runtime's command-line parsing gives it back unchanged.
@@ -191,12 +182,12 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
                  uint32_t& processId)
 {
-    const std::wstring application = widen(path);
+    const std::wstring application = wideText(path);
     std::wstring commandLine;
     appendQuoted(commandLine, application);
     for (const std::string& argument : arguments) {
         commandLine += L' ';
-        appendQuoted(commandLine, widen(argument));
+        appendQuoted(commandLine, wideText(argument));
     }
 
     // Only one spawn at a time holds inheritable handles, so no child gets another's pipe.

@@ -1,0 +1,47 @@
+#include "corelib/platform/PrivateNameCreation.h"
+
+#include <atomic>
+
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/Process.h"
+
+namespace KelvraCorelib::Platform {
+
+namespace {
+
+std::atomic<unsigned> privateNameCount{0};
+
+}  // namespace
+
+int createUnderPrivateName(const std::string& path, const std::string& folder,
+                           const std::function<int(const std::string& name, int& handle)>& create, int& handle)
+{
+    // A private name that no working-file pattern matches.
+    std::string temporary;
+    int descriptor = -1;
+    int error = 0;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        temporary = folder + ".working-" + std::to_string(currentProcessId()) + "-" +
+                    std::to_string(privateNameCount++) + ".new";
+        error = create(temporary, descriptor);
+        if (error != 0 && !isAlreadyExists(error)) {
+            return error;
+        }
+    }
+    if (descriptor < 0) {
+        return error;
+    }
+    error = lockFile(descriptor);
+    if (error == 0) {
+        error = renameNoReplace(temporary, path);
+    }
+    if (error != 0) {
+        closeFile(descriptor);
+        removeFile(temporary);
+        return error;
+    }
+    handle = descriptor;
+    return 0;
+}
+
+}  // namespace KelvraCorelib::Platform
