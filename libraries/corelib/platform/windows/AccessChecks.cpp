@@ -118,6 +118,11 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
     if (walked.fault != AccessFault::none) {
         return walked;
     }
+    // The name itself first: a handle's attributes may not show a reparse point (wine).
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return finding(AccessFault::link, path);
+    }
     // With the right to delete, the file removed later is this one, whatever its name is then.
     HANDLE handle = openForReading(path, GENERIC_READ | DELETE);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {

@@ -1,5 +1,6 @@
 // Windows code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/OwnerAccess.h"
 
 #include <atomic>
 #include <cerrno>
@@ -20,7 +21,8 @@ int createLockedExclusive(const std::string& path, int& handle)
 {
     // Windows cannot create an unnamed file: the file is created and locked under a private
     // name, then moved to the path without replacing, so that the path never names an
-    // unlocked file (files are opened with delete sharing, so the open file can move).
+    // unlocked file (files are opened with delete sharing, so the open file can move). The
+    // file is open to its owner only from its creation; setFileReaders widens that.
     std::string temporary;
     int descriptor = -1;
     int error = ERROR_FILE_EXISTS;
@@ -28,7 +30,7 @@ int createLockedExclusive(const std::string& path, int& handle)
         const size_t slash = path.find_last_of("/\\");
         temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".working-" +
                     std::to_string(GetCurrentProcessId()) + "-" + std::to_string(privateNameCount++) + ".new";
-        error = createExclusive(temporary, descriptor);
+        error = createPrivateFile(temporary, descriptor);
         if (error != 0 && !isAlreadyExists(error))
             return error;
     }
@@ -128,10 +130,7 @@ int truncateFile(int handle, uint64_t size)
 
 int setFileReaders(int handle, FileReaders readers)
 {
-    // New files take the folder's inherited access list; there is no mode to set.
-    (void)handle;
-    (void)readers;
-    return 0;
+    return restrictOpenFile(handle, readers);
 }
 
 }  // namespace KelvraCorelib::Platform
