@@ -21,7 +21,8 @@ namespace KelvraCorelib::Platform {
 
 // Creates the file for reading and writing, failing (isAlreadyExists) when the path exists,
 // open to its owner only from the start (POSIX 0600); the handle may change its access
-// (restrictOpenFile) and be renamed. Closed with FileSystem.h's closeFile.
+// (restrictOpenFile), and the file may be renamed while open. Closed with FileSystem.h's
+// closeFile.
 int createPrivateFile(const std::string& path, int& handle);
 
 // The open file's access: its owner reads and writes, the readers given read.

@@ -104,8 +104,9 @@ int createPrivateFile(const std::string& path, int& handle)
     OwnerAccessList access;
     if (!access.build(FileReaders::owner, false))
         return lastError();
-    // Shared for deleting, so that the open file can be renamed, as on POSIX.
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+    // Shared for deleting, so that the open file can be renamed, as on POSIX; no right to
+    // delete through this handle, which others opening the file would have to share.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &access.attributes,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
