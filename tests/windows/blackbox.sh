@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Black-box tests of trawlex.exe under wine:
-#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX] [SHORTCUT_EXE] [LINKS_EXE]
+#   blackbox.sh WINE TRAWLEX_EXE UTILITY_EXE [LINUX_VERIFY] [VERIFY_EXE] [LINUX_TRAWLEX] [SHORTCUT_EXE] [LINKS_EXE] [ACL_EXE]
 # Help and version; one collection that the Linux trawlex-verify accepts (and the Windows
 # verifier too); a failing utility with its error block; a time-out after which the
 # utility's own child is gone; a configuration file; one whose target directory and utility
 # are shortcuts (made by SHORTCUT_EXE), and one whose shortcut leads nowhere; a log of the
 # Linux trawlex that trawlex-verify.exe accepts; a link to a folder outside that the file tools
-# never go through (LINKS_EXE).
+# never go through (LINKS_EXE); the access lists of a data log and a folder that trawlex made
+# (read by ACL_EXE), a link named like a working file that the finaliser leaves, and an input
+# file that is a link.
 set -uo pipefail
-wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-} links=${8:-}
+wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-} links=${8:-} acl=${9:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -175,6 +177,57 @@ if [ -n "$links" ]; then
   "$wine" "$links" clear "$(winpath "$work/links/tree")" > /dev/null 2>&1
   [ -f "$work/links/outside/keep.txt" ] || fail "links: emptying a folder went through its link"
   [ ! -e "$work/links/tree/sub/own.txt" ] || fail "links: the folder's own file stayed"
+fi
+
+# What trawlex makes keeps other accounts out: only SYSTEM, Administrators and the account
+# (S-1-5-21-...) may change it, anyone else reads at most, and nothing is given to Everyone
+# (WD), whose read a file without its own list shows. Wine keeps no access lists: it shows the
+# one that the file's Unix mode gives (Users count as the group there).
+# only_readers TEXT: every entry of the access list TEXT for another SID grants reading only.
+only_readers() {
+  local entry rights sid
+  for entry in $(echo "$1" | tr -d '\r' | grep -o '([^)]*)'); do
+    rights=$(echo "$entry" | cut -d';' -f3) sid=$(echo "$entry" | cut -d';' -f6 | tr -d ')')
+    case $sid in SY | BA | S-1-5-21-*) continue ;; esac
+    case $rights in FR | FX | FRFX | 0x120089 | 0x1200a9) ;; *) return 1 ;; esac
+  done
+}
+if [ -n "$acl" ]; then
+  target=$work/acl/made
+  mkdir -p "$work/acl"
+  # shellcheck disable=SC2046
+  (umask 000 && run $(settings "$target") --args "echo private")
+  files=$(data_files "$target")
+  if [ "$(rc)" != 0 ] || [ -z "$files" ]; then
+    fail "access lists: exit $(rc), data files '$files'"
+  else
+    for made in "$target" "$files"; do
+      list=$("$wine" "$acl" show "$(winpath "$made")" 2> /dev/null | tr -d '\r')
+      echo "$list" | grep -q '(A;[^;]*;FA;;;SY)' || fail "access lists: no full control for SYSTEM on $made: $list"
+      only_readers "$list" || fail "access lists: others may change $made: $list"
+      echo "$list" | grep -q ';;;WD)' && fail "access lists: Everyone may read $made: $list"
+    done
+  fi
+  "$wine" "$acl" private "$(winpath "$work/acl")" > /dev/null 2>&1 || fail "access lists: a folder made private fails"
+
+  # A link named like the next run's working file is left as it is, and so is what it leads to.
+  stem=$(basename "$files" | sed 's/-[0-9]*-00\.data$//')
+  mkdir -p "$work/acl/outside"
+  echo keep > "$work/acl/outside/keep.txt"
+  ln -s ../outside "$target/$stem-1.make"
+  # shellcheck disable=SC2046
+  run $(settings "$target") --args "echo again"
+  [ "$(rc)" = 0 ] || fail "working-file link: exit $(rc), output '$(out)'"
+  [ -L "$target/$stem-1.make" ] || fail "working-file link: the link was moved"
+  [ "$(ls "$work/acl/outside")" = keep.txt ] || fail "working-file link: its folder changed: $(ls "$work/acl/outside")"
+
+  # An input file that is a link (to a folder, which wine shows as a reparse point) is refused.
+  ln -s outside "$work/acl/input.txt"
+  # shellcheck disable=SC2046
+  run $(settings "$work/acl/input") --infile "$(winpath "$work/acl/input.txt")" --args "echo infile"
+  [ "$(rc)" = 2 ] || fail "input link: exit $(rc), output '$(out)'"
+  [ -L "$work/acl/input.txt" ] && [ -f "$work/acl/outside/keep.txt" ] || fail "input link: removed"
+  [ -z "$(data_files "$work/acl/input")" ] || fail "input link: a data log was written"
 fi
 
 # The other way round: a data log of the Linux trawlex verifies on Windows.

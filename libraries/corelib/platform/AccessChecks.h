@@ -12,7 +12,8 @@
 //
 // POSIX: a folder is trusted when the superuser or the running account owns it and it is
 // not writable by group or others (unless sticky); a link is followed only when one of them
-// owns it. Windows: links are reparse points, and owners and access lists are not examined.
+// owns it. Windows: links are reparse points; owners and folders' access lists are not
+// examined, an input file's access list gives its readers.
 
 #include <cstdint>
 #include <string>

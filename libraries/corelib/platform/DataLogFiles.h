@@ -47,8 +47,8 @@ int handleStatus(int handle, FileStatus& status);
 int truncateFile(int handle, uint64_t size);
 
 // Sets the open file's permissions whatever the process's file creation mask: the owner
-// reads and writes, the readers given read, nobody else writes (Windows: left to the
-// folder's access list).
+// reads and writes, the readers given read, nobody else writes (Windows: OwnerAccess.h's
+// protected access list).
 int setFileReaders(int handle, FileReaders readers);
 
 }  // namespace KelvraCorelib::Platform

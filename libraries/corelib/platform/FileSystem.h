@@ -82,7 +82,7 @@ struct DirectoryEntry {
 int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries);
 
 // A new directory that its owner may change and everyone may read and search, whatever the
-// process's file creation mask (Windows: the folder's inherited access list).
+// process's file creation mask (Windows: OwnerAccess.h's protected access list, Users read).
 int makeDirectory(const std::string& path);
 int removeEmptyDirectory(const std::string& path);
 
@@ -97,7 +97,7 @@ int renameReplacing(const std::string& from, const std::string& to);
 // Renames only when the target does not exist; an existing target gives an error that
 // isAlreadyExists accepts and is never replaced, even when it appears during the call.
 // Where the file system cannot rename without replacing, a file is linked under the new
-// name and the old name removed.
+// name and the old name removed. Windows: a reparse point (link, junction) is never renamed.
 int renameNoReplace(const std::string& from, const std::string& to);
 
 // Sets the owner's read permission when readable, and the write permission when writable;

@@ -1,6 +1,6 @@
 // Windows code only: reparse points on the way to a folder or at an input file's name, and
-// input files opened without following one. Owners and access lists are not examined: a
-// folder's access list is taken as its administrator set it.
+// input files opened without following one. Owners are not examined and a folder's access
+// list is taken as its administrator set it; an input file's list tells who may read it.
 #include "corelib/platform/AccessChecks.h"
 
 #include <vector>
@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <aclapi.h>
 
 namespace KelvraCorelib::Platform {
 
@@ -78,6 +80,34 @@ AccessFinding walkTo(const std::string& path)
     return AccessFinding();
 }
 
+// Everyone when Everyone, Users or Authenticated Users may read the open file (or its list
+// gives everyone everything), the owner only otherwise, as OwnerAccess.h's lists tell them.
+FileReaders readersOf(HANDLE file)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return FileReaders::owner;
+    }
+    FileReaders readers = acl == nullptr ? FileReaders::everyone : FileReaders::owner;
+    for (DWORD index = 0; acl != nullptr && index < acl->AceCount && readers == FileReaders::owner; ++index) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!GetAce(acl, index, reinterpret_cast<void**>(&entry)) || entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            (entry->Header.AceFlags & INHERIT_ONLY_ACE) != 0 ||
+            (entry->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) == 0) {
+            continue;
+        }
+        const PSID sid = &entry->SidStart;
+        if (IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid) ||
+            IsWellKnownSid(sid, WinAuthenticatedUserSid)) {
+            readers = FileReaders::everyone;
+        }
+    }
+    LocalFree(descriptor);
+    return readers;
+}
+
 HANDLE openForReading(const std::string& path, DWORD access)
 {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -118,6 +148,11 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
     if (walked.fault != AccessFault::none) {
         return walked;
     }
+    // The name itself first: a handle's attributes may not show a reparse point (wine).
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return finding(AccessFault::link, path);
+    }
     // With the right to delete, the file removed later is this one, whatever its name is then.
     HANDLE handle = openForReading(path, GENERIC_READ | DELETE);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
@@ -152,7 +187,7 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
     file.name = path;
     file.device = info.dwVolumeSerialNumber;
     file.node = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    file.readers = FileReaders::everyone;  // access lists are not examined
+    file.readers = readersOf(handle);
     return AccessFinding();
 }
 

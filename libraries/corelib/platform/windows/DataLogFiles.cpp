@@ -1,5 +1,6 @@
 // Windows code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/OwnerAccess.h"
 #include "corelib/platform/PrivateNameCreation.h"
 
 #include <cerrno>
@@ -14,10 +15,11 @@ int createLockedExclusive(const std::string& path, int& handle)
 {
     // Windows cannot create an unnamed file: the file is created and locked under a private
     // name, then moved to the path without replacing, so that the path never names an
-    // unlocked file (files are opened with delete sharing, so the open file can move).
+    // unlocked file (files are opened with delete sharing, so the open file can move). The
+    // file is open to its owner only from its creation; setFileReaders widens that.
     const size_t slash = path.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return createUnderPrivateName(path, folder, createExclusive, handle);
+    return createUnderPrivateName(path, folder, createPrivateFile, handle);
 }
 
 void setUnnamedCreation(bool enabled)
@@ -102,10 +104,7 @@ int truncateFile(int handle, uint64_t size)
 
 int setFileReaders(int handle, FileReaders readers)
 {
-    // New files take the folder's inherited access list; there is no mode to set.
-    (void)handle;
-    (void)readers;
-    return 0;
+    return restrictOpenFile(handle, readers);
 }
 
 }  // namespace KelvraCorelib::Platform

@@ -2,6 +2,7 @@
 // handles are the C runtime's descriptors over handles made with CreateFileA, so that every
 // open file may be renamed or removed while open (as on POSIX).
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/windows/OwnerAccessLists.h"
 
 #include <cerrno>
 #include <cstring>
@@ -406,7 +407,11 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
 
 int makeDirectory(const std::string& path)
 {
-    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : lastError();
+    // Protected from its creation: what the parent folder lets others do is not inherited.
+    OwnerAccessList access;
+    if (!access.build(FileReaders::everyone, true))
+        return lastError();
+    return CreateDirectoryA(path.c_str(), &access.attributes) ? 0 : lastError();
 }
 
 int removeEmptyDirectory(const std::string& path)
@@ -445,6 +450,11 @@ int renameReplacing(const std::string& from, const std::string& to)
 
 int renameNoReplace(const std::string& from, const std::string& to)
 {
+    // A reparse point (a link or junction) is never renamed, as the data log's renames need.
+    const DWORD attributes = GetFileAttributesA(from.c_str());
+    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) ||
+        isLinkPath(from))
+        return ERROR_CANT_ACCESS_FILE;
     // Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target in one step.
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : lastError();
 }
