@@ -11,14 +11,13 @@
 
 #include <string>
 
+#include "corelib/platform/OwnerAccess.h"  // createPrivateFile
+
 namespace KelvraCorelib::Platform {
 
 // Creates the folder for the running account only; an existing folder gives an error that
 // isAlreadyExists accepts.
 int makePrivateDirectory(const std::string& path);
-
-// Creates a new file for reading and writing for the running account only.
-int createPrivateFile(const std::string& path, int& handle);
 
 // Why the path is not private: not of the given kind, a symbolic link, owned by another
 // account, or open to others for reading or changing. "" when it is private. Where the

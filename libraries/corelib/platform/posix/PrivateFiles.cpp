@@ -21,19 +21,6 @@ int makePrivateDirectory(const std::string& path)
     return chmod(path.c_str(), 0700) == 0 ? 0 : errno;
 }
 
-int createPrivateFile(const std::string& path, int& handle)
-{
-    int descriptor;
-    do {
-        descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) {
-        return errno;
-    }
-    handle = descriptor;
-    return 0;
-}
-
 std::string privacyProblem(const std::string& path, bool directory)
 {
     struct stat status {};

@@ -57,22 +57,6 @@ int makePrivateDirectory(const std::string& path)
     return CreateDirectoryA(path.c_str(), security.get()) ? 0 : lastError();
 }
 
-int createPrivateFile(const std::string& path, int& handle)
-{
-    PrivateSecurity security;
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    security.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return lastError();
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(file);
-        return ERROR_TOO_MANY_OPEN_FILES;
-    }
-    handle = descriptor;
-    return 0;
-}
-
 // Who may use the path: every allowing entry of its access list must name SYSTEM, the
 // Administrators group or the running account. A path without an access list (every
 // account may use it) is refused.
