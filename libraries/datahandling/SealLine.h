@@ -51,6 +51,9 @@ struct SealLine {
     static std::string toBase64(const std::string& bytes);
     static bool fromBase64(const std::string& text, std::string& bytes);  // padded, canonical
     static std::string toLowerHex(const std::string& bytes);
+    // A decimal without sign: canonical ("0" or no leading zero, at most 18 digits, so within
+    // 63 bits) or, with zero padding allowed, at most 19 digits ("0000000042").
+    static bool parseDecimal(const std::string& text, uint64_t& value, bool zeroPadded = false);
 };
 
 }  // namespace KelvraCorelib

@@ -29,19 +29,10 @@ std::string valueOf(const std::map<std::string, std::string>& header, const std:
     return found == header.end() ? std::string() : found->second;
 }
 
+// A canonical decimal above zero.
 bool parseSequence(const std::string& text, uint64_t& value)
 {
-    if (text.empty() || text.size() > 18 || text[0] == '0') {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + uint64_t(c - '0');
-    }
-    return true;
+    return SealLine::parseDecimal(text, value) && value != 0;
 }
 
 // The seal line at the end of the file and the offset where it starts.

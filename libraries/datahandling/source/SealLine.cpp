@@ -24,22 +24,6 @@ std::vector<std::string> splitAtBlanks(const std::string& text)
     return parts;
 }
 
-// A decimal without sign or leading zeros (except "0"), within 63 bits.
-bool parseDecimal(const std::string& text, uint64_t& value)
-{
-    if (text.empty() || text.size() > 18 || (text.size() > 1 && text[0] == '0')) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + uint64_t(c - '0');
-    }
-    return true;
-}
-
 bool isKeyId(const std::string& text)
 {
     if (text.size() != 16) {
@@ -209,6 +193,22 @@ std::string SealLine::toLowerHex(const std::string& bytes)
         text += digits[uint8_t(c) & 15];
     }
     return text;
+}
+
+bool SealLine::parseDecimal(const std::string& text, uint64_t& value, bool zeroPadded)
+{
+    const size_t longest = zeroPadded ? 19 : 18;
+    if (text.empty() || text.size() > longest || (!zeroPadded && text.size() > 1 && text[0] == '0')) {
+        return false;
+    }
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + uint64_t(c - '0');
+    }
+    return true;
 }
 
 }  // namespace KelvraCorelib

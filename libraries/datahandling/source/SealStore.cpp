@@ -51,19 +51,10 @@ std::string publicRecord(uint64_t number, int64_t start, int64_t end, const std:
     return head + SealLine::toBase64(key) + " " + SealLine::toBase64(certificate) + "\n";
 }
 
+// A number of the store's files, written zero-padded.
 bool parseNumber(const std::string& text, uint64_t& value)
 {
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + uint64_t(c - '0');
-    }
-    return true;
+    return SealLine::parseDecimal(text, value, true);
 }
 
 // Writes a new private file (it must not exist) and syncs it.
