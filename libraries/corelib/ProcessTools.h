@@ -71,11 +71,12 @@ public:
         // Running in state 1; otherwise, or when the query fails, false. Seeing the end
         // stores the exit code and moves to state 6.
         bool isRunning();
-        // Appends what the pipe holds now (up to a few MiB, less once the run's deadline has
-        // passed) to output. True for zero or more bytes (pipeEnded tells the end of data),
-        // false for a read error or when not capturing. Throws std::bad_alloc when the output
-        // cannot grow.
-        bool readChunk(std::string& output);
+        // Appends what the pipe holds now to output: up to a few MiB, less once the clock
+        // passes until (ms of the steady clock), and never more than one byte past limit
+        // (SIZE_MAX: none); output longer than limit is left as it is. True for zero or more
+        // bytes (pipeEnded tells the end of data), false for a read error or when not
+        // capturing. Throws std::bad_alloc when the output cannot grow.
+        bool readChunk(std::string& output, size_t limit, int64_t until);
         // Asks the program's process group to quit. True when the request was delivered.
         bool askToQuit();
         // Kills the program's process group and collects the child: state 5, ids cleared.
@@ -87,14 +88,21 @@ public:
         void closeWatch();
         // Waits up to timeoutMs for data, the pipe's end or the child's end.
         void waitForActivity(int64_t timeoutMs, bool watchPipe);
+        // How capture ended.
+        enum class CaptureEnd { programEnded, deadlinePassed, limitPassed };
+        // Captures into output (when given) and waits until the program has ended and the
+        // pipe is done, the deadline passes or the output passes limit. Leaves the pipe open.
+        CaptureEnd capture(int64_t deadline, std::string* output, size_t limit);
+        // Asks the program's group to quit, drains and drops what the pipe brings during the
+        // grace, then kills the group and closes the pipe. Empties output (when given).
+        void stop(std::string* output);
         // Captures and waits until the program ends or the deadline passes (then the group is
         // asked to quit and killed after the grace). True when it ended in time.
         bool waitForEnd(int64_t deadline, std::string* output);
         // Kills the program's group whether or not the program itself still runs, and
         // collects the program.
         void killGroup();
-        size_t readHint = 0;
-        int64_t readUntil = INT64_MAX;  // readChunk stops reading at this clock time
+        size_t readHint = 0;  // how much readChunk asks the pipe for next
     };
 
     // A new process object for path with the argument text split into arguments; marked

@@ -287,7 +287,7 @@ bool ProcessTools::Process::isRunning()
     return false;
 }
 
-bool ProcessTools::Process::readChunk(std::string& output)
+bool ProcessTools::Process::readChunk(std::string& output, size_t limit, int64_t until)
 {
     if (!capturing) {
         return false;
@@ -298,12 +298,11 @@ bool ProcessTools::Process::readChunk(std::string& output)
     char side[minimumRead];
     size_t total = 0;
     for (;;) {
-        if (output.size() > outputLimit) {
-            outputLimitPassed = true;
+        if (output.size() > limit) {
             return true;
         }
         // Never more than one byte past the limit.
-        const size_t allowed = outputLimit - output.size() + (outputLimit == SIZE_MAX ? 0 : 1);
+        const size_t allowed = limit - output.size() + (limit == SIZE_MAX ? 0 : 1);
         int error = 0;
         int64_t count;
         const size_t spare = output.capacity() - output.size();
@@ -325,7 +324,7 @@ bool ProcessTools::Process::readChunk(std::string& output)
             // Full: grow only once there really is more to keep.
             count = Platform::readAvailable(pipeRead, side, std::min(sizeof side, allowed), error);
             if (count > 0) {
-                if (!makeRoom(output, static_cast<size_t>(count), outputLimit)) {
+                if (!makeRoom(output, static_cast<size_t>(count), limit)) {
                     throw std::bad_alloc();
                 }
                 output.append(side, static_cast<size_t>(count));
@@ -333,11 +332,10 @@ bool ProcessTools::Process::readChunk(std::string& output)
         }
         if (count > 0) {
             total += static_cast<size_t>(count);
-            if (output.size() > outputLimit) {
-                outputLimitPassed = true;
+            if (output.size() > limit) {
                 return true;
             }
-            if (total >= readBudget || clockMs() >= readUntil) {
+            if (total >= readBudget || clockMs() >= until) {
                 return true;
             }
             continue;
@@ -388,38 +386,40 @@ void ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
     }
 }
 
-bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
+ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadline, std::string* output,
+                                                                 size_t limit)
 {
     // Capture and wait on this thread: read whenever the pipe has data, look at the child
     // whenever something happened (or, without an end signal from the platform, at short
     // intervals). Once the child has ended, take what the pipe still holds and stop at its
     // end or when it stays quiet. Reads stop at the deadline, whatever the memory costs.
-    readUntil = deadline;
     bool ended = false;
     bool waitedQuietly = false;
     int64_t backoffMs = 0;
     for (;;) {
         bool grew = false;
+        bool passed = false;
         if (output != nullptr && capturing && !pipeEnded) {
             const size_t length = output->size();
-            if (!readChunk(*output)) {
+            if (!readChunk(*output, limit, deadline)) {
                 pipeEnded = true;  // a read error ends capture; the child is still awaited
             }
             grew = output->size() != length;
+            passed = output->size() > limit;
         }
         if (!ended) {
             ended = !isRunning();
         }
-        if (outputLimitPassed) {
-            break;
+        if (passed) {
+            return CaptureEnd::limitPassed;
         }
         const bool pipeOpen = output != nullptr && capturing && !pipeEnded;
         if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
-            break;
+            return CaptureEnd::programEnded;
         }
         const int64_t now = clockMs();
         if (now >= deadline) {
-            break;
+            return ended ? CaptureEnd::programEnded : CaptureEnd::deadlinePassed;
         }
         int64_t waitMs = deadline - now;
         if (ended) {
@@ -435,16 +435,13 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
         }
         waitForActivity(waitMs, pipeOpen);
     }
+}
 
-    if (ended && !outputLimitPassed) {
-        readUntil = INT64_MAX;
-        closePipe();
-        return state == stateFinished;
-    }
-
-    // Time-out or too much output: ask the program's group to quit, give it the grace, then
-    // kill the group. The pipe is drained (and the data dropped) meanwhile so that a program
-    // that writes while quitting is not held up by a full pipe.
+void ProcessTools::Process::stop(std::string* output)
+{
+    // Ask the program's group to quit, give it the grace, then kill the group. The pipe is
+    // drained (and the data dropped, without a limit) meanwhile so that a program that writes
+    // while quitting is not held up by a full pipe.
     const bool asked = askToQuit();
     if (output != nullptr) {
         output->clear();
@@ -452,14 +449,11 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
     }
     if (asked) {
         const int64_t graceEnd = clockMs() + quitGraceMs;
-        readUntil = graceEnd;
         std::string dropped;
-        const size_t limit = outputLimit;
-        outputLimit = SIZE_MAX;  // what is dropped does not count
         for (;;) {
             if (capturing) {
                 dropped.clear();
-                readChunk(dropped);
+                readChunk(dropped, SIZE_MAX, graceEnd);
             }
             if (!isRunning()) {
                 break;
@@ -474,12 +468,22 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
             }
             waitForActivity(waitMs, true);
         }
-        outputLimit = limit;
     }
-    readUntil = INT64_MAX;
     // Members of the group that ignored the request may outlive a program that obeyed it.
     killGroup();
     closePipe();
+}
+
+bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
+{
+    const CaptureEnd end = capture(deadline, output, outputLimit);
+    if (end == CaptureEnd::programEnded) {
+        closePipe();
+        return state == stateFinished;
+    }
+    // Time-out or too much output.
+    outputLimitPassed = end == CaptureEnd::limitPassed;
+    stop(output);
     return false;
 }
 
@@ -528,7 +532,6 @@ bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string*
     } catch (const std::exception&) {
         // Out of memory, mostly while the output grows: the run fails, and the program and its
         // group must not outlive it.
-        process->readUntil = INT64_MAX;
         if (output != nullptr) {
             output->clear();
             output->shrink_to_fit();
