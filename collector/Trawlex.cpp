@@ -226,11 +226,17 @@ bool Trawlex::readTargetSettings()
             collector.setOffset(value);
         } else {
             // Optional: anything that fails here falls back to no offset.
+            TimeSpan configured;
+            bool found = false;
             try {
-                collector.setOffset(confAgent.queryTimeSpan("%offset%").toText());
+                found = confAgent.findTimeSpan("%offset%", configured);
+                if (found)
+                    collector.setOffset(configured.toText());
             } catch (...) {
-                collector.setOffset("PT0S");
+                found = false;
             }
+            if (!found)
+                collector.setOffset("PT0S");
         }
         collector.setModule(cmdParser.getValue("module", value) ? value : confAgent.queryString("%module%"));
         collector.setDataType(cmdParser.getValue("datatype", value) ? value : confAgent.queryString("%datatype%"));

@@ -57,6 +57,9 @@ public:
     TimeSpan queryTimeSpan(const std::string& path);
     std::string queryDir(const std::string& path);
     std::string queryFile(const std::string& path);
+    // The time span at path, or false when there is no such entry (an optional setting);
+    // every other condition throws as queryTimeSpan does.
+    bool findTimeSpan(const std::string& path, TimeSpan& value);
 
     // A read of any type into the caller's storage (see ConfQueryParam for its C++ type).
     // Query_OutOfMemory, _ImsNotWorking, _NotFound, _WrongType and _UnknownType come out as

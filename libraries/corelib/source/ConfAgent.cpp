@@ -43,8 +43,10 @@ void ConfAgent::registerKeyword(const std::string& keyword, const std::string& p
             KELVRA_HERE, ParamStream() << keyword << path);
 }
 
-// The query itself; storage has the C++ type of requestedType.
-static void runQuery(ConfAgent& agent, const std::string& path, int32_t requestedType, void* storage)
+// The query itself; storage has the C++ type of requestedType. With `missing` given, an entry
+// that is not there sets it instead of throwing.
+static void runQuery(ConfAgent& agent, const std::string& path, int32_t requestedType, void* storage,
+                     bool* missing = nullptr)
 {
     ImsMessage message("conf", "query", "");
     ConfQueryParam* param = nullptr;
@@ -62,6 +64,10 @@ static void runQuery(ConfAgent& agent, const std::string& path, int32_t requeste
 
     switch (param->status) {
     case ConfQueryParam::statusNotFound:
+        if (missing != nullptr) {
+            *missing = true;
+            return;
+        }
         throw ConfAgent::Query_NotFound("@conf-agent.query.not-found{Configuration entry \"%\" was not found};",
                                         KELVRA_HERE, ParamStream() << path);
     case ConfQueryParam::statusWrongType:
@@ -97,6 +103,17 @@ TimeSpan ConfAgent::queryTimeSpan(const std::string& path)
     TimeSpan value;
     runQuery(*this, path, ConfNodeType::TimeSpan, &value);
     return value;
+}
+
+bool ConfAgent::findTimeSpan(const std::string& path, TimeSpan& value)
+{
+    bool missing = false;
+    TimeSpan found;
+    runQuery(*this, path, ConfNodeType::TimeSpan, &found, &missing);
+    if (missing)
+        return false;
+    value = found;
+    return true;
 }
 
 std::string ConfAgent::queryDir(const std::string& path)
