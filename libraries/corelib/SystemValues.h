@@ -72,11 +72,11 @@ public:
 // The provider that asks the platform.
 const MachineFactsProvider& platformMachineFacts();
 
-// The cached text of the value. The first call runs probeAll with the platform's answers;
-// the cache never changes afterwards.
+// The cached text of the value. The first call for a value probes it, and the few values
+// probed with it, with the platform's answers; the cache never changes afterwards.
 std::string systemValue(SystemValueId id);
 
-// Every value, probed now, in the cache's order (later values use earlier ones).
+// Every value, probed now (the machine name is built from the host and domain).
 SystemValues probeAll(const MachineFactsProvider& facts = platformMachineFacts());
 
 // Local groups, ascending, without duplicates; empty when the system does not tell.

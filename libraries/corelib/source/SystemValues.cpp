@@ -1,6 +1,7 @@
 #include "corelib/SystemValues.h"
 
 #include <bit>
+#include <mutex>
 
 namespace KelvraCorelib {
 
@@ -240,58 +241,114 @@ std::string machineNameOf(const std::string& host, const std::string& domain)
     return host;
 }
 
+namespace {
+
+// The values come in groups that are probed together; a process probes only the groups it asks
+// for (a collection needs the names and the system, never the keyboard or the user).
+enum class ProbeGroup { names, system, language, keyboard, user, byteOrder, count };
+
+ProbeGroup groupOf(SystemValueId id)
+{
+    switch (id) {
+    case SystemValueId::hostName:
+    case SystemValueId::domain:
+    case SystemValueId::machineName:
+        return ProbeGroup::names;
+    case SystemValueId::architecture:
+    case SystemValueId::osName:
+    case SystemValueId::osVersion:
+    case SystemValueId::osBits:
+    case SystemValueId::platform:
+        return ProbeGroup::system;
+    case SystemValueId::osLanguage:
+        return ProbeGroup::language;
+    case SystemValueId::keyboardLanguage:
+    case SystemValueId::keyboardType:
+        return ProbeGroup::keyboard;
+    case SystemValueId::currentUser:
+        return ProbeGroup::user;
+    case SystemValueId::byteOrder:
+        break;
+    }
+    return ProbeGroup::byteOrder;
+}
+
+void probeGroup(ProbeGroup group, const MachineFactsProvider& facts, SystemValues& values)
+{
+    switch (group) {
+    case ProbeGroup::names: {
+        std::string host;
+        const bool hostKnown = facts.hostName(host) && !host.empty();
+        values[SystemValueId::hostName] = hostKnown ? host : unknownText;
+        std::string domain;
+        const bool domainKnown = (facts.nisDomainName(domain) && !domain.empty()) ||
+                                 (hostKnown && facts.dnsDomainName(host, domain) && !domain.empty());
+        values[SystemValueId::domain] = domainKnown ? domain : undefinedText;
+        values[SystemValueId::machineName] =
+            machineNameOf(values[SystemValueId::hostName], values[SystemValueId::domain]);
+        break;
+    }
+    case ProbeGroup::system: {
+        Platform::KernelFacts kernel;
+        const bool kernelKnown = facts.kernelFacts(kernel);
+        const std::string family = systemFamily(kernelKnown, kernel);
+        values[SystemValueId::architecture] = architectureOf(kernelKnown, kernel);
+        std::map<std::string, std::string> release;
+        const bool releaseKnown = facts.osReleaseSettings(release);
+        values[SystemValueId::osName] = osNameOf(family, releaseKnown, release);
+        values[SystemValueId::osVersion] = osVersionOf(kernelKnown, kernel);
+        const int32_t bits = facts.wordSize();
+        values[SystemValueId::osBits] = std::to_string(bits);
+        values[SystemValueId::platform] = bits != 0 ? family + "-" + std::to_string(bits) : family;
+        break;
+    }
+    case ProbeGroup::language: {
+        std::string locale;
+        const bool localeKnown = facts.systemLocale(locale);
+        values[SystemValueId::osLanguage] = localeLanguageOf(localeKnown, locale);
+        break;
+    }
+    case ProbeGroup::keyboard: {
+        Platform::KeyboardSettings keyboard;
+        const bool keyboardKnown = facts.keyboardSettings(keyboard);
+        values[SystemValueId::keyboardLanguage] = keyboardLanguageOf(keyboardKnown, keyboard);
+        values[SystemValueId::keyboardType] = keyboardTypeOf(keyboardKnown, keyboard);
+        break;
+    }
+    case ProbeGroup::user: {
+        std::string user;
+        values[SystemValueId::currentUser] = facts.userName(user) && !user.empty() ? user : unknownText;
+        break;
+    }
+    case ProbeGroup::byteOrder:
+    case ProbeGroup::count:
+        values[SystemValueId::byteOrder] = facts.littleEndian() ? "little" : "big";
+        break;
+    }
+}
+
+}  // namespace
+
 SystemValues probeAll(const MachineFactsProvider& facts)
 {
     SystemValues values;
-
-    std::string host;
-    const bool hostKnown = facts.hostName(host) && !host.empty();
-    values[SystemValueId::hostName] = hostKnown ? host : unknownText;
-
-    std::string domain;
-    const bool domainKnown = (facts.nisDomainName(domain) && !domain.empty()) ||
-                             (hostKnown && facts.dnsDomainName(host, domain) && !domain.empty());
-    values[SystemValueId::domain] = domainKnown ? domain : undefinedText;
-
-    values[SystemValueId::machineName] =
-        machineNameOf(values[SystemValueId::hostName], values[SystemValueId::domain]);
-
-    Platform::KernelFacts kernel;
-    const bool kernelKnown = facts.kernelFacts(kernel);
-    const std::string family = systemFamily(kernelKnown, kernel);
-    values[SystemValueId::architecture] = architectureOf(kernelKnown, kernel);
-
-    std::map<std::string, std::string> release;
-    const bool releaseKnown = facts.osReleaseSettings(release);
-    values[SystemValueId::osName] = osNameOf(family, releaseKnown, release);
-    values[SystemValueId::osVersion] = osVersionOf(kernelKnown, kernel);
-
-    const int32_t bits = facts.wordSize();
-    values[SystemValueId::osBits] = std::to_string(bits);
-    values[SystemValueId::platform] = bits != 0 ? family + "-" + std::to_string(bits) : family;
-
-    std::string locale;
-    const bool localeKnown = facts.systemLocale(locale);
-    values[SystemValueId::osLanguage] = localeLanguageOf(localeKnown, locale);
-
-    Platform::KeyboardSettings keyboard;
-    const bool keyboardKnown = facts.keyboardSettings(keyboard);
-    values[SystemValueId::keyboardLanguage] = keyboardLanguageOf(keyboardKnown, keyboard);
-    values[SystemValueId::keyboardType] = keyboardTypeOf(keyboardKnown, keyboard);
-
-    std::string user;
-    values[SystemValueId::currentUser] = facts.userName(user) && !user.empty() ? user : unknownText;
-
-    values[SystemValueId::byteOrder] = facts.littleEndian() ? "little" : "big";
+    for (int group = 0; group < static_cast<int>(ProbeGroup::count); ++group) {
+        probeGroup(static_cast<ProbeGroup>(group), facts, values);
+    }
     return values;
 }
 
 std::string systemValue(SystemValueId id)
 {
-    // Filled once, on first use; only read afterwards.
-    static const SystemValues cache = probeAll(platformMachineFacts());
-    const auto found = cache.find(id);
-    return found == cache.end() ? std::string() : found->second;
+    // Each group is filled once, on its first use; only read afterwards.
+    constexpr size_t groupCount = static_cast<size_t>(ProbeGroup::count);
+    static std::array<std::once_flag, groupCount> probed;
+    static std::array<SystemValues, groupCount> cache;
+    const auto group = static_cast<size_t>(groupOf(id));
+    std::call_once(probed[group],
+                   [group] { probeGroup(static_cast<ProbeGroup>(group), platformMachineFacts(), cache[group]); });
+    const auto found = cache[group].find(id);
+    return found == cache[group].end() ? std::string() : found->second;
 }
 
 std::set<std::string> localGroups(const MachineFactsProvider& facts)
