@@ -86,8 +86,9 @@ public:
         friend class ProcessTools;
         void closePipe();
         void closeWatch();
-        // Waits up to timeoutMs for data, the pipe's end or the child's end.
-        void waitForActivity(int64_t timeoutMs, bool watchPipe);
+        // Waits up to timeoutMs for data, the pipe's end or the child's end. False only when
+        // the child's end watch is there and did not fire (the child surely still runs).
+        bool waitForActivity(int64_t timeoutMs, bool watchPipe);
         // How capture ended.
         enum class CaptureEnd { programEnded, deadlinePassed, limitPassed };
         // Captures into output (when given) and waits until the program has ended and the

@@ -375,7 +375,7 @@ bool ProcessTools::Process::terminate()
     return true;
 }
 
-void ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
+bool ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
 {
     const int input = watchPipe && capturing && !pipeEnded ? pipeRead : -1;
     const int timeout = static_cast<int>(std::clamp<int64_t>(timeoutMs, 0, INT_MAX));
@@ -383,7 +383,9 @@ void ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
     bool childEnded = false;
     if (Platform::waitForEvents(input, childWatch, timeout, inputReady, childEnded) != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeout, 1)));
+        return true;
     }
+    return childWatch < 0 || childEnded;
 }
 
 ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadline, std::string* output,
@@ -395,6 +397,7 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
     // end or when it stays quiet. Reads stop at the deadline, whatever the memory costs.
     bool ended = false;
     bool waitedQuietly = false;
+    bool mayHaveEnded = true;  // the child is asked about only when its watch may have fired
     int64_t backoffMs = 0;
     for (;;) {
         bool grew = false;
@@ -407,7 +410,7 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
             grew = output->size() != length;
             passed = output->size() > limit;
         }
-        if (!ended) {
+        if (!ended && mayHaveEnded) {
             ended = !isRunning();
         }
         if (passed) {
@@ -433,7 +436,7 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
                 backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
             }
         }
-        waitForActivity(waitMs, pipeOpen);
+        mayHaveEnded = waitForActivity(waitMs, pipeOpen);
     }
 }
 

@@ -77,7 +77,9 @@ int makeCloseOnExec(int descriptor)
     return 0;
 }
 
-// The child's side of spawnProcess, between fork and exec: system calls only. Never returns.
+// The child's side of spawnProcess, between vfork and exec: system calls only, nothing
+// written to memory it shares with the parent (the report goes through the pipe). Never
+// returns.
 [[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent, int report)
 {
     auto fail = [report](int error) {
@@ -120,6 +122,20 @@ int makeCloseOnExec(int descriptor)
     execve(path, argv, environ);
     fail(errno);
     _exit(127);
+}
+
+// vfork: the child borrows this process's memory until it execs, so no page of this program
+// is copied or marked for copying (a fork's cost grows with the program's size). The calling
+// thread waits meanwhile. A function of its own, so that no caller's variable lives across it.
+__attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent,
+                                           const int report[2])
+{
+    const pid_t child = vfork();
+    if (child == 0) {
+        close(report[0]);
+        runChild(path, argv, outputDescriptor, parent, report[1]);
+    }
+    return child;
 }
 
 }  // namespace
@@ -168,7 +184,7 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
                  uint32_t& processId)
 {
-    // Everything the child needs is made here: between fork and exec it may only make
+    // Everything the child needs is made here: between vfork and exec it may only make
     // system calls (another thread may hold the allocator's lock).
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -204,12 +220,7 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) {
-        close(report[0]);
-        runChild(path.c_str(), argv.data(), outputDescriptor, parent, report[1]);
-    }
+    const pid_t child = startChild(path.c_str(), argv.data(), outputDescriptor, getpid(), report);
     const int forkError = child < 0 ? errno : 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);
