@@ -78,8 +78,11 @@ struct DirectoryEntry {
     bool isRegular = false;       // a regular file itself, never through a link
 };
 
-// Every entry of the directory except "." and "..", in the order the system gives them.
-int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries);
+// Every entry of the directory except "." and "..", in the order the system gives them; with
+// a name prefix, only the entries whose names start with it (byte for byte), so that a large
+// folder costs no more than reading it.
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries,
+                  const std::string& namePrefix = std::string());
 
 // A new directory that its owner may change and everyone may read and search, whatever the
 // process's file creation mask (Windows: OwnerAccess.h's protected access list, Users read).

@@ -763,11 +763,11 @@ bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const s
 void DataLog::finaliseOldFiles()
 {
     const std::string listed = dir.empty() ? std::string(".") : dir;
+    const std::string prefix = lead + "-" + sourceName() + "-";
     std::vector<Platform::DirectoryEntry> entries;
-    Platform::listDirectory(listed, entries);
+    Platform::listDirectory(listed, entries, prefix);
     std::sort(entries.begin(), entries.end(),
               [](const Platform::DirectoryEntry& a, const Platform::DirectoryEntry& b) { return a.name < b.name; });
-    const std::string prefix = lead + "-" + sourceName() + "-";
     const std::string own = stem(DateTime(int64_t(0))) + ".make";
     bool moved = false;
     for (const Platform::DirectoryEntry& entry : entries) {

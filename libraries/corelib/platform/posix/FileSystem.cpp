@@ -215,7 +215,7 @@ int maxNameLength(const std::string& directory, size_t& length)
     return 0;
 }
 
-int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, const std::string& namePrefix)
 {
     entries.clear();
     DIR* directory = opendir(path.c_str());
@@ -230,6 +230,9 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
         if (entry == nullptr) {
             result = errno;
             break;
+        }
+        if (std::strncmp(entry->d_name, namePrefix.c_str(), namePrefix.size()) != 0) {
+            continue;
         }
         const std::string name = entry->d_name;
         if (name == "." || name == "..") {

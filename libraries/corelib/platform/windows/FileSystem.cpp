@@ -370,7 +370,7 @@ int maxNameLength(const std::string& directory, size_t& length)
     return 0;
 }
 
-int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, const std::string& namePrefix)
 {
     entries.clear();
     const bool endsInSeparator = !path.empty() && (path.back() == '\\' || path.back() == '/');
@@ -383,6 +383,8 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries)
     }
     int result = 0;
     do {
+        if (std::strncmp(data.cFileName, namePrefix.c_str(), namePrefix.size()) != 0)
+            continue;
         const std::string name = data.cFileName;
         if (name == "." || name == "..")
             continue;
