@@ -5,6 +5,7 @@
 # BENCH_RUNS sets the runs of the start-up figures (200 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 
 folder=${BENCH_BUILD_DIR:-build-bench}
 mkdir -p "$folder"
