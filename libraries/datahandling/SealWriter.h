@@ -43,8 +43,9 @@ private:
     SealChain chain;
     SealStore::Epoch epoch;
     DataLog* owner = nullptr;
-    Platform::HashDigest sealed{Platform::HashDigest::Kind::sha512};
-    Platform::HashDigest whole{Platform::HashDigest::Kind::sha256};
+    // Made once a store is found: a run without one never starts the crypto library.
+    std::unique_ptr<Platform::HashDigest> sealed;
+    std::unique_ptr<Platform::HashDigest> whole;
     bool sealing = false;
     bool lineGiven = false;
     std::string why;

@@ -46,13 +46,15 @@ bool SealWriter::begin(DataLog& log)
     if (!Platform::pathExists(dir)) {
         return true;
     }
+    sealed = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha512);
+    whole = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha256);
     std::string problem;
     const int64_t time = log.getSourceTime().count;
     // The keys of ended epochs go first, whatever else fails.
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
                        store.epochAt(time, epoch, problem) &&
                        chain.begin(store.chainFolder(), log.sourceName(), problem);
-    if (!ready || !sealed.usable() || !whole.usable()) {
+    if (!ready || !sealed->usable() || !whole->usable()) {
         fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
         wipe(epoch.seed);
         return false;
@@ -75,18 +77,18 @@ void SealWriter::add(const char* data, size_t size)
     if (size >= parallelSize) {
         std::thread second;
         try {
-            second = std::thread([&] { whole.update(data, size); });
+            second = std::thread([&] { whole->update(data, size); });
         } catch (const std::system_error&) {
         }
-        sealed.update(data, size);
+        sealed->update(data, size);
         if (second.joinable()) {
             second.join();
             return;
         }
     } else {
-        sealed.update(data, size);
+        sealed->update(data, size);
     }
-    whole.update(data, size);
+    whole->update(data, size);
 }
 
 std::string SealWriter::lastLine(const DataLog& log)
@@ -114,7 +116,7 @@ std::string SealWriter::lastLine(const DataLog& log)
     seal.epochKey = epoch.publicKey;
     seal.certificate = epoch.certificate;
     seal.signature.assign(Platform::ed25519SignatureSize, '\0');
-    const std::string message = SealLine::fileMessage(sealed.finish());
+    const std::string message = SealLine::fileMessage(sealed->finish());
     const bool signedOk =
         Platform::ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
                               reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
@@ -130,9 +132,9 @@ std::string SealWriter::lastLine(const DataLog& log)
     // its working file with the number (unsealed, or sealed and finalised by a later run),
     // and a run that dies earlier leaves no sealed file, so its number is taken again.
     const std::string line = seal.text();
-    whole.update(line.data(), line.size());
-    whole.update("\n", 1);
-    if (!chain.complete(SealLine::toLowerHex(whole.finish()), problem)) {
+    whole->update(line.data(), line.size());
+    whole->update("\n", 1);
+    if (!chain.complete(SealLine::toLowerHex(whole->finish()), problem)) {
         sealing = false;
         fail("Cannot seal: " + problem);
         return std::string();
