@@ -104,6 +104,7 @@ public:
         // collects the program.
         void killGroup();
         size_t readHint = 0;  // how much readChunk asks the pipe for next
+        bool drained = false;  // the last readChunk stopped because the pipe was empty
     };
 
     // A new process object for path with the argument text split into arguments; marked

@@ -28,6 +28,13 @@ constexpr size_t readBudget = 4 * 1024 * 1024;
 constexpr size_t growthFactor = 4;
 constexpr size_t largeBuffer = 8 * 1024 * 1024;
 
+// A program that streams (a drain brought at least streamingRead, but left the pipe far from
+// full) is read after a pause of streamingPauseMs rather than at each of its writes: its
+// writes then seldom wake this process, and each read takes a larger piece. The pause ends
+// early when the program ends.
+constexpr size_t streamingRead = 64 * 1024;
+constexpr size_t nearlyFullPipe = maximumRead / 4 * 3;
+constexpr int64_t streamingPauseMs = 1;
 // After the child has ended, capture stops once the pipe stays silent this long (a program
 // the child started may hold the pipe open for much longer).
 constexpr int64_t quietPeriodMs = 20;
@@ -297,6 +304,7 @@ bool ProcessTools::Process::readChunk(std::string& output, size_t limit, int64_t
     }
     char side[minimumRead];
     size_t total = 0;
+    drained = false;
     for (;;) {
         if (output.size() > limit) {
             return true;
@@ -344,7 +352,8 @@ bool ProcessTools::Process::readChunk(std::string& output, size_t limit, int64_t
             pipeEnded = true;
             return true;
         }
-        return count == Platform::ReadNothingYet;
+        drained = count == Platform::ReadNothingYet;
+        return drained;
     }
 }
 
@@ -402,6 +411,7 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
     for (;;) {
         bool grew = false;
         bool passed = false;
+        bool streaming = false;
         if (output != nullptr && capturing && !pipeEnded) {
             const size_t length = output->size();
             if (!readChunk(*output, limit, deadline)) {
@@ -409,6 +419,8 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
             }
             grew = output->size() != length;
             passed = output->size() > limit;
+            const size_t taken = output->size() - length;
+            streaming = drained && !pipeEnded && taken >= streamingRead && taken < nearlyFullPipe;
         }
         if (!ended && mayHaveEnded) {
             ended = !isRunning();
@@ -425,6 +437,11 @@ ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadlin
             return ended ? CaptureEnd::programEnded : CaptureEnd::deadlinePassed;
         }
         int64_t waitMs = deadline - now;
+        if (streaming && !ended) {
+            waitMs = std::min(waitMs, streamingPauseMs);
+            mayHaveEnded = waitForActivity(waitMs, false);
+            continue;
+        }
         if (ended) {
             waitMs = std::min(waitMs, quietPeriodMs);
             waitedQuietly = true;
