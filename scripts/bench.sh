@@ -30,6 +30,7 @@ while IFS= read -r program; do
     arguments=()
     case "$(basename "$program")" in
         bench-trawlex) arguments=("${BENCH_RUNS:-200}") ;;
+        bench-datalog) arguments=("$(if [ -d /dev/shm ]; then echo /dev/shm; else echo .; fi)") ;;  # the write path, not the disk
     esac
     "$program" "${arguments[@]}" 2>&1 | tee -a "$log" || status=1
 done < <(find "$folder" -type f -perm -u+x -name 'bench-*' | sort)

@@ -1,7 +1,8 @@
 // bench-datalog [DIR [MIB]]: writes and closes one signed data log whose raw text is MIB MiB
-// (256 by default) in DIR (the current directory by default), and times md5sum over a file
-// of the same size in the same directory. Each figure is the median of three runs; the target
-// is a data log at most 1.5 times as slow as md5sum.
+// (256 by default) in DIR (the current directory by default), against the same bytes written
+// plainly to a file in the same directory, synced, and digested by md5sum: what storing and
+// digesting them takes at least when done one after the other. Each figure is the median of
+// three runs; the target is a data log at most 1.2 times as slow.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/DataLog.h"
 
@@ -35,11 +37,7 @@ std::string makeText(size_t size)
     return text;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 
@@ -111,13 +109,14 @@ int main(int argc, char** argv)
 
     const double total = median(totals);
     const double md5 = median(md5s);
-    const double ratio = total / md5;
+    const double ratio = total / (median(plains) + md5);
     std::printf("data log, %zu MiB raw text, median of 3 (in %s):\n", mib, dir.c_str());
     std::printf("  open + write + digest   %.3f s\n", median(writes));
     std::printf("  close (sign, fsync, rename)  %.3f s\n", median(closes));
     std::printf("  total                   %.3f s\n", total);
     std::printf("plain write + fsync        %.3f s (no digest: the storage's own pace)\n", median(plains));
     std::printf("md5sum over %zu MiB        %.3f s\n", mib, md5);
-    std::printf("ratio %.2f (target at most 1.50): %s\n", ratio, ratio <= 1.5 ? "met" : "missed");
+    std::printf("data log against plain write + fsync + md5sum: ratio %.2f (target at most 1.2 times): %s\n", ratio,
+                ratio <= 1.2 ? "met" : "MISSED");
     return 0;
 }

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "corelib/ProcessTools.h"
 
 extern char** environ;
@@ -27,16 +28,8 @@ using KelvraCorelib::ProcessTools;
 
 namespace {
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
+using bench::now;
 
 // posix_spawn (no PATH search, as the runner) + waitpid; standard output to /dev/null when quiet.
 bool spawnDirectly(const std::vector<std::string>& command, bool quiet)

@@ -20,20 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
+using bench::now;
 
 struct Cost {
     double wall = 0;

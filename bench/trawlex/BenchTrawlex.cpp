@@ -26,26 +26,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double spread(const std::vector<double>& values)
-{
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    return *high - *low;
-}
+using bench::median;
+using bench::now;
+using bench::spread;
 
 struct Run {
     double wallSeconds = 0;
@@ -135,7 +124,9 @@ bool report(const char* figure, const char* how, double value, double target, bo
 }
 
 // Median added milliseconds of trawlex collecting /bin/true into folder over /bin/true alone
-// (followed by a durable new file in a folder beside it when durable).
+// (followed by a durable new file in a folder beside it when durable). Beside it, what a bare
+// launcher adds in the same rounds: the start of a second process, the least that any program
+// running a utility adds on this machine.
 bool startUp(const char* figure, const fs::path& root, int runs, bool durable)
 {
     const fs::path target = root / "target";
@@ -145,6 +136,7 @@ bool startUp(const char* figure, const fs::path& root, int runs, bool durable)
     const size_t size = std::max<size_t>(firstFileSize(target), 1);
     std::vector<double> baseline;
     std::vector<double> collected;
+    std::vector<double> launched;
     for (int i = 0; i < runs; ++i) {
         const double start = now();
         run({"/bin/true"});
@@ -153,9 +145,15 @@ bool startUp(const char* figure, const fs::path& root, int runs, bool durable)
         }
         baseline.push_back(now() - start);
         collected.push_back(run(collection(target, "/bin/true")).wallSeconds);
+        launched.push_back(run({BARE_LAUNCHER_PROGRAM, "/bin/true"}).wallSeconds);
     }
     fs::remove_all(root);
     const double added = (median(collected) - median(baseline)) * 1000.0;
+    if (!durable) {
+        std::printf("a bare launcher starting /bin/true (no work but a second process): %.2f ms, %+.2f ms over "
+                    "/bin/true alone, median of %d (for reference)\n",
+                    median(launched) * 1000, (median(launched) - median(baseline)) * 1000, runs);
+    }
     char how[400];
     std::snprintf(how, sizeof how, "%.2f ms against %.2f ms for /bin/true%s (%s), median of %d", median(collected) * 1000,
                   median(baseline) * 1000, durable ? " and a durable new file" : " alone", root.parent_path().c_str(),
