@@ -1,31 +1,43 @@
 // Ed25519, SHA-256, SHA-512 and random bytes of libgcrypt (the same library on every
-// platform; the build links the platform's own).
+// platform, reached through the table of GcryptLibrary.h).
 #include "corelib/platform/SealCrypto.h"
 
 #include <cstring>
 #include <mutex>
 
-#include <gcrypt.h>
+#include "corelib/platform/GcryptLibrary.h"
 
 namespace KelvraCorelib::Platform {
 
 namespace {
+
+// The library's table once ready() has said true.
+const GcryptFunctions* library = nullptr;
+
+const GcryptFunctions& api()
+{
+    return *library;
+}
 
 bool ready()
 {
     static std::once_flag once;
     static bool usable = false;
     std::call_once(once, [] {
-        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
+        library = gcryptFunctions();
+        if (library == nullptr) {
+            return;
+        }
+        if (api().gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) {
             usable = true;  // set up by someone else in this process
             return;
         }
-        if (gcry_check_version(GCRYPT_VERSION) == nullptr) {
+        if (api().gcry_check_version(GCRYPT_VERSION) == nullptr) {
             return;
         }
         // Keys live in ordinary memory: secure memory needs privileges that a run may lack.
-        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        api().gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+        api().gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
         usable = true;
     });
     return usable;
@@ -37,7 +49,7 @@ struct Sexp {
     ~Sexp()
     {
         if (value != nullptr) {
-            gcry_sexp_release(value);
+            api().gcry_sexp_release(value);
         }
     }
 };
@@ -46,12 +58,12 @@ struct Sexp {
 bool tokenBytes(gcry_sexp_t from, const char* token, uint8_t* output, size_t size)
 {
     Sexp found;
-    found.value = gcry_sexp_find_token(from, token, 0);
+    found.value = api().gcry_sexp_find_token(from, token, 0);
     if (found.value == nullptr) {
         return false;
     }
     size_t length = 0;
-    const char* data = gcry_sexp_nth_data(found.value, 1, &length);
+    const char* data = api().gcry_sexp_nth_data(found.value, 1, &length);
     if (data == nullptr || length > size) {
         return false;
     }
@@ -62,7 +74,7 @@ bool tokenBytes(gcry_sexp_t from, const char* token, uint8_t* output, size_t siz
 
 bool messageSexp(Sexp& data, const uint8_t* message, size_t size)
 {
-    return gcry_sexp_build(&data.value, nullptr, "(data(flags eddsa)(hash-algo sha512)(value %b))", int(size),
+    return api().gcry_sexp_build(&data.value, nullptr, "(data(flags eddsa)(hash-algo sha512)(value %b))", int(size),
                            message) == 0;
 }
 
@@ -73,7 +85,7 @@ bool randomBytes(uint8_t* output, size_t size)
     if (!ready()) {
         return false;
     }
-    gcry_randomize(output, size, GCRY_STRONG_RANDOM);
+    api().gcry_randomize(output, size, GCRY_STRONG_RANDOM);
     return true;
 }
 
@@ -83,26 +95,26 @@ bool ed25519PublicKey(const uint8_t* seed, uint8_t* publicKey)
         return false;
     }
     Sexp key;
-    if (gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(d %b)))",
+    if (api().gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(d %b)))",
                         int(ed25519SeedSize), seed) != 0) {
         return false;
     }
     gcry_ctx_t context = nullptr;
-    if (gcry_mpi_ec_new(&context, key.value, nullptr) != 0) {
+    if (api().gcry_mpi_ec_new(&context, key.value, nullptr) != 0) {
         return false;
     }
     bool done = false;
-    gcry_mpi_t point = gcry_mpi_ec_get_mpi("q@eddsa", context, 1);
+    gcry_mpi_t point = api().gcry_mpi_ec_get_mpi("q@eddsa", context, 1);
     if (point != nullptr) {
         unsigned int bits = 0;
-        const void* bytes = gcry_mpi_get_opaque(point, &bits);
+        const void* bytes = api().gcry_mpi_get_opaque(point, &bits);
         if (bytes != nullptr && bits == ed25519PublicKeySize * 8) {
             std::memcpy(publicKey, bytes, ed25519PublicKeySize);
             done = true;
         }
-        gcry_mpi_release(point);
+        api().gcry_mpi_release(point);
     }
-    gcry_ctx_release(context);
+    api().gcry_ctx_release(context);
     return done;
 }
 
@@ -115,9 +127,9 @@ bool ed25519Sign(const uint8_t* seed, const uint8_t* publicKey, const uint8_t* m
     Sexp key;
     Sexp data;
     Sexp result;
-    if (gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(q %b)(d %b)))",
+    if (api().gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(q %b)(d %b)))",
                         int(ed25519PublicKeySize), publicKey, int(ed25519SeedSize), seed) != 0 ||
-        !messageSexp(data, message, size) || gcry_pk_sign(&result.value, data.value, key.value) != 0) {
+        !messageSexp(data, message, size) || api().gcry_pk_sign(&result.value, data.value, key.value) != 0) {
         return false;
     }
     return tokenBytes(result.value, "r", signature, 32) && tokenBytes(result.value, "s", signature + 32, 32);
@@ -131,12 +143,12 @@ bool ed25519Verify(const uint8_t* publicKey, const uint8_t* message, size_t size
     Sexp key;
     Sexp data;
     Sexp value;
-    return gcry_sexp_build(&key.value, nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
+    return api().gcry_sexp_build(&key.value, nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
                            int(ed25519PublicKeySize), publicKey) == 0 &&
            messageSexp(data, message, size) &&
-           gcry_sexp_build(&value.value, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature, 32,
+           api().gcry_sexp_build(&value.value, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature, 32,
                            signature + 32) == 0 &&
-           gcry_pk_verify(value.value, data.value, key.value) == 0;
+           api().gcry_pk_verify(value.value, data.value, key.value) == 0;
 }
 
 struct HashDigest::State {
@@ -144,7 +156,7 @@ struct HashDigest::State {
     ~State()
     {
         if (handle != nullptr) {
-            gcry_md_close(handle);
+            api().gcry_md_close(handle);
         }
     }
 };
@@ -155,7 +167,7 @@ HashDigest::HashDigest(Kind kind) : kind(kind)
         return;
     }
     auto opened = std::make_unique<State>();
-    if (gcry_md_open(&opened->handle, kind == Kind::sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512, 0) == 0) {
+    if (api().gcry_md_open(&opened->handle, kind == Kind::sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512, 0) == 0) {
         state = std::move(opened);
     }
 }
@@ -165,7 +177,7 @@ HashDigest::~HashDigest() = default;
 void HashDigest::update(const void* data, size_t size)
 {
     if (state) {
-        gcry_md_write(state->handle, data, size);
+        api().gcry_md_write(state->handle, data, size);
     }
 }
 
@@ -175,11 +187,11 @@ std::string HashDigest::finish()
         return std::string();
     }
     const int algorithm = kind == Kind::sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512;
-    const unsigned char* digest = gcry_md_read(state->handle, algorithm);
+    const unsigned char* digest = api().gcry_md_read(state->handle, algorithm);
     if (digest == nullptr) {
         return std::string();
     }
-    return std::string(reinterpret_cast<const char*>(digest), gcry_md_get_algo_dlen(algorithm));
+    return std::string(reinterpret_cast<const char*>(digest), api().gcry_md_get_algo_dlen(algorithm));
 }
 
 }  // namespace KelvraCorelib::Platform
