@@ -101,6 +101,13 @@ TEST_F(ConfAgentTest, TypedQueriesAndTheirErrorsNameTheRawPath)
     EXPECT_EQ(agent.queryDir("%target%"), path("out"));
     EXPECT_EQ(agent.queryString("%module%"), "mod-disk");
     EXPECT_EQ(agent.queryTimeSpan("trawlex.target.interval"), TimeSpan("PT15M"));
+    // An optional setting: a missing entry is an answer, any other condition an error.
+    TimeSpan found("PT1S");
+    EXPECT_TRUE(agent.findTimeSpan("trawlex.target.interval", found));
+    EXPECT_EQ(found, TimeSpan("PT15M"));
+    EXPECT_FALSE(agent.findTimeSpan("trawlex.target.offset", found));
+    EXPECT_EQ(found, TimeSpan("PT15M"));
+    EXPECT_THROW(agent.findTimeSpan("%module%", found), ConfAgent::Query_WrongType);
     EXPECT_EQ(agent.queryFile("trawlex.executable.path"), tool);
     EXPECT_EQ(caught<ConfAgent::Query_WrongType>([&] { agent.queryString("%target%"); }).getMessage(false),
               " Configuration entry \"%target%\" is not of requested type (string)");

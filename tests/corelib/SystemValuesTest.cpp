@@ -336,8 +336,12 @@ TEST(PlatformProbes, AnswerOnThisMachine)
         SystemValueId::domain,      SystemValueId::currentUser,  SystemValueId::osBits,
         SystemValueId::byteOrder,
     };
-    for (SystemValueId id : ids)
+    // Each value is probed with its group on its first use: the same text as a whole probe.
+    const SystemValues whole = probeAll();
+    for (SystemValueId id : ids) {
         EXPECT_FALSE(systemValue(id).empty()) << static_cast<int>(id);
+        EXPECT_EQ(systemValue(id), whole.at(id)) << static_cast<int>(id);
+    }
     EXPECT_NE(systemValue(SystemValueId::hostName), "[unknown]");
     EXPECT_NE(systemValue(SystemValueId::currentUser), "[unknown]");
     EXPECT_NE(systemValue(SystemValueId::osVersion), "0");

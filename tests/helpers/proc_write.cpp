@@ -1,4 +1,5 @@
-// Test helper: writes argv[1] bytes, byte i being (i % 251), in writes of varying size.
+// Test helper: writes argv[1] bytes, byte i being (i % 251), in writes of varying size, with a
+// pause of argv[2] microseconds (none by default) after each write.
 #include <cstdlib>
 #include <vector>
 
@@ -7,6 +8,7 @@
 int main(int argc, char** argv)
 {
     const unsigned long long total = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 0;
+    const unsigned long pause = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0;
     const size_t sizes[] = {1, 7, 4096, 65537, 3, 200000, 512};
     std::vector<char> buffer(200000);
     unsigned long long written = 0;
@@ -28,6 +30,9 @@ int main(int argc, char** argv)
             done += static_cast<size_t>(count);
         }
         written += size;
+        if (pause != 0) {
+            usleep(static_cast<useconds_t>(pause));
+        }
     }
     return 0;
 }
