@@ -7,7 +7,7 @@
 //
 //   SealCheck check;
 //   check.addKeys("keys/", problem);
-//   SealCheck::Result result = check.check(path, header);   // header from checkFileSignature
+//   SealCheck::Result result = check.check(handle, header);   // header from checkOpenFileSignature
 //   if (!result.valid) ... result.reason
 
 #include <cstdint>
@@ -38,10 +38,15 @@ public:
     bool addKeys(const std::string& path, std::string& problem);
     size_t keyCount() const { return keys.size(); }
 
+    // The file by name (opened without waiting; only a regular file is read), or an open
+    // file, read from its start: the same file whose header was read, whatever its name
+    // names meanwhile.
     Result check(const std::string& path, const std::map<std::string, std::string>& header);
+    Result check(int handle, const std::map<std::string, std::string>& header);
 
-    // The seal line at the end of a file, unchecked.
+    // The seal line at the end of a regular file, unchecked.
     static std::optional<SealLine> readSealLine(const std::string& path);
+    static std::optional<SealLine> readSealLine(int handle);
 
     // application[.module][.datatype] from a header, as the writer names its source.
     static std::string sourceOf(const std::map<std::string, std::string>& header);

@@ -14,6 +14,8 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
 bool overwriteAt(const std::string& path, uint64_t offset, const std::string& bytes, std::string& problem);
 // Reads size bytes at offset.
 bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem);
+// The same from an open file (its position moves); the error number, or -1 when it ends early.
+int readAt(int handle, uint64_t offset, size_t size, std::string& bytes);
 // Appends and syncs.
 bool appendSynced(const std::string& path, const std::string& bytes, std::string& problem);
 

@@ -17,6 +17,7 @@
 #include "cli/ProgramRuns.h"
 #include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
+#include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"
 #include "datahandling/DataLog.h"
 #include "datahandling/SealCheck.h"
@@ -359,6 +360,42 @@ TEST_F(SealTest, ChainShowsAMissingFileButNotRenamingOrOrder)
     // A file of another chain put in its place does not fill it.
     const Outcome status = run(folder, sealPath, {"status"});
     EXPECT_NE(status.out.find("source Trawlex.os.df: last sequence 20"), std::string::npos) << status.out;
+}
+
+TEST_F(SealTest, ASealIsCheckedInTheFileWhoseHeaderWasRead)
+{
+    // In a folder that others can write a name may be swapped between the reads of one check:
+    // the seal must come from the open file whose header was read, or one file's number would
+    // be paired with another file's content in the chain.
+    namespace Platform = KelvraCorelib::Platform;
+    makeStore();
+    ASSERT_EQ(collect("first").exitCode, 0);
+    ASSERT_EQ(collect("second").exitCode, 0);
+    const std::vector<fs::path> files = dataFiles(folder / "out");
+    ASSERT_EQ(files.size(), 2u);
+    const SealCheck::Result first = checkSeal(files[0]);
+    const SealCheck::Result second = checkSeal(files[1]);
+    ASSERT_TRUE(first.valid && second.valid);
+    ASSERT_NE(first.hash, second.hash);
+
+    SealCheck check;
+    std::string problem;
+    ASSERT_TRUE(check.addKeys(keyFile.string(), problem)) << problem;
+    int handle = -1;
+    ASSERT_EQ(Platform::openFile(files[0].string(), Platform::OpenRead, handle), 0);
+    std::map<std::string, std::string> header;
+    std::string reason;
+    ASSERT_EQ(DataLog::checkOpenFileSignature(handle, reason, &header), DataLog::Check::valid);
+    fs::rename(files[1], files[0]);
+    const SealCheck::Result byHandle = check.check(handle, header);
+    const SealCheck::Result byName = check.check(files[0].string(), header);
+    Platform::closeFile(handle);
+    EXPECT_TRUE(byHandle.valid) << byHandle.reason;
+    EXPECT_EQ(byHandle.sequence, first.sequence);
+    EXPECT_EQ(byHandle.hash, first.hash);
+    // A check by name reads what the name holds now: the first header with the second file.
+    EXPECT_EQ(byName.sequence, first.sequence);
+    EXPECT_EQ(byName.hash, second.hash);
 }
 
 TEST_F(SealTest, WitnessReportsRemovedNewestFiles)

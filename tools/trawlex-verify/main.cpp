@@ -195,8 +195,23 @@ void setName(nlohmann::json& line, const std::string& path)
     }
 }
 
+// The file a check reads, opened once: its header, signature and seal all come from it.
+struct OpenFile {
+    int handle = -1;
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile()
+    {
+        if (handle >= 0) {
+            KelvraCorelib::Platform::closeFile(handle);
+        }
+    }
+};
+
+// handle is the checked file, or -1 (the seal line is then read by name).
 void printJson(const Item& item, const char* status, const std::string& reason,
-               const std::map<std::string, std::string>& meta, bool metaCut)
+               const std::map<std::string, std::string>& meta, bool metaCut, int handle = -1)
 {
     nlohmann::json line = {{"status", status}, {"meta", meta}};
     setName(line, item.path);
@@ -206,7 +221,7 @@ void printJson(const Item& item, const char* status, const std::string& reason,
     if (metaCut) {
         line["meta_incomplete"] = true;
     }
-    if (const auto seal = SealCheck::readSealLine(item.path)) {
+    if (const auto seal = handle >= 0 ? SealCheck::readSealLine(handle) : SealCheck::readSealLine(item.path)) {
         line["seal"] = {{"key-id", seal->keyId},
                         {"epoch", seal->epoch},
                         {"start", seal->start},
@@ -224,12 +239,20 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 // through a link, one found in a folder walk never is, and only a regular file is read. A
 // failure of any kind, also a want of memory, makes the file unreadable with its reason. The
 // meta keys are collected only when they are printed or a seal is checked (withMeta).
-DataLog::Check checkFile(const Item& item, std::string& reason, std::map<std::string, std::string>& meta,
-                         bool& metaCut, bool withMeta)
+DataLog::Check checkFile(const Item& item, OpenFile& file, std::string& reason,
+                         std::map<std::string, std::string>& meta, bool& metaCut, bool withMeta)
 {
+    namespace Platform = KelvraCorelib::Platform;
     try {
-        return DataLog::checkFileSignature(item.path, reason, withMeta ? &meta : nullptr, !item.found,
-                                           withMeta ? &metaCut : nullptr);
+        const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (item.found ? Platform::OpenNoFollow : 0);
+        const int error = Platform::openFile(item.path, flags, file.handle);
+        if (error != 0) {
+            file.handle = -1;
+            reason = Platform::errorText(error);
+            return DataLog::Check::unreadable;
+        }
+        return DataLog::checkOpenFileSignature(file.handle, reason, withMeta ? &meta : nullptr,
+                                               withMeta ? &metaCut : nullptr);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& error) {
@@ -246,11 +269,12 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     bool metaCut = false;
     std::string reason = item.reason;
     DataLog::Check result = DataLog::Check::unreadable;
+    OpenFile file;
     if (reason.empty()) {
-        result = checkFile(item, reason, meta, metaCut, options.json || sealing != nullptr);
+        result = checkFile(item, file, reason, meta, metaCut, options.json || sealing != nullptr);
     }
     if (result == DataLog::Check::valid && sealing != nullptr) {
-        const SealCheck::Result seal = sealing->check.check(item.path, meta);
+        const SealCheck::Result seal = sealing->check.check(file.handle, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
         } else {
@@ -277,7 +301,7 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     if (!options.quiet || result != DataLog::Check::valid) {
         if (options.json) {
-            printJson(item, status, reason, meta, metaCut);
+            printJson(item, status, reason, meta, metaCut, file.handle);
         } else {
             std::printf("%s\n", text.c_str());
         }

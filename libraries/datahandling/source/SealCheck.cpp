@@ -35,17 +35,16 @@ bool parseSequence(const std::string& text, uint64_t& value)
     return SealLine::parseDecimal(text, value) && value != 0;
 }
 
-// The seal line at the end of the file and the offset where it starts.
-std::optional<SealLine> sealAtEnd(const std::string& path, uint64_t& start)
+// The seal line at the end of an open regular file and the offset where it starts.
+std::optional<SealLine> sealAtEnd(int handle, uint64_t& start)
 {
     Platform::FileStatus status;
-    if (Platform::fileStatus(path, status) != 0 || !status.isRegular || status.size < 2) {
+    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
         return std::nullopt;
     }
     const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
     std::string tail;
-    std::string problem;
-    if (!SealFiles::readAt(path, from, size_t(status.size - from), tail, problem)) {
+    if (SealFiles::readAt(handle, from, size_t(status.size - from), tail) != 0) {
         return std::nullopt;
     }
     if (tail.back() == '\n') {
@@ -57,6 +56,13 @@ std::optional<SealLine> sealAtEnd(const std::string& path, uint64_t& start)
     }
     start = from + lineFeed + 1;
     return SealLine::parse(tail.substr(lineFeed + 1));
+}
+
+// Opens a file to read without waiting; -1 when it cannot be opened.
+int openWithoutWaiting(const std::string& path)
+{
+    int handle = -1;
+    return Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle) == 0 ? handle : -1;
 }
 
 }  // namespace
@@ -142,17 +148,38 @@ bool SealCheck::certificateHolds(const SealLine& seal, const std::string& master
 
 std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
 {
+    Handle handle;
+    handle.value = openWithoutWaiting(path);
+    return handle.value >= 0 ? readSealLine(handle.value) : std::nullopt;
+}
+
+std::optional<SealLine> SealCheck::readSealLine(int handle)
+{
     uint64_t start = 0;
-    return sealAtEnd(path, start);
+    return sealAtEnd(handle, start);
 }
 
 SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
+{
+    Handle handle;
+    handle.value = openWithoutWaiting(path);
+    if (handle.value < 0) {
+        Result result;
+        result.host = valueOf(header, "source.host");
+        result.source = sourceOf(header);
+        result.reason = "cannot be read";
+        return result;
+    }
+    return check(handle.value, header);
+}
+
+SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::string>& header)
 {
     Result result;
     result.host = valueOf(header, "source.host");
     result.source = sourceOf(header);
     uint64_t start = 0;
-    const std::optional<SealLine> seal = sealAtEnd(path, start);
+    const std::optional<SealLine> seal = sealAtEnd(handle, start);
     if (!seal) {
         result.reason = "no seal";
         return result;
@@ -197,30 +224,27 @@ SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::
     // One pass: SHA-512 of the bytes before the seal line, SHA-256 of the whole file.
     Platform::HashDigest sealed(Platform::HashDigest::Kind::sha512);
     Platform::HashDigest whole(Platform::HashDigest::Kind::sha256);
-    Handle handle;
-    // The file was a regular one a moment ago; never wait should it have been swapped since.
-    Platform::FileStatus opened;
-    if (Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value) != 0 ||
-        Platform::handleStatus(handle.value, opened) != 0 || !opened.isRegular) {
+    int64_t position = 0;
+    if (Platform::seekFile(handle, 0, 0, position) != 0) {
         result.reason = "cannot be read";
         return result;
     }
     std::vector<char> buffer(256 * 1024);
-    uint64_t position = 0;
+    uint64_t offset = 0;
     for (;;) {
         size_t count = 0;
-        if (Platform::readFile(handle.value, buffer.data(), buffer.size(), count) != 0) {
+        if (Platform::readFile(handle, buffer.data(), buffer.size(), count) != 0) {
             result.reason = "cannot be read";
             return result;
         }
         if (count == 0) {
             break;
         }
-        if (position < start) {
-            sealed.update(buffer.data(), size_t(std::min<uint64_t>(count, start - position)));
+        if (offset < start) {
+            sealed.update(buffer.data(), size_t(std::min<uint64_t>(count, start - offset)));
         }
         whole.update(buffer.data(), count);
-        position += count;
+        offset += count;
     }
     const std::string message = SealLine::fileMessage(sealed.finish());
     if (!Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),

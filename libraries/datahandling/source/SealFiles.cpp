@@ -107,24 +107,33 @@ bool overwriteAt(const std::string& path, uint64_t offset, const std::string& by
     return true;
 }
 
-bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem)
+int readAt(int handle, uint64_t offset, size_t size, std::string& bytes)
 {
-    Handle handle;
-    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
     int64_t position = 0;
-    if (error == 0) {
-        error = Platform::seekFile(handle.value, int64_t(offset), 0, position);
-    }
+    int error = Platform::seekFile(handle, int64_t(offset), 0, position);
     bytes.assign(size, '\0');
     size_t done = 0;
     while (error == 0 && done < size) {
         size_t count = 0;
-        error = Platform::readFile(handle.value, bytes.data() + done, size - done, count);
+        error = Platform::readFile(handle, bytes.data() + done, size - done, count);
         if (error == 0 && count == 0) {
-            problem = "\"" + path + "\" is too short";
-            return false;
+            return -1;
         }
         done += count;
+    }
+    return error;
+}
+
+bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem)
+{
+    Handle handle;
+    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
+    if (error == 0) {
+        error = readAt(handle.value, offset, size, bytes);
+    }
+    if (error == -1) {
+        problem = "\"" + path + "\" is too short";
+        return false;
     }
     if (error != 0) {
         problem = failed("read", path, error);
