@@ -3,7 +3,6 @@
 #include "corelib/platform/MachineFacts.h"
 
 #include <cstring>
-#include <sstream>
 
 namespace KelvraCorelib::Platform {
 
@@ -24,9 +23,12 @@ bool isNameCharacter(char c)
 std::map<std::string, std::string> parseAssignments(const std::string& text)
 {
     std::map<std::string, std::string> settings;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (size_t lineStart = 0; lineStart < text.size();) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string::npos)
+            lineEnd = text.size();
+        const std::string line = text.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
         size_t position = 0;
         while (position < line.size() && isSpace(line[position]))
             ++position;

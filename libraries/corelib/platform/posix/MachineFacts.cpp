@@ -6,17 +6,18 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <grp.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "corelib/platform/Environment.h"
 
@@ -24,14 +25,31 @@ namespace KelvraCorelib::Platform {
 
 namespace {
 
+// A settings file of the system, read whole with plain system calls (no stream machinery to
+// set up in a short run); never waits, and gives up past a size no settings file has.
 bool readTextFile(const char* path, std::string& text)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    constexpr size_t largest = 16u << 20;
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0)
         return false;
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
+    std::string content;
+    char buffer[4096];
+    bool done = false;
+    for (;;) {
+        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0 || content.size() + size_t(count) > largest) {
+            done = count == 0;
+            break;
+        }
+        content.append(buffer, size_t(count));
+    }
+    ::close(descriptor);
+    if (!done)
+        return false;
+    text = std::move(content);
     return true;
 }
 
@@ -101,26 +119,46 @@ bool nisDomainName(std::string& name)
 
 namespace {
 
+// The lines of a text without their line feeds (a last line needs none).
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return lines;
+}
+
+// The words of a line, between blanks of any kind.
+std::vector<std::string> wordsOf(const std::string& line)
+{
+    constexpr const char* blanks = " \t\n\v\f\r";
+    std::vector<std::string> words;
+    for (size_t begin = line.find_first_not_of(blanks); begin != std::string::npos;) {
+        const size_t end = std::min(line.find_first_of(blanks, begin), line.size());
+        words.push_back(line.substr(begin, end - begin));
+        begin = line.find_first_not_of(blanks, end);
+    }
+    return words;
+}
+
 // The canonical name of the host in a hosts file: the first name of the first line that
 // lists the host.
 std::string canonicalNameInHosts(const std::string& text, const std::string& host)
 {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line : linesOf(text)) {
         const size_t comment = line.find('#');
         if (comment != std::string::npos)
             line.erase(comment);
-        std::istringstream words(line);
-        std::string address;
-        std::string canonical;
-        if (!(words >> address >> canonical))
+        const std::vector<std::string> words = wordsOf(line);
+        if (words.size() < 2)
             continue;
-        std::string name = canonical;
-        do {
-            if (name == host)
-                return canonical;
-        } while (words >> name);
+        if (std::find(words.begin() + 1, words.end(), host) != words.end())
+            return words[1];
     }
     return std::string();
 }
@@ -128,14 +166,10 @@ std::string canonicalNameInHosts(const std::string& text, const std::string& hos
 // The "domain" line of the resolver's settings.
 std::string resolverDomain(const std::string& text)
 {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string keyword;
-        std::string domain;
-        if (words >> keyword >> domain && keyword == "domain")
-            return domain;
+    for (const std::string& line : linesOf(text)) {
+        const std::vector<std::string> words = wordsOf(line);
+        if (words.size() >= 2 && words[0] == "domain")
+            return words[1];
     }
     return std::string();
 }
