@@ -326,6 +326,21 @@ TEST(SettingsFiles, ShellAssignments)
                                                             {"EMPTY", ""}}));
 }
 
+TEST(SettingsFiles, HostsAndResolverLines)
+{
+    const std::string hosts = "# 10.0.0.9 pc1.commented\n127.0.0.1\tlocalhost\n\n"
+                              "10.0.0.5 \t pc1.corp.example\tpc1  # pc2\n"
+                              "10.0.0.6 pc1.later.example pc1\n10.0.0.7\n10.0.0.8 last.example";
+    EXPECT_EQ(Platform::canonicalNameInHosts(hosts, "pc1"), "pc1.corp.example");
+    EXPECT_EQ(Platform::canonicalNameInHosts(hosts, "pc1.corp.example"), "pc1.corp.example");
+    EXPECT_EQ(Platform::canonicalNameInHosts(hosts, "last.example"), "last.example");
+    EXPECT_EQ(Platform::canonicalNameInHosts(hosts, "pc2"), "");
+    EXPECT_EQ(Platform::canonicalNameInHosts(hosts, "10.0.0.5"), "");
+    EXPECT_EQ(Platform::resolverDomain("nameserver 10.0.0.1\n  domain\tcorp.example  \nsearch other\n"),
+              "corp.example");
+    EXPECT_EQ(Platform::resolverDomain("domain\nsearch corp.example"), "");
+}
+
 // The real probes of this machine.
 TEST(PlatformProbes, AnswerOnThisMachine)
 {

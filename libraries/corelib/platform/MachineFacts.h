@@ -67,4 +67,12 @@ bool fileSystemId(const std::string& path, uint64_t& id);
 // Lines without "=" and comment lines are skipped; a later assignment replaces an earlier.
 std::map<std::string, std::string> parseAssignments(const std::string& text);
 
+// The canonical name of host in a hosts file: the first name of the first line that lists it,
+// comments ("#" to the end of the line) left out:
+//   "10.0.0.5\tpc1.corp.example pc1  # office"  with host "pc1"  =>  "pc1.corp.example"
+std::string canonicalNameInHosts(const std::string& text, const std::string& host);
+
+// The "domain" line of the resolver's settings: "domain corp.example" => "corp.example".
+std::string resolverDomain(const std::string& text);
+
 }  // namespace KelvraCorelib::Platform

@@ -117,65 +117,6 @@ bool nisDomainName(std::string& name)
     return true;
 }
 
-namespace {
-
-// The lines of a text without their line feeds (a last line needs none).
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (size_t begin = 0; begin < text.size();) {
-        size_t end = text.find('\n', begin);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return lines;
-}
-
-// The words of a line, between blanks of any kind.
-std::vector<std::string> wordsOf(const std::string& line)
-{
-    constexpr const char* blanks = " \t\n\v\f\r";
-    std::vector<std::string> words;
-    for (size_t begin = line.find_first_not_of(blanks); begin != std::string::npos;) {
-        const size_t end = std::min(line.find_first_of(blanks, begin), line.size());
-        words.push_back(line.substr(begin, end - begin));
-        begin = line.find_first_not_of(blanks, end);
-    }
-    return words;
-}
-
-// The canonical name of the host in a hosts file: the first name of the first line that
-// lists the host.
-std::string canonicalNameInHosts(const std::string& text, const std::string& host)
-{
-    for (std::string line : linesOf(text)) {
-        const size_t comment = line.find('#');
-        if (comment != std::string::npos)
-            line.erase(comment);
-        const std::vector<std::string> words = wordsOf(line);
-        if (words.size() < 2)
-            continue;
-        if (std::find(words.begin() + 1, words.end(), host) != words.end())
-            return words[1];
-    }
-    return std::string();
-}
-
-// The "domain" line of the resolver's settings.
-std::string resolverDomain(const std::string& text)
-{
-    for (const std::string& line : linesOf(text)) {
-        const std::vector<std::string> words = wordsOf(line);
-        if (words.size() >= 2 && words[0] == "domain")
-            return words[1];
-    }
-    return std::string();
-}
-
-}  // namespace
-
 // From the host name itself, /etc/hosts or the resolver's settings: never a network look-up,
 // which could hold every run for the resolver's time-out.
 bool dnsDomainName(const std::string& host, std::string& domain)
