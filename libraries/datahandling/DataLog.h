@@ -152,6 +152,9 @@ public:
     static Check checkFileSignature(const std::string& path, std::string& reason,
                                     std::map<std::string, std::string>* header = nullptr, bool followLink = true,
                                     bool* headerCut = nullptr);
+    // The open such a check makes: without waiting, a final link followed only with
+    // followLink. 0 or the error number.
+    static int openForCheck(const std::string& path, bool followLink, int& handle);
     // The same check of an open file, read from its start.
     static Check checkOpenFileSignature(int handle, std::string& reason,
                                         std::map<std::string, std::string>* header = nullptr,

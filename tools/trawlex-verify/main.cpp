@@ -195,20 +195,6 @@ void setName(nlohmann::json& line, const std::string& path)
     }
 }
 
-// The file a check reads, opened once: its header, signature and seal all come from it.
-struct OpenFile {
-    int handle = -1;
-    OpenFile() = default;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile()
-    {
-        if (handle >= 0) {
-            KelvraCorelib::Platform::closeFile(handle);
-        }
-    }
-};
-
 // handle is the checked file, or -1 (the seal line is then read by name).
 void printJson(const Item& item, const char* status, const std::string& reason,
                const std::map<std::string, std::string>& meta, bool metaCut, int handle = -1)
@@ -239,19 +225,16 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 // through a link, one found in a folder walk never is, and only a regular file is read. A
 // failure of any kind, also a want of memory, makes the file unreadable with its reason. The
 // meta keys are collected only when they are printed or a seal is checked (withMeta).
-DataLog::Check checkFile(const Item& item, OpenFile& file, std::string& reason,
+DataLog::Check checkFile(const Item& item, KelvraCorelib::Platform::ScopedFile& file, std::string& reason,
                          std::map<std::string, std::string>& meta, bool& metaCut, bool withMeta)
 {
-    namespace Platform = KelvraCorelib::Platform;
     try {
-        const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (item.found ? Platform::OpenNoFollow : 0);
-        const int error = Platform::openFile(item.path, flags, file.handle);
+        const int error = DataLog::openForCheck(item.path, !item.found, file.value);
         if (error != 0) {
-            file.handle = -1;
-            reason = Platform::errorText(error);
+            reason = KelvraCorelib::Platform::errorText(error);
             return DataLog::Check::unreadable;
         }
-        return DataLog::checkOpenFileSignature(file.handle, reason, withMeta ? &meta : nullptr,
+        return DataLog::checkOpenFileSignature(file.value, reason, withMeta ? &meta : nullptr,
                                                withMeta ? &metaCut : nullptr);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
@@ -269,12 +252,13 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     bool metaCut = false;
     std::string reason = item.reason;
     DataLog::Check result = DataLog::Check::unreadable;
-    OpenFile file;
+    // Opened once: the header, the signature and the seal all come from this file.
+    KelvraCorelib::Platform::ScopedFile file;
     if (reason.empty()) {
         result = checkFile(item, file, reason, meta, metaCut, options.json || sealing != nullptr);
     }
     if (result == DataLog::Check::valid && sealing != nullptr) {
-        const SealCheck::Result seal = sealing->check.check(file.handle, meta);
+        const SealCheck::Result seal = sealing->check.check(file.value, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
         } else {
@@ -301,7 +285,7 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     if (!options.quiet || result != DataLog::Check::valid) {
         if (options.json) {
-            printJson(item, status, reason, meta, metaCut, file.handle);
+            printJson(item, status, reason, meta, metaCut, file.value);
         } else {
             std::printf("%s\n", text.c_str());
         }

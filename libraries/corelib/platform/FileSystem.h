@@ -165,4 +165,18 @@ int lockFile(int handle);
 int unlockFile(int handle);
 int closeFile(int handle);
 
+// A handle closed at the end of its scope (-1: none).
+struct ScopedFile {
+    int value = -1;
+    ScopedFile() = default;
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    ~ScopedFile()
+    {
+        if (value >= 0) {
+            closeFile(value);
+        }
+    }
+};
+
 }  // namespace KelvraCorelib::Platform

@@ -75,7 +75,7 @@ bool tokenBytes(gcry_sexp_t from, const char* token, uint8_t* output, size_t siz
 bool messageSexp(Sexp& data, const uint8_t* message, size_t size)
 {
     return api().gcry_sexp_build(&data.value, nullptr, "(data(flags eddsa)(hash-algo sha512)(value %b))", int(size),
-                           message) == 0;
+                                 message) == 0;
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ bool ed25519PublicKey(const uint8_t* seed, uint8_t* publicKey)
     }
     Sexp key;
     if (api().gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(d %b)))",
-                        int(ed25519SeedSize), seed) != 0) {
+                              int(ed25519SeedSize), seed) != 0) {
         return false;
     }
     gcry_ctx_t context = nullptr;
@@ -128,7 +128,7 @@ bool ed25519Sign(const uint8_t* seed, const uint8_t* publicKey, const uint8_t* m
     Sexp data;
     Sexp result;
     if (api().gcry_sexp_build(&key.value, nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(q %b)(d %b)))",
-                        int(ed25519PublicKeySize), publicKey, int(ed25519SeedSize), seed) != 0 ||
+                              int(ed25519PublicKeySize), publicKey, int(ed25519SeedSize), seed) != 0 ||
         !messageSexp(data, message, size) || api().gcry_pk_sign(&result.value, data.value, key.value) != 0) {
         return false;
     }
@@ -144,10 +144,10 @@ bool ed25519Verify(const uint8_t* publicKey, const uint8_t* message, size_t size
     Sexp data;
     Sexp value;
     return api().gcry_sexp_build(&key.value, nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
-                           int(ed25519PublicKeySize), publicKey) == 0 &&
+                                 int(ed25519PublicKeySize), publicKey) == 0 &&
            messageSexp(data, message, size) &&
            api().gcry_sexp_build(&value.value, nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature, 32,
-                           signature + 32) == 0 &&
+                                 signature + 32) == 0 &&
            api().gcry_pk_verify(value.value, data.value, key.value) == 0;
 }
 

@@ -1045,16 +1045,19 @@ DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string&
                                            std::map<std::string, std::string>* header, bool followLink,
                                            bool* headerCut)
 {
-    int handle = -1;
-    const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? 0 : Platform::OpenNoFollow);
-    const int error = Platform::openFile(path, flags, handle);
+    Platform::ScopedFile file;
+    const int error = openForCheck(path, followLink, file.value);
     if (error != 0) {
         reason = Platform::errorText(error);
         return Check::unreadable;
     }
-    const Check result = checkOpenFileSignature(handle, reason, header, headerCut);
-    Platform::closeFile(handle);
-    return result;
+    return checkOpenFileSignature(file.value, reason, header, headerCut);
+}
+
+int DataLog::openForCheck(const std::string& path, bool followLink, int& handle)
+{
+    const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? 0 : Platform::OpenNoFollow);
+    return Platform::openFile(path, flags, handle);
 }
 
 DataLog::Check DataLog::checkOpenFileSignature(int handle, std::string& reason,

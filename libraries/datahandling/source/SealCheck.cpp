@@ -13,16 +13,6 @@ namespace {
 
 constexpr size_t longestSealLine = 512;
 
-struct Handle {
-    int value = -1;
-    ~Handle()
-    {
-        if (value >= 0) {
-            Platform::closeFile(value);
-        }
-    }
-};
-
 std::string valueOf(const std::map<std::string, std::string>& header, const std::string& key)
 {
     const auto found = header.find(key);
@@ -148,7 +138,7 @@ bool SealCheck::certificateHolds(const SealLine& seal, const std::string& master
 
 std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     handle.value = openWithoutWaiting(path);
     return handle.value >= 0 ? readSealLine(handle.value) : std::nullopt;
 }
@@ -161,7 +151,7 @@ std::optional<SealLine> SealCheck::readSealLine(int handle)
 
 SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     handle.value = openWithoutWaiting(path);
     if (handle.value < 0) {
         Result result;

@@ -14,17 +14,6 @@ std::string failed(const std::string& what, const std::string& path, int error)
     return "cannot " + what + " \"" + path + "\" (" + Platform::errorText(error) + ")";
 }
 
-// Closes a handle at the end of its scope.
-struct Handle {
-    int value = -1;
-    ~Handle()
-    {
-        if (value >= 0) {
-            Platform::closeFile(value);
-        }
-    }
-};
-
 }  // namespace
 
 std::string joined(const std::string& dir, const std::string& name)
@@ -34,7 +23,7 @@ std::string joined(const std::string& dir, const std::string& name)
 
 bool readAll(const std::string& path, std::string& bytes, std::string& problem)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
     if (error != 0) {
         problem = failed("open", path, error);
@@ -61,7 +50,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
     const std::string temporary = path + "." + std::to_string(Platform::currentProcessId()) + ".new";
     Platform::removeFile(temporary);  // a left-over of a crashed run of this process id
     {
-        Handle handle;
+        Platform::ScopedFile handle;
         int error = Platform::createPrivateFile(temporary, handle.value);
         if (error == 0) {
             error = Platform::writeFile(handle.value, bytes.data(), bytes.size());
@@ -88,7 +77,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
 
 bool overwriteAt(const std::string& path, uint64_t offset, const std::string& bytes, std::string& problem)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, handle.value);
     int64_t position = 0;
     if (error == 0) {
@@ -126,7 +115,7 @@ int readAt(int handle, uint64_t offset, size_t size, std::string& bytes)
 
 bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
     if (error == 0) {
         error = readAt(handle.value, offset, size, bytes);
@@ -144,7 +133,7 @@ bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& 
 
 bool appendSynced(const std::string& path, const std::string& bytes, std::string& problem)
 {
-    Handle handle;
+    Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenWrite | Platform::OpenAppend, handle.value);
     if (error == 0) {
         error = Platform::writeFile(handle.value, bytes.data(), bytes.size());

@@ -77,9 +77,8 @@ int makeCloseOnExec(int descriptor)
     return 0;
 }
 
-// The child's side of spawnProcess, between vfork and exec: system calls only, nothing
-// written to memory it shares with the parent (the report goes through the pipe). Never
-// returns.
+// The child's side of spawnProcess, between vfork and exec: system calls only, which change
+// nothing of the parent's memory but errno (the report goes through the pipe). Never returns.
 [[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent, int report)
 {
     auto fail = [report](int error) {
