@@ -13,6 +13,7 @@
 //       int32_t handleMessage(const ImsMessage& m) override { ...; return handled; }
 //   };
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -100,6 +101,12 @@ public:
 
     // Number of hooks set.
     size_t hookCount() const;
+    // True when the globs of some hook take a message of these types (sender filters aside).
+    bool hasHookFor(const std::string& generalType, const std::string& groupType,
+                    const std::string& messageType) const;
+    // Counts the hooks set and removed, so that an answer of hasHookFor can be kept until it
+    // changes.
+    uint64_t hookChanges() const { return changes.load(std::memory_order_acquire); }
 
     static bool matches(const ImsMessage& pattern, const ImsMessage& message);
 
@@ -108,6 +115,7 @@ private:
 
     std::map<uint64_t, ImsHook> hooks;
     TierMap tiers[3];
+    std::atomic<uint64_t> changes{0};
     mutable ThreadLock lock;
 };
 

@@ -4,7 +4,8 @@
 // Every record is sent as an ImsMessage ("debug", group, level in decimal) with a
 // Logger::LogMessageParameter; group "functional" for fatal, error and warning, "debug"
 // for the rest. A record of level N is produced only when both the logger's level and
-// Logger::maximumLevel are at least N. Whoever hooks "debug" messages writes them out.
+// Logger::maximumLevel are at least N, and some hook of the hub takes it. Whoever hooks
+// "debug" messages writes them out.
 //
 //   Logger logger;
 //   logger.setModuleName("datalog");
@@ -66,10 +67,11 @@ public:
     int32_t handleMessage(const ImsMessage& message) override;
     int32_t handleHookedMessage(uint64_t hookId, const ImsMessage& message) override;
 
+    // A record of this level would be produced and some hook of the hub takes it.
     bool isLogging(int32_t recordLevel) const
     {
         return recordLevel <= level.load(std::memory_order_relaxed) &&
-               recordLevel <= maximumLevel.load(std::memory_order_relaxed);
+               recordLevel <= maximumLevel.load(std::memory_order_relaxed) && isHeard(recordLevel);
     }
 
     void fatal(std::string_view messageTemplate) { logIf(LogFatal, messageTemplate, nullptr); }
@@ -109,6 +111,11 @@ private:
             publish(recordLevel, messageTemplate, values);
     }
     void publish(int32_t recordLevel, std::string_view messageTemplate, const ParamStream* values);
+    // True when some hook of the hub takes records of this level. The answers are kept with
+    // the hub's count of hook changes: bits 0 to 8 tell which levels are known, bits 16 to 24
+    // which of them are heard, and bits from 32 on hold that count plus one.
+    bool isHeard(int32_t recordLevel) const;
+    mutable std::atomic<uint64_t> heardLevels{0};
 };
 
 }  // namespace KelvraCorelib

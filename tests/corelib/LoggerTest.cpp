@@ -177,3 +177,22 @@ TEST_F(LoggerRecords, DestroyedLoggersLeaveNoHookBehind)
     }
     EXPECT_EQ(Ims::instance()->hookCount(), before);
 }
+
+TEST_F(LoggerRecords, RecordsAreMadeOnlyWhileSomeHookTakesThem)
+{
+    Logger logger;
+    EXPECT_FALSE(logger.isLogging(LogError));
+    {
+        RecordSink errors("", "2");  // set after the logger first asked
+        EXPECT_TRUE(logger.isLogging(LogError));
+        EXPECT_FALSE(logger.isLogging(LogTrace));
+        logger.error("e");
+        logger.trace("t");
+        EXPECT_EQ(errors.texts(), std::vector<std::string>{"e"});
+        RecordSink all;
+        EXPECT_TRUE(logger.isLogging(LogTrace));
+        logger.trace("t");
+        EXPECT_EQ(all.texts(), std::vector<std::string>{"t"});
+    }
+    EXPECT_FALSE(logger.isLogging(LogError));  // both hooks gone
+}

@@ -14,6 +14,13 @@ bool levelMatches(const std::string& glob, const std::string& type)
     return glob.empty() || matchGlob(type, glob);
 }
 
+bool keyMatches(const ImsPatternKey& key, const std::string& generalType, const std::string& groupType,
+                const std::string& messageType)
+{
+    return levelMatches(key.generalType, generalType) && levelMatches(key.groupType, groupType) &&
+           levelMatches(key.messageType, messageType);
+}
+
 // The hub's own logger, which writes the agents' trace lines. Created by the first agent
 // that is not a logger, and never destroyed, so that agents destroyed at exit can trace.
 Logger& hubLogger()
@@ -183,6 +190,7 @@ uint64_t Ims::setMessageHook(ImsAgent* agent, bool once, const std::string& gene
     hooks.emplace(id, std::move(hook));
     TierMap& chosen = tiers[tier == 0 ? 0 : tier == 1 ? 1 : 2];
     chosen[key].insert(id);
+    changes.fetch_add(1, std::memory_order_acq_rel);
     return id;
 }
 
@@ -204,6 +212,7 @@ bool Ims::removeMessageHook(uint64_t hookId)
         break;
     }
     hooks.erase(found);
+    changes.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
@@ -214,47 +223,57 @@ bool Ims::sendMessage(ImsMessage& message)
     for (const TierMap& tierMap : tiers) {
         if (status == ImsAgent::handledFinal)
             break;
-        TierMap walk;
+        // The ids of the matching patterns, taken under the lock; a hook removed before its
+        // turn is skipped below.
+        std::vector<uint64_t> matching;
         {
             Held held(lock);
-            walk = tierMap;
+            for (const auto& [key, ids] : tierMap) {
+                if (keyMatches(key, message.generalType, message.groupType, message.messageType))
+                    matching.insert(matching.end(), ids.begin(), ids.end());
+            }
         }
-        for (const auto& [key, ids] : walk) {
+        for (uint64_t id : matching) {
             if (status == ImsAgent::handledFinal)
                 break;
-            if (!levelMatches(key.generalType, message.generalType) ||
-                !levelMatches(key.groupType, message.groupType) ||
-                !levelMatches(key.messageType, message.messageType))
-                continue;
-            for (uint64_t id : ids) {
-                if (status == ImsAgent::handledFinal)
-                    break;
-                ImsAgent* agent = nullptr;
-                bool once = false;
-                {
-                    Held held(lock);
-                    const auto found = hooks.find(id);
-                    if (found == hooks.end() || found->second.agent == nullptr)
-                        continue;
-                    const ImsMessage& pattern = found->second.pattern;
-                    if (pattern.sender != nullptr && pattern.sender != message.sender)
-                        continue;
-                    agent = found->second.agent;
-                    once = found->second.once;
-                }
-                const int32_t result = agent->handleHookedMessage(id, message);
-                if (result == ImsAgent::handled)
-                    status = ImsAgent::handled;
-                else if (result == ImsAgent::handledFinal)
-                    status = ImsAgent::handledFinal;
-                if (once && status != ImsAgent::notHandled)
-                    removals.push_back(id);
+            ImsAgent* agent = nullptr;
+            bool once = false;
+            {
+                Held held(lock);
+                const auto found = hooks.find(id);
+                if (found == hooks.end() || found->second.agent == nullptr)
+                    continue;
+                const ImsMessage& pattern = found->second.pattern;
+                if (pattern.sender != nullptr && pattern.sender != message.sender)
+                    continue;
+                agent = found->second.agent;
+                once = found->second.once;
             }
+            const int32_t result = agent->handleHookedMessage(id, message);
+            if (result == ImsAgent::handled)
+                status = ImsAgent::handled;
+            else if (result == ImsAgent::handledFinal)
+                status = ImsAgent::handledFinal;
+            if (once && status != ImsAgent::notHandled)
+                removals.push_back(id);
         }
     }
     for (uint64_t id : removals)
         removeMessageHook(id);
     return status != ImsAgent::notHandled;
+}
+
+bool Ims::hasHookFor(const std::string& generalType, const std::string& groupType,
+                     const std::string& messageType) const
+{
+    Held held(lock);
+    for (const TierMap& tierMap : tiers) {
+        for (const auto& entry : tierMap) {
+            if (keyMatches(entry.first, generalType, groupType, messageType))
+                return true;
+        }
+    }
+    return false;
 }
 
 size_t Ims::hookCount() const

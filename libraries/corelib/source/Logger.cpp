@@ -77,6 +77,35 @@ int32_t Logger::handleMessage(const ImsMessage& message)
     return handled;
 }
 
+namespace {
+
+const char* groupOfLevel(int32_t recordLevel)
+{
+    return recordLevel < LogInfo ? "functional" : "debug";
+}
+
+}  // namespace
+
+bool Logger::isHeard(int32_t recordLevel) const
+{
+    if (hub == nullptr || recordLevel < LogNone || recordLevel > LogFlood)
+        return false;
+    const uint64_t known = uint64_t(1) << recordLevel;
+    const uint64_t heard = known << 16;
+    const uint64_t stamp = (hub->hookChanges() + 1) << 32;
+    uint64_t state = heardLevels.load(std::memory_order_acquire);
+    if ((state & ~uint64_t(0xFFFFFFFF)) != stamp)
+        state = stamp;
+    if ((state & known) == 0) {
+        // Read after the count, so that a hook set meanwhile makes the next call ask again.
+        state |= known;
+        if (hub->hasHookFor("debug", groupOfLevel(recordLevel), std::to_string(recordLevel)))
+            state |= heard;
+        heardLevels.store(state, std::memory_order_release);
+    }
+    return (state & heard) != 0;
+}
+
 void Logger::publish(int32_t recordLevel, std::string_view messageTemplate, const ParamStream* values)
 {
     LogMessageParameter record;
@@ -88,7 +117,7 @@ void Logger::publish(int32_t recordLevel, std::string_view messageTemplate, cons
     record.text.assign(messageTemplate.data(), messageTemplate.size());
     if (values != nullptr)
         record.parameters = *values;
-    ImsMessage message("debug", recordLevel < LogInfo ? "functional" : "debug", std::to_string(recordLevel), &record);
+    ImsMessage message("debug", groupOfLevel(recordLevel), std::to_string(recordLevel), &record);
     sendMessage(message);
 }
 
