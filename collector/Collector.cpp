@@ -156,16 +156,12 @@ void Collector::setDataType(const std::string& name)
 
 void Collector::checkNameLength() const
 {
-    DataLog names;
-    names.setSourceMeta("application", appName);
-    names.setSourceMeta("module", module);
-    names.setSourceMeta("datatype", dataType);
     // Lead "-" source "-" time, then "-" and a counter of up to five digits and ".data"; the
     // working name (".make" after the time) is shorter, and a collection never appends, so
     // no "-tampered" name is made.
     const std::string fileTime = StringTools::formatUInt64(uint64_t(DateTime::now().count));
-    const size_t longest = appName.size() + 1 + names.sourceName().size() + 1 + fileTime.size() + 1 + 5 +
-                           std::string(".data").size();
+    const size_t longest = appName.size() + 1 + DataLog::sourceNameOf(appName, module, dataType).size() + 1 +
+                           fileTime.size() + 1 + 5 + std::string(".data").size();
     const size_t allowed = longestNameIn(targetDir);
     if (longest > allowed) {
         throw Target_NameTooLong("Module and data type make data log file names too long for the target directory (" +

@@ -126,6 +126,9 @@ public:
 
     // Names. sourceName: application[.module][.datatype]; stem: lead-source-filetime.
     std::string sourceName() const;
+    // The source name of these source values, without a data log.
+    static std::string sourceNameOf(const std::string& application, const std::string& module,
+                                    const std::string& datatype);
     std::string stem(const DateTime& time) const;
     std::string workingName(const DateTime& time) const;
     const std::string& currentFileName() const { return fileName; }

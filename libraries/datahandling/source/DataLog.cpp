@@ -690,9 +690,13 @@ std::optional<DateTime> DataLog::currentRowTime() const
 
 std::string DataLog::sourceName() const
 {
-    std::string name = getSourceMeta("application");
-    const std::string module = getSourceMeta("module");
-    const std::string datatype = getSourceMeta("datatype");
+    return sourceNameOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
+}
+
+std::string DataLog::sourceNameOf(const std::string& application, const std::string& module,
+                                  const std::string& datatype)
+{
+    std::string name = application;
     if (module != name) {
         name += name.empty() ? module : "." + module;
     }
