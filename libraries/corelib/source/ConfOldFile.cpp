@@ -179,7 +179,7 @@ std::string convertDuration(const std::string& text)
             buffer.clear();
             break;
         case 'P':
-            result = "P";
+            result.assign(1, 'P');
             break;
         default:
             buffer.push_back(c);
