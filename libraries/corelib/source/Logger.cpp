@@ -13,6 +13,12 @@ namespace {
 
 const char* const levelNames[] = {"none", "fatal", "error", "warning", "info", "verbose", "debug", "trace", "flood"};
 
+// The group of a record: "functional" for fatal, error and warning, "debug" for the rest.
+const char* groupOfLevel(int32_t recordLevel)
+{
+    return recordLevel < LogInfo ? "functional" : "debug";
+}
+
 }  // namespace
 
 std::string sourceLocation(const std::string& filePath, int line)
@@ -76,15 +82,6 @@ int32_t Logger::handleMessage(const ImsMessage& message)
         level.store(static_cast<int32_t>(requested));
     return handled;
 }
-
-namespace {
-
-const char* groupOfLevel(int32_t recordLevel)
-{
-    return recordLevel < LogInfo ? "functional" : "debug";
-}
-
-}  // namespace
 
 bool Logger::isHeard(int32_t recordLevel) const
 {
