@@ -597,7 +597,7 @@ TEST_F(FileOperationsTest, FileHandles)
     EXPECT_EQ(Platform::writeFile(handle, "hello world", 11), 0);
     EXPECT_EQ(Platform::syncFile(handle), 0);
     int64_t position = -1;
-    EXPECT_EQ(Platform::seekFile(handle, 6, 0, position), 0);
+    EXPECT_EQ(Platform::seekFile(handle, 6, Platform::SeekOrigin::start, position), 0);
     EXPECT_EQ(position, 6);
     char buffer[16] = {};
     size_t count = 0;

@@ -119,8 +119,10 @@ int setFileTimesToNow(const std::string& path);
 std::FILE* openStream(const std::string& path, const char* mode);
 
 
-// origin: 0 from the start, 1 from the current position, 2 from the end.
-int seekStream(std::FILE* stream, int64_t offset, int origin);
+// Where a seek's offset counts from.
+enum class SeekOrigin { start, current, end };
+
+int seekStream(std::FILE* stream, int64_t offset, SeekOrigin origin);
 int64_t tellStream(std::FILE* stream);  // -1 on failure
 // Flushes the stream and forces its data to the storage device.
 int syncStream(std::FILE* stream);
@@ -154,8 +156,8 @@ int createExclusive(const std::string& path, int& handle);
 int readFile(int handle, char* buffer, size_t size, size_t& bytesRead);
 // Writes all bytes (repeating short writes).
 int writeFile(int handle, const char* data, size_t size);
-// origin as for seekStream; position receives the new position.
-int seekFile(int handle, int64_t offset, int origin, int64_t& position);
+// position receives the new position.
+int seekFile(int handle, int64_t offset, SeekOrigin origin, int64_t& position);
 int syncFile(int handle);
 // Forces the directory's entries (names created, renamed or removed) to the storage device.
 int syncDirectory(const std::string& path);
@@ -165,17 +167,39 @@ int lockFile(int handle);
 int unlockFile(int handle);
 int closeFile(int handle);
 
-// A handle closed at the end of its scope (-1: none).
+// The one owner of a handle: closed at the end of its scope, moved but never copied
+// (-1: none). value may be passed where a call opens into an int&.
 struct ScopedFile {
     int value = -1;
     ScopedFile() = default;
+    explicit ScopedFile(int handle) : value(handle) {}
     ScopedFile(const ScopedFile&) = delete;
     ScopedFile& operator=(const ScopedFile&) = delete;
-    ~ScopedFile()
+    ScopedFile(ScopedFile&& other) noexcept : value(other.release()) {}
+    ScopedFile& operator=(ScopedFile&& other) noexcept
     {
-        if (value >= 0) {
-            closeFile(value);
+        if (this != &other) {
+            reset(other.release());
         }
+        return *this;
+    }
+    ~ScopedFile() { reset(); }
+
+    bool isOpen() const { return value >= 0; }
+    int get() const { return value; }
+    // Gives the handle up without closing it.
+    int release()
+    {
+        const int handle = value;
+        value = -1;
+        return handle;
+    }
+    // Closes the handle held (if any) and takes handle; the close's error number, 0 if none.
+    int reset(int handle = -1)
+    {
+        const int old = value;
+        value = handle;
+        return old >= 0 ? closeFile(old) : 0;
     }
 };
 

@@ -72,14 +72,14 @@ void BasicFile::prepareFor(LastOperation operation)
 {
     // A stream that switches between reading and writing must be positioned in between.
     if (lastOperation != LastOperation::None && lastOperation != operation) {
-        Platform::seekStream(handle, 0, 1);
+        Platform::seekStream(handle, 0, Platform::SeekOrigin::current);
     }
     lastOperation = operation;
 }
 
 bool BasicFile::seek(uint64_t position)
 {
-    if (handle == nullptr || Platform::seekStream(handle, static_cast<int64_t>(position), 0) != 0) {
+    if (handle == nullptr || Platform::seekStream(handle, static_cast<int64_t>(position), Platform::SeekOrigin::start) != 0) {
         return false;
     }
     lastOperation = LastOperation::None;
@@ -95,7 +95,7 @@ uint64_t BasicFile::tell()
 bool BasicFile::seekFromEnd(uint64_t n)
 {
     if (handle == nullptr || tell() < n ||
-        Platform::seekStream(handle, -static_cast<int64_t>(n), 2) != 0) {
+        Platform::seekStream(handle, -static_cast<int64_t>(n), Platform::SeekOrigin::end) != 0) {
         return false;
     }
     lastOperation = LastOperation::None;

@@ -144,7 +144,7 @@ uint64_t fileSize(const std::string& path)
         return 0;
     }
     StreamCloser stream(Platform::openStream(path, "rb"));
-    if (stream.get() == nullptr || Platform::seekStream(stream.get(), 0, 2) != 0) {
+    if (stream.get() == nullptr || Platform::seekStream(stream.get(), 0, Platform::SeekOrigin::end) != 0) {
         return 0;
     }
     const int64_t size = Platform::tellStream(stream.get());

@@ -439,14 +439,14 @@ int64_t sealLineStart(int handle)
 {
     constexpr int64_t longestSealLine = 512;
     int64_t size = 0;
-    if (Platform::seekFile(handle, 0, 2, size) != 0 || size < 2) {
+    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::end, size) != 0 || size < 2) {
         return -1;
     }
     const int64_t from = std::max<int64_t>(0, size - longestSealLine);
     int64_t position = 0;
     std::string tail(size_t(size - from), '\0');
     size_t done = 0;
-    if (Platform::seekFile(handle, from, 0, position) != 0) {
+    if (Platform::seekFile(handle, from, Platform::SeekOrigin::start, position) != 0) {
         return -1;
     }
     while (done < tail.size()) {
@@ -482,7 +482,7 @@ char* scanBuffer()
 bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
 {
     int64_t position = 0;
-    if (Platform::seekFile(handle, 0, 0, position) != 0) {
+    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
         return false;
     }
     char* const buffer = scanBuffer();
@@ -579,7 +579,7 @@ struct DataLog::WorkFile {
         return result == 0;
     }
 
-    bool seek(int64_t offset, int origin)
+    bool seek(int64_t offset, Platform::SeekOrigin origin)
     {
         int64_t position = 0;
         return flush() && Platform::seekFile(handle, offset, origin, position) == 0;
@@ -963,7 +963,7 @@ DataLog::Appended DataLog::appendToExisting()
     }
     if (!invalidSignature) {
         // Writing continues at the end of the file.
-        if (!file->seek(0, 2)) {
+        if (!file->seek(0, Platform::SeekOrigin::end)) {
             raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
                                           "writing};",
                                           KELVRA_HERE, ParamStream() << name),
@@ -1031,13 +1031,13 @@ bool DataLog::checkSignature()
                      fileLogger());
     }
     int64_t position = 0;
-    if (!file->flush() || Platform::seekFile(file->handle, 0, 1, position) != 0) {
+    if (!file->flush() || Platform::seekFile(file->handle, 0, Platform::SeekOrigin::current, position) != 0) {
         return false;
     }
     bool valid = false;
     const bool read = checkHandle(file->handle, true, appendMode ? &existingMeta : nullptr, valid);
     int64_t ignored = 0;
-    const bool restored = Platform::seekFile(file->handle, position, 0, ignored) == 0;
+    const bool restored = Platform::seekFile(file->handle, position, Platform::SeekOrigin::start, ignored) == 0;
     if (!read || !restored) {
         return false;
     }
@@ -1105,7 +1105,7 @@ bool DataLog::writeLine(const std::string& text, bool sign)
                      fileLogger());
     }
     if (pendingAppendPosition > 0) {
-        const bool moved = file->seek(pendingAppendPosition, 0);
+        const bool moved = file->seek(pendingAppendPosition, Platform::SeekOrigin::start);
         pendingAppendPosition = 0;
         if (!moved) {
             return raise(WriteLine_AppendSeekError("@data-log.write-line.append-seek-error{Failed to move to proper "

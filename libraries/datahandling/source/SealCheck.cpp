@@ -215,7 +215,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     Platform::HashDigest sealed(Platform::HashDigest::Kind::sha512);
     Platform::HashDigest whole(Platform::HashDigest::Kind::sha256);
     int64_t position = 0;
-    if (Platform::seekFile(handle, 0, 0, position) != 0) {
+    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
         result.reason = "cannot be read";
         return result;
     }

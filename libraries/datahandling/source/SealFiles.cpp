@@ -81,7 +81,7 @@ bool overwriteAt(const std::string& path, uint64_t offset, const std::string& by
     int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, handle.value);
     int64_t position = 0;
     if (error == 0) {
-        error = Platform::seekFile(handle.value, int64_t(offset), 0, position);
+        error = Platform::seekFile(handle.value, int64_t(offset), Platform::SeekOrigin::start, position);
     }
     if (error == 0) {
         error = Platform::writeFile(handle.value, bytes.data(), bytes.size());
@@ -99,7 +99,7 @@ bool overwriteAt(const std::string& path, uint64_t offset, const std::string& by
 int readAt(int handle, uint64_t offset, size_t size, std::string& bytes)
 {
     int64_t position = 0;
-    int error = Platform::seekFile(handle, int64_t(offset), 0, position);
+    int error = Platform::seekFile(handle, int64_t(offset), Platform::SeekOrigin::start, position);
     bytes.assign(size, '\0');
     size_t done = 0;
     while (error == 0 && done < size) {

@@ -52,9 +52,9 @@ struct timespec toTimespec(int64_t milliseconds)
     return value;
 }
 
-int toWhence(int origin)
+int toWhence(SeekOrigin origin)
 {
-    return origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    return origin == SeekOrigin::current ? SEEK_CUR : origin == SeekOrigin::end ? SEEK_END : SEEK_SET;
 }
 
 int renameWithoutReplacingByCall(const std::string& from, const std::string& to)
@@ -368,7 +368,7 @@ std::FILE* openStream(const std::string& path, const char* mode)
     return std::fopen(path.c_str(), mode);
 }
 
-int seekStream(std::FILE* stream, int64_t offset, int origin)
+int seekStream(std::FILE* stream, int64_t offset, SeekOrigin origin)
 {
     if (stream == nullptr) {
         return EBADF;
@@ -466,7 +466,7 @@ int writeFile(int handle, const char* data, size_t size)
     return 0;
 }
 
-int seekFile(int handle, int64_t offset, int origin, int64_t& position)
+int seekFile(int handle, int64_t offset, SeekOrigin origin, int64_t& position)
 {
     const off_t result = lseek(handle, static_cast<off_t>(offset), toWhence(origin));
     if (result < 0) {

@@ -177,9 +177,9 @@ int shellLinkTarget(const std::wstring& path, std::string& target)
     return 0;
 }
 
-int toOrigin(int origin)
+int toOrigin(SeekOrigin origin)
 {
-    return origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+    return origin == SeekOrigin::current ? SEEK_CUR : origin == SeekOrigin::end ? SEEK_END : SEEK_SET;
 }
 
 }  // namespace
@@ -547,7 +547,7 @@ std::FILE* openStream(const std::string& path, const char* mode)
     return stream;
 }
 
-int seekStream(std::FILE* stream, int64_t offset, int origin)
+int seekStream(std::FILE* stream, int64_t offset, SeekOrigin origin)
 {
     if (stream == nullptr)
         return ERROR_INVALID_HANDLE;
@@ -646,7 +646,7 @@ int writeFile(int handle, const char* data, size_t size)
     return 0;
 }
 
-int seekFile(int handle, int64_t offset, int origin, int64_t& position)
+int seekFile(int handle, int64_t offset, SeekOrigin origin, int64_t& position)
 {
     clearRuntimeError();
     const int64_t result = _lseeki64(handle, offset, toOrigin(origin));
