@@ -56,19 +56,6 @@ std::string withReason(const DataLog& dataLog)
 
 const char* const separatorLine = "--------------------------------------------------";
 
-// Deletes a process object that never made it into the registry.
-class ProcessHolder {
-public:
-    explicit ProcessHolder(ProcessTools::Process* process) : process(process) {}
-    ~ProcessHolder() { ProcessTools::discard(process); }
-    ProcessHolder(const ProcessHolder&) = delete;
-    ProcessHolder& operator=(const ProcessHolder&) = delete;
-    ProcessTools::Process* get() const { return process; }
-
-private:
-    ProcessTools::Process* process;
-};
-
 }  // namespace
 
 Collector::Collector() : maxOutput(ProcessTools::defaultOutputLimit()) {}
@@ -306,12 +293,12 @@ Collector::Outcome Collector::runUtility()
         return outcome;
     }
     {
-        ProcessHolder process(ProcessTools::create(exePath, exeArgs, true));
-        process.get()->outputLimit = maxOutput;
+        const std::unique_ptr<ProcessTools::Process> process = ProcessTools::create(exePath, exeArgs, true);
+        process->outputLimit = maxOutput;
         const bool ended = ProcessTools::runAndWait(
-            process.get(), static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
+            *process, static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
         if (!ended) {
-            if (process.get()->outputLimitPassed) {
+            if (process->outputLimitPassed) {
                 outcome.failure = std::make_exception_ptr(
                     Collect_OutputTooLarge("Output of \"" + exePath + "\" with arguments \"" + exeArgs +
                                            "\" passed the limit of " + std::to_string(maxOutput) + " bytes"));
@@ -321,9 +308,8 @@ Collector::Outcome Collector::runUtility()
             }
             return outcome;
         }
-        outcome.exitCode = process.get()->exitCode;
+        outcome.exitCode = process->exitCode;
     }
-    ProcessTools::releaseFinished();
 
     // A skipped run leaves the input file as it is.
     if (!inFile.empty() && !skips(outcome)) {

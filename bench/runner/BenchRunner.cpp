@@ -58,12 +58,9 @@ bool spawnDirectly(const std::vector<std::string>& command, bool quiet)
 
 bool runWithRunner(const std::string& path, const std::string& arguments, std::string& output)
 {
-    ProcessTools::Process* process = ProcessTools::create(path, arguments, true);
+    const auto process = ProcessTools::create(path, arguments, true);
     process->outputLimit = ProcessTools::defaultOutputLimit();  // as the collector sets it
-    const bool result = ProcessTools::runAndWait(process, 600000, &output) && process->exitCode == 0;
-    ProcessTools::discard(process);  // only when it never started; otherwise the registry's
-    ProcessTools::releaseFinished();
-    return result;
+    return ProcessTools::runAndWait(*process, 600000, &output) && process->exitCode == 0;
 }
 
 // The runner's pipe size (it enlarges its capture pipe to this where the system allows).

@@ -2,16 +2,15 @@
 // Runs an external program with an argument text, captures its standard output, enforces a
 // time limit and reports the exit code.
 //
-//   ProcessTools::Process* process = ProcessTools::create("/usr/bin/df", "-k /", true);
+//   std::unique_ptr<ProcessTools::Process> process = ProcessTools::create("/usr/bin/df", "-k /", true);
 //   std::string output;
-//   if (ProcessTools::runAndWait(process, 60000, &output)) {
+//   if (ProcessTools::runAndWait(*process, 60000, &output)) {
 //       use(output, process->exitCode);
 //   }
-//   ProcessTools::discard(process);      // or: releaseFinished() for every finished run
 //
-// Started processes belong to a process-wide registry (keyed by child process id) until
-// releaseFinished sees them finished and deletes them. An object that was never started
-// (state 0, e.g. the program could not be started) still belongs to its creator.
+// The caller owns the process object. Destroying it while its program still runs kills the
+// program's process group and collects the program; a program that ended is left alone, and
+// so are the children it left behind.
 //
 // The program runs in a process group of its own: a time-out asks the whole group to quit
 // and, after a grace of 500 ms, kills the group, so that the children it started go as well.
@@ -21,12 +20,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "corelib/ParamStream.h"
 
 namespace KelvraCorelib {
+
+class OutputBuffer;
 
 class ProcessTools {
 public:
@@ -41,7 +43,7 @@ public:
         Process() = default;
         Process(const Process&) = delete;
         Process& operator=(const Process&) = delete;
-        ~Process();  // closes the pipe; a child that still runs is left running
+        ~Process();  // closes the pipe; a child that still runs is killed with its group
 
         std::string path;
         WideString widePath;
@@ -56,7 +58,6 @@ public:
         uint32_t ownProcessId = 0;
         int32_t state = stateCreated;
         int32_t exitCode = -1;
-        bool registered = false;
         int32_t childWatch = -1;  // becomes ready when the child ends; -1 when the platform has none
         // Most bytes of output runAndWait keeps; passing it stops the program as a time-out does.
         size_t outputLimit = SIZE_MAX;
@@ -71,12 +72,6 @@ public:
         // Running in state 1; otherwise, or when the query fails, false. Seeing the end
         // stores the exit code and moves to state 6.
         bool isRunning();
-        // Appends what the pipe holds now to output: up to a few MiB, less once the clock
-        // passes until (ms of the steady clock), and never more than one byte past limit
-        // (SIZE_MAX: none); output longer than limit is left as it is. True for zero or more
-        // bytes (pipeEnded tells the end of data), false for a read error or when not
-        // capturing. Throws std::bad_alloc when the output cannot grow.
-        bool readChunk(std::string& output, size_t limit, int64_t until);
         // Asks the program's process group to quit. True when the request was delivered.
         bool askToQuit();
         // Kills the program's process group and collects the child: state 5, ids cleared.
@@ -86,30 +81,45 @@ public:
         friend class ProcessTools;
         void closePipe();
         void closeWatch();
+        // What the pipe did at the end of a readChunk.
+        enum class PipeState {
+            data,        // stopped with data perhaps still waiting (budget, clock or limit)
+            nothingYet,  // empty for now, the writers are still there
+            ended,       // end of data
+            failed,      // a read error (the pipe then counts as ended) or not capturing
+        };
+        struct ReadResult {
+            size_t bytes;
+            PipeState pipe;
+        };
+        // Appends what the pipe holds now to output: up to a few MiB, less once the clock
+        // passes until (ms of the steady clock) or the output passes its limit. Throws
+        // std::bad_alloc when the output cannot grow.
+        ReadResult readChunk(OutputBuffer& output, int64_t until);
         // Waits up to timeoutMs for data, the pipe's end or the child's end. False only when
         // the child's end watch is there and did not fire (the child surely still runs).
         bool waitForActivity(int64_t timeoutMs, bool watchPipe);
         // How capture ended.
         enum class CaptureEnd { programEnded, deadlinePassed, limitPassed };
         // Captures into output (when given) and waits until the program has ended and the
-        // pipe is done, the deadline passes or the output passes limit. Leaves the pipe open.
-        CaptureEnd capture(int64_t deadline, std::string* output, size_t limit);
-        // Asks the program's group to quit, drains and drops what the pipe brings during the
-        // grace, then kills the group and closes the pipe. Empties output (when given).
-        void stop(std::string* output);
+        // pipe is done, the deadline passes or the output passes its limit. Leaves the pipe open.
+        CaptureEnd capture(int64_t deadline, OutputBuffer* output);
+        enum class Grace { given, none };
+        // Empties output (when given) and ends the program's group: with the grace, asks it to
+        // quit and drains and drops what the pipe brings meanwhile; then kills the group and
+        // closes the pipe.
+        void stop(std::string* output, Grace grace);
         // Captures and waits until the program ends or the deadline passes (then the group is
         // asked to quit and killed after the grace). True when it ended in time.
         bool waitForEnd(int64_t deadline, std::string* output);
         // Kills the program's group whether or not the program itself still runs, and
         // collects the program.
         void killGroup();
-        size_t readHint = 0;  // how much readChunk asks the pipe for next
-        bool drained = false;  // the last readChunk stopped because the pipe was empty
     };
 
-    // A new process object for path with the argument text split into arguments; marked
-    // registered. The caller owns it until it is started.
-    static Process* create(const std::string& path, const std::string& argumentText, bool inheritHandles);
+    // A new process object for path with the argument text split into arguments.
+    static std::unique_ptr<Process> create(const std::string& path, const std::string& argumentText,
+                                           bool inheritHandles);
 
     // Starts the process and waits up to timeoutMs. With output, the program's standard
     // output is appended to it. True when the program ended in time (exitCode is then set);
@@ -117,21 +127,11 @@ public:
     // process's outputLimit (outputLimitPassed is then set) or the memory for the output ran
     // out (output is then emptied, and the program's group asked to quit and killed). The
     // output's room never grows much past outputLimit. Never throws.
-    static bool runAndWait(Process* process, uint64_t timeoutMs, std::string* output);
+    static bool runAndWait(Process& process, uint64_t timeoutMs, std::string* output);
 
     // The output limit for a program whose output is kept in memory: 1 GiB, or a quarter of
     // the machine's physical memory when that is less.
     static size_t defaultOutputLimit();
-
-    // Deletes every registered process object whose program has finished.
-    static void releaseFinished();
-
-    // Deletes an object that is not in the registry (one that was never started); a
-    // registered one is left to releaseFinished. Accepts nullptr.
-    static void discard(Process* process);
-
-    // Number of objects in the registry.
-    static size_t registeredCount();
 
     // Splits an argument text at spaces outside double quotes (quotes around an argument are
     // removed; around the last argument single quotes are removed as well).

@@ -50,17 +50,16 @@ int readPid(const std::string& file)
     return std::atoi(TestSupport::readFile(file).c_str());
 }
 
-// Runs a helper with capture; the object stays in the registry.
+// Runs a helper with capture.
 bool run(const std::string& name, const std::string& arguments, uint64_t timeoutMs, std::string& output,
          int32_t& exitCode, int32_t* state = nullptr)
 {
-    ProcessTools::Process* process = ProcessTools::create(helper(name), arguments, true);
-    const bool result = ProcessTools::runAndWait(process, timeoutMs, &output);
+    const auto process = ProcessTools::create(helper(name), arguments, true);
+    const bool result = ProcessTools::runAndWait(*process, timeoutMs, &output);
     exitCode = process->exitCode;
     if (state != nullptr) {
         *state = process->state;
     }
-    ProcessTools::discard(process);
     return result;
 }
 
@@ -107,13 +106,12 @@ TEST(ProcessToolsArguments, JoinQuotesArgumentsWithSpaces)
     EXPECT_EQ(ProcessTools::joinArguments({u"\"already quoted\"", u"x"}), u"\"already quoted\" x");
     EXPECT_EQ(ProcessTools::joinArguments({}), u"");
 
-    ProcessTools::Process* process = ProcessTools::create("prog", "one \"two words\" three", true);
+    const auto process = ProcessTools::create("prog", "one \"two words\" three", true);
     EXPECT_EQ(process->wideArguments, (std::vector<WideString>{u"one", u"two words", u"three"}));
     EXPECT_EQ(ProcessTools::joinArguments(process->wideArguments), u"one \"two words\" three");
     EXPECT_EQ(process->widePath, u"prog");
     EXPECT_EQ(process->exitCode, -1);
     EXPECT_EQ(process->state, ProcessTools::stateCreated);
-    ProcessTools::discard(process);
 }
 
 TEST(ProcessToolsArguments, CommandLineIsSplitAsTheRuntimeDoes)
@@ -170,11 +168,10 @@ TEST(ProcessToolsRun, ProgramEndedBySignalReportsShellStyleCode)
 
 TEST(ProcessToolsRun, WithoutCaptureWaitsForTheExitCode)
 {
-    ProcessTools::Process* process = ProcessTools::create(helper("proc_exit"), "5", true);
-    ASSERT_TRUE(ProcessTools::runAndWait(process, 30000, nullptr));
+    const auto process = ProcessTools::create(helper("proc_exit"), "5", true);
+    ASSERT_TRUE(ProcessTools::runAndWait(*process, 30000, nullptr));
     EXPECT_EQ(process->exitCode, 5);
     EXPECT_FALSE(process->capturing);
-    ProcessTools::discard(process);
 }
 
 namespace {
@@ -277,9 +274,7 @@ TEST(ProcessToolsRun, PathIsRunAsGivenWithoutSearch)
     const char* paths[3] = {"date", "mytool", "sh"};
     for (int i = 0; i < 3; ++i) {
         int32_t exitCode = -1;
-        ProcessTools::Process* process = ProcessTools::create(paths[i], "\"x y\"", true);
-        results[i] = ProcessTools::runAndWait(process, 30000, &outputs[i]);
-        ProcessTools::discard(process);
+        results[i] = ProcessTools::runAndWait(*ProcessTools::create(paths[i], "\"x y\"", true), 30000, &outputs[i]);
         (void)exitCode;
     }
     std::filesystem::current_path(previous);
@@ -299,6 +294,8 @@ TEST(ProcessToolsRun, GrandchildHoldingThePipeDoesNotHoldTheRun)
     const bool result = run("proc_grandchild", "exit " + pidFile + " 30 3", 60000, output, exitCode);
     const double elapsed = secondsSince(start);
     const int grandchild = readPid(pidFile);
+    // The process object is gone; what the ended program left behind is not its to end.
+    const bool alive = grandchild > 1 && kill(grandchild, 0) == 0;
     if (grandchild > 1) {
         kill(grandchild, SIGKILL);
     }
@@ -307,7 +304,7 @@ TEST(ProcessToolsRun, GrandchildHoldingThePipeDoesNotHoldTheRun)
     EXPECT_TRUE(result);
     EXPECT_EQ(exitCode, 3);
     EXPECT_EQ(output, "child\n");
-    EXPECT_GT(grandchild, 1);
+    EXPECT_TRUE(alive);
     EXPECT_LT(elapsed, 20.0) << "the run waited for the grandchild";
 }
 
@@ -335,10 +332,10 @@ TEST(ProcessToolsTimeout, ProgramThatQuitsOnRequest)
 TEST(ProcessToolsTimeout, ProgramIgnoringTheRequestIsKilledAfterTheGrace)
 {
     const std::string pidFile = scratchFile("stubborn");
-    ProcessTools::Process* process = ProcessTools::create(helper("proc_ignore_term"), pidFile, true);
+    const auto process = ProcessTools::create(helper("proc_ignore_term"), pidFile, true);
     std::string output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ProcessTools::runAndWait(process, 3000, &output));
+    EXPECT_FALSE(ProcessTools::runAndWait(*process, 3000, &output));
     const double elapsed = secondsSince(start);
     const int pid = readPid(pidFile);
     std::remove(pidFile.c_str());
@@ -350,7 +347,6 @@ TEST(ProcessToolsTimeout, ProgramIgnoringTheRequestIsKilledAfterTheGrace)
     ASSERT_GT(pid, 1);
     EXPECT_TRUE(waitUntilGone(pid, 10.0));
     EXPECT_GE(elapsed, 3.4) << "killed before the grace had passed";
-    ProcessTools::releaseFinished();
 }
 
 TEST(ProcessToolsTimeout, GrandchildrenGoWithTheProgram)
@@ -405,12 +401,12 @@ TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
     // Endless output: the run fails soon, keeps nothing, and the program and the child it
     // started (which holds the pipe too) are gone; the output's room stayed near the limit.
     const std::string pidFile = scratchFile("endless");
-    ProcessTools::Process* process = ProcessTools::create(
+    const auto process = ProcessTools::create(
         "/bin/sh", "-c \"cat /dev/zero & echo $! > " + pidFile + "; exec cat /dev/zero\"", true);
     process->outputLimit = 3 * 1024 * 1024 + 5;
     std::string output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ProcessTools::runAndWait(process, 60000, &output));
+    EXPECT_FALSE(ProcessTools::runAndWait(*process, 60000, &output));
     EXPECT_LT(secondsSince(start), 30.0);
     EXPECT_TRUE(process->outputLimitPassed);
     EXPECT_FALSE(process->isRunning());
@@ -419,7 +415,6 @@ TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
     std::remove(pidFile.c_str());
     ASSERT_GT(child, 1);
     EXPECT_TRUE(waitUntilGone(child, 10.0));
-    ProcessTools::releaseFinished();
 
     // Exactly the limit is kept; one byte more is too much. The flag belongs to the last run.
     constexpr uint64_t minimumCapture = 64 * 1024;
@@ -429,28 +424,24 @@ TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
                 continue;
             }
             SCOPED_TRACE(std::to_string(size) + " bytes, limit " + std::to_string(limit));
-            ProcessTools::Process* sized =
-                ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
+            const auto sized = ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
             sized->outputLimitPassed = true;
             sized->outputLimit = limit;
             std::string sizedOutput;
-            EXPECT_TRUE(ProcessTools::runAndWait(sized, 30000, &sizedOutput));
+            EXPECT_TRUE(ProcessTools::runAndWait(*sized, 30000, &sizedOutput));
             EXPECT_FALSE(sized->outputLimitPassed);
             EXPECT_EQ(sizedOutput, std::string(size, '\0'));
             if (size > minimumCapture) {
                 EXPECT_LE(sizedOutput.capacity(), limit + 1);
             }
-            ProcessTools::releaseFinished();
         }
         if (size > 0) {
-            ProcessTools::Process* over =
-                ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
+            const auto over = ProcessTools::create("/bin/sh", "-c \"head -c " + std::to_string(size) + " /dev/zero\"", true);
             over->outputLimit = size - 1;
             std::string overOutput = "";
-            EXPECT_FALSE(ProcessTools::runAndWait(over, 30000, &overOutput));
+            EXPECT_FALSE(ProcessTools::runAndWait(*over, 30000, &overOutput));
             EXPECT_TRUE(over->outputLimitPassed);
             EXPECT_EQ(overOutput, "");
-            ProcessTools::releaseFinished();
         }
     }
     // A quarter of the physical memory, at most 1 GiB.
@@ -458,54 +449,47 @@ TEST(ProcessToolsTimeout, OutputPastTheLimitStopsTheGroupLikeATimeOut)
     EXPECT_EQ(ProcessTools::defaultOutputLimit(), std::min(uint64_t(1) << 30, physical / 4));
 }
 
-// ---- Start failures and the registry --------------------------------------------------------
+// ---- Start failures and ownership ----------------------------------------------------------
 
 TEST(ProcessToolsStart, ProgramThatCannotBeStarted)
 {
-    ProcessTools::releaseFinished();
-    const size_t before = ProcessTools::registeredCount();
     for (const std::string& path : {std::string("/nonexistent/program"), std::string(TEST_SOURCE_DIR) + "/CMakeLists.txt",
                                    std::string("")}) {
         SCOPED_TRACE(path);
-        ProcessTools::Process* process = ProcessTools::create(path, "a b", true);
+        const auto process = ProcessTools::create(path, "a b", true);
         std::string output;
-        EXPECT_FALSE(ProcessTools::runAndWait(process, 5000, &output));
+        EXPECT_FALSE(ProcessTools::runAndWait(*process, 5000, &output));
         EXPECT_EQ(process->state, ProcessTools::stateCreated);
         EXPECT_EQ(process->pipeRead, -1);
         EXPECT_FALSE(process->capturing);
-        EXPECT_EQ(ProcessTools::registeredCount(), before);
-        ProcessTools::discard(process);
     }
-    EXPECT_FALSE(ProcessTools::runAndWait(nullptr, 1000, nullptr));
 }
 
-TEST(ProcessToolsRegistry, ReleaseFinishedKeepsRunningPrograms)
+TEST(ProcessToolsOwner, DroppingARunningProgramEndsItsGroup)
 {
-    ProcessTools::releaseFinished();
-    const size_t before = ProcessTools::registeredCount();
-
-    ProcessTools::Process* running = ProcessTools::create(helper("proc_hang"), "120", true);
+    const std::string pidFile = scratchFile("owned");
+    auto running = ProcessTools::create(helper("proc_grandchild"), "stubborn " + pidFile + " 120", true);
     ASSERT_TRUE(running->start());
     EXPECT_FALSE(running->start());
     EXPECT_FALSE(running->setUpCapture());
-
-    ProcessTools::Process* finished = ProcessTools::create(helper("proc_exit"), "0", true);
-    ASSERT_TRUE(ProcessTools::runAndWait(finished, 30000, nullptr));
-    // Run the same object again: it must be registered once, under its new id.
-    ASSERT_TRUE(ProcessTools::runAndWait(finished, 30000, nullptr));
-    EXPECT_EQ(ProcessTools::registeredCount(), before + 2);
-    ProcessTools::discard(finished);  // registered: left to releaseFinished
-    EXPECT_EQ(ProcessTools::registeredCount(), before + 2);
-
-    ProcessTools::releaseFinished();
-    EXPECT_EQ(ProcessTools::registeredCount(), before + 1);
+    const int child = static_cast<int>(running->processId);
+    const int grandchild = TestSupport::waitForPid(pidFile, std::chrono::seconds(10));
+    std::remove(pidFile.c_str());
+    ASSERT_GT(grandchild, 1);
     EXPECT_TRUE(running->isRunning());
+    running.reset();
+    EXPECT_TRUE(waitUntilGone(child, 10.0));
+    const bool gone = waitUntilGone(grandchild, 10.0);
+    if (!gone) {
+        kill(grandchild, SIGKILL);
+    }
+    EXPECT_TRUE(gone);
 
-    EXPECT_TRUE(running->askToQuit());
-    EXPECT_TRUE(running->terminate() || !running->isRunning());
-    EXPECT_FALSE(running->isRunning());
-    EXPECT_FALSE(running->askToQuit());
-    EXPECT_FALSE(running->terminate());
-    ProcessTools::releaseFinished();
-    EXPECT_EQ(ProcessTools::registeredCount(), before);
+    // The same object runs again; once ended it answers no more requests.
+    const auto finished = ProcessTools::create(helper("proc_exit"), "0", true);
+    ASSERT_TRUE(ProcessTools::runAndWait(*finished, 30000, nullptr));
+    ASSERT_TRUE(ProcessTools::runAndWait(*finished, 30000, nullptr));
+    EXPECT_FALSE(finished->isRunning());
+    EXPECT_FALSE(finished->askToQuit());
+    EXPECT_FALSE(finished->terminate());
 }

@@ -79,12 +79,12 @@ int main(int argc, char** argv)
         return 101;
     }
     const std::string pidFile = argv[3];
-    KelvraCorelib::ProcessTools::Process* process = KelvraCorelib::ProcessTools::create(
+    const auto process = KelvraCorelib::ProcessTools::create(
         "/bin/sh", "-c \"echo $$ > " + pidFile + "; exec cat /dev/zero\"", true);
     std::string output;
     bool result = false;
     try {
-        result = KelvraCorelib::ProcessTools::runAndWait(process, std::strtoull(argv[2], nullptr, 10), &output);
+        result = KelvraCorelib::ProcessTools::runAndWait(*process, std::strtoull(argv[2], nullptr, 10), &output);
     } catch (...) {
         std::printf("threw");
         return 0;

@@ -5,35 +5,28 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
-#include <map>
-#include <new>
+#include <optional>
+#include <span>
 #include <thread>
 
+#include "corelib/OutputBuffer.h"
 #include "corelib/StringTools.h"
-#include "corelib/ThreadLock.h"
 #include "corelib/platform/Process.h"
 
 namespace KelvraCorelib {
 
 namespace {
 
-// Capture reads: at least this much per read into the output's spare room, at most the pipe's
-// capacity, and no more than readBudget per readChunk so that the waiting loop keeps an eye on
-// the clock and the child while data flows.
-constexpr size_t minimumRead = 64 * 1024;
-constexpr size_t maximumRead = 1024 * 1024;
+// No more than readBudget per readChunk, so that the waiting loop keeps an eye on the clock and
+// the child while data flows.
 constexpr size_t readBudget = 4 * 1024 * 1024;
-// Growth of the output when it is full, and the size from which its room is worth backing
-// with large memory pages.
-constexpr size_t growthFactor = 4;
-constexpr size_t largeBuffer = 8 * 1024 * 1024;
 
 // A program that streams (a drain brought at least streamingRead, but left the pipe far from
 // full) is read after a pause of streamingPauseMs rather than at each of its writes: its
 // writes then seldom wake this process, and each read takes a larger piece. The pause ends
 // early when the program ends.
 constexpr size_t streamingRead = 64 * 1024;
-constexpr size_t nearlyFullPipe = maximumRead / 4 * 3;
+constexpr size_t nearlyFullPipe = OutputBuffer::largestRead / 4 * 3;
 constexpr int64_t streamingPauseMs = 1;
 // After the child has ended, capture stops once the pipe stays silent this long (a program
 // the child started may hold the pipe open for much longer).
@@ -58,87 +51,54 @@ int64_t deadlineAfter(int64_t now, uint64_t timeoutMs)
     return timeoutMs >= room ? INT64_MAX : now + static_cast<int64_t>(timeoutMs);
 }
 
-struct Registry {
-    ThreadLock lock;
-    std::map<uint32_t, ProcessTools::Process*> entries;
+// How long the capture loop waits next, and whether data in the pipe ends the wait early.
+class WaitPolicy {
+public:
+    struct Wait {
+        int64_t ms;
+        bool onPipe;
+    };
+
+    explicit WaitPolicy(bool childSignalsEnd) : childSignalsEnd(childSignalsEnd) {}
+
+    // While the program runs: a streaming program is read after a pause; otherwise the wait
+    // lasts until data or the child's end, where the platform cannot signal that end the
+    // child is looked at every lookIntervalMs (with no pipe to watch, at intervals growing
+    // up to that).
+    Wait whileRunning(int64_t leftMs, bool pipeOpen, bool streaming)
+    {
+        if (streaming) {
+            return {std::min(leftMs, streamingPauseMs), false};
+        }
+        if (childSignalsEnd) {
+            return {leftMs, pipeOpen};
+        }
+        if (pipeOpen) {
+            return {std::min(leftMs, lookIntervalMs), true};
+        }
+        const int64_t waitMs = std::min(leftMs, backoffMs);
+        backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
+        return {waitMs, false};
+    }
+
+    // After the program ended: what the pipe still brings, a quiet period at a time.
+    Wait whileDraining(int64_t leftMs)
+    {
+        waitedQuietly = true;
+        return {std::min(leftMs, quietPeriodMs), true};
+    }
+
+    // True once a quiet period was waited for and the read after it brought nothing.
+    bool quietAfter(size_t lastRead) const { return waitedQuietly && lastRead == 0; }
+
+private:
+    const bool childSignalsEnd;
+    int64_t backoffMs = 0;
+    bool waitedQuietly = false;
 };
 
-// Lives until the process ends (never destroyed, so its objects stay reachable).
-Registry& registry()
-{
-    static Registry* instance = new Registry();
-    return *instance;
-}
-
-// Removes every entry that holds process; true when there was one.
-bool unregister(ProcessTools::Process* process)
-{
-    bool found = false;
-    auto& entries = registry().entries;
-    for (auto entry = entries.begin(); entry != entries.end();) {
-        if (entry->second == process) {
-            entry = entries.erase(entry);
-            found = true;
-        } else {
-            ++entry;
-        }
-    }
-    return found;
-}
-
-// Grows output's capacity so that it can take `more` bytes. Capacity that is never written
-// costs no memory, only address space, so the room grows in few, large steps: first to the
-// pipe's capacity, then by growthFactor, and once it passes largeBuffer straight to the limit
-// (one byte past it is all there is to keep), so that a large output is copied at most once
-// more and its memory is written once. When that much is refused the room grows by
-// growthFactor (by less when the memory is refused, but always geometrically), keeping the
-// memory in use at most about twice the output. Small steps would copy the whole output for
-// every few kilobytes read, so when even the smallest factor is refused this gives up: false.
-// The room never grows past limit + 1 bytes (SIZE_MAX: no limit).
-bool makeRoom(std::string& output, size_t more, size_t limit)
-{
-    const size_t needed = output.size() + more;
-    if (needed <= output.capacity()) {
-        return true;
-    }
-    struct Factor {
-        size_t numerator;
-        size_t denominator;
-    };
-    const size_t capacity = output.capacity();
-    size_t candidates[5];
-    size_t count = 0;
-    if (capacity < maximumRead) {
-        candidates[count++] = maximumRead;
-    }
-    for (const Factor factor : {Factor{growthFactor, 1}, Factor{2, 1}, Factor{3, 2}}) {
-        const size_t grown =
-            capacity <= SIZE_MAX / factor.numerator ? capacity * factor.numerator / factor.denominator : SIZE_MAX;
-        if (limit != SIZE_MAX && count == 0 && grown >= largeBuffer) {
-            candidates[count++] = limit + 1;
-        }
-        candidates[count++] = grown;
-    }
-    for (size_t index = 0; index < count; ++index) {
-        const size_t candidate = candidates[index];
-        const size_t wanted = std::max(needed, limit != SIZE_MAX ? std::min(candidate, limit + 1) : candidate);
-        try {
-            // The new room is advised before the bytes are copied over, so that the copy
-            // already lands in large pages.
-            std::string larger;
-            larger.reserve(wanted);
-            if (larger.capacity() >= largeBuffer) {
-                Platform::adviseCaptureBuffer(larger.data(), larger.capacity());
-            }
-            larger.append(output);
-            output.swap(larger);
-        } catch (const std::exception&) {
-            continue;
-        }
-        return true;
-    }
-    return false;
-}
+// The two phases of a capture: the program runs; the program ended and the pipe is drained.
+enum class Phase { running, draining };
 
 // True when the command-line rules would split text at a blank: a space or tab outside double
 // quotes (a quote after an odd run of backslashes is a character, not a quote).
@@ -193,12 +153,11 @@ WideString widenText(const std::string& text)
 
 ProcessTools::Process::~Process()
 {
+    if (isRunning()) {
+        terminate();
+    }
     closePipe();
     closeWatch();
-    if (registered) {
-        ThreadLockScope guard(registry().lock);
-        unregister(this);
-    }
 }
 
 void ProcessTools::Process::closePipe()
@@ -232,7 +191,6 @@ bool ProcessTools::Process::setUpCapture()
     pipeRead = readEnd;
     pipeWrite = writeEnd;
     pipeEnded = false;
-    readHint = minimumRead;
     inheritHandles = true;
     capturing = true;
     return true;
@@ -260,18 +218,6 @@ bool ProcessTools::Process::start()
     processId = child;
     ownProcessId = Platform::currentProcessId();
     childWatch = Platform::openChildWatch(child);
-    if (registered) {
-        ThreadLockScope guard(registry().lock);
-        unregister(this);
-        auto& entries = registry().entries;
-        const auto previous = entries.find(child);
-        if (previous != entries.end()) {
-            Process* stale = previous->second;
-            entries.erase(previous);
-            delete stale;
-        }
-        entries[child] = this;
-    }
     return true;
 }
 
@@ -294,67 +240,37 @@ bool ProcessTools::Process::isRunning()
     return false;
 }
 
-bool ProcessTools::Process::readChunk(std::string& output, size_t limit, int64_t until)
+ProcessTools::Process::ReadResult ProcessTools::Process::readChunk(OutputBuffer& output, int64_t until)
 {
     if (!capturing) {
-        return false;
+        return {0, PipeState::failed};
     }
     if (pipeRead < 0 || pipeEnded) {
-        return true;
+        return {0, PipeState::ended};
     }
-    char side[minimumRead];
     size_t total = 0;
-    drained = false;
-    for (;;) {
-        if (output.size() > limit) {
-            return true;
-        }
-        // Never more than one byte past the limit.
-        const size_t allowed = limit - output.size() + (limit == SIZE_MAX ? 0 : 1);
+    while (!output.passedLimit()) {
+        const std::span<char> room = output.room();
         int error = 0;
-        int64_t count;
-        const size_t spare = output.capacity() - output.size();
-        if (spare >= minimumRead || spare >= allowed) {
-            // Straight into the output's spare room; the request follows what the pipe gave
-            // lately, so that little is cleared in vain.
-            readHint = std::clamp(readHint, minimumRead, maximumRead);
-            const size_t request = std::min({spare, readHint, allowed});
-            const size_t length = output.size();
-            output.resize(length + request);
-            count = Platform::readAvailable(pipeRead, output.data() + length, request, error);
-            output.resize(length + static_cast<size_t>(std::max<int64_t>(count, 0)));
-            if (count == static_cast<int64_t>(request)) {
-                readHint *= 2;
-            } else if (count > 0 && static_cast<size_t>(count) < request / 2) {
-                readHint /= 2;
-            }
-        } else {
-            // Full: grow only once there really is more to keep.
-            count = Platform::readAvailable(pipeRead, side, std::min(sizeof side, allowed), error);
-            if (count > 0) {
-                if (!makeRoom(output, static_cast<size_t>(count), limit)) {
-                    throw std::bad_alloc();
-                }
-                output.append(side, static_cast<size_t>(count));
-            }
-        }
-        if (count > 0) {
-            total += static_cast<size_t>(count);
-            if (output.size() > limit) {
-                return true;
-            }
-            if (total >= readBudget || clockMs() >= until) {
-                return true;
-            }
-            continue;
-        }
+        const int64_t count = Platform::readAvailable(pipeRead, room.data(), room.size(), error);
+        output.keep(count > 0 ? static_cast<size_t>(count) : 0);
         if (count == 0) {
             pipeEnded = true;
-            return true;
+            return {total, PipeState::ended};
         }
-        drained = count == Platform::ReadNothingYet;
-        return drained;
+        if (count == Platform::ReadNothingYet) {
+            return {total, PipeState::nothingYet};
+        }
+        if (count < 0) {
+            pipeEnded = true;  // a read error ends capture; the child is still awaited
+            return {total, PipeState::failed};
+        }
+        total += static_cast<size_t>(count);
+        if (total >= readBudget || clockMs() >= until) {
+            break;
+        }
     }
+    return {total, PipeState::data};
 }
 
 bool ProcessTools::Process::askToQuit()
@@ -397,72 +313,49 @@ bool ProcessTools::Process::waitForActivity(int64_t timeoutMs, bool watchPipe)
     return childWatch < 0 || childEnded;
 }
 
-ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadline, std::string* output,
-                                                                 size_t limit)
+ProcessTools::Process::CaptureEnd ProcessTools::Process::capture(int64_t deadline, OutputBuffer* output)
 {
     // Capture and wait on this thread: read whenever the pipe has data, look at the child
-    // whenever something happened (or, without an end signal from the platform, at short
-    // intervals). Once the child has ended, take what the pipe still holds and stop at its
-    // end or when it stays quiet. Reads stop at the deadline, whatever the memory costs.
-    bool ended = false;
-    bool waitedQuietly = false;
+    // whenever something happened. Once the child has ended, take what the pipe still holds
+    // and stop at its end or when it stays quiet. Reads stop at the deadline, whatever the
+    // memory costs.
+    Phase phase = Phase::running;
+    WaitPolicy policy(childWatch >= 0);
     bool mayHaveEnded = true;  // the child is asked about only when its watch may have fired
-    int64_t backoffMs = 0;
     for (;;) {
-        bool grew = false;
-        bool passed = false;
-        bool streaming = false;
+        ReadResult read{0, PipeState::ended};
         if (output != nullptr && capturing && !pipeEnded) {
-            const size_t length = output->size();
-            if (!readChunk(*output, limit, deadline)) {
-                pipeEnded = true;  // a read error ends capture; the child is still awaited
-            }
-            grew = output->size() != length;
-            passed = output->size() > limit;
-            const size_t taken = output->size() - length;
-            streaming = drained && !pipeEnded && taken >= streamingRead && taken < nearlyFullPipe;
+            read = readChunk(*output, deadline);
         }
-        if (!ended && mayHaveEnded) {
-            ended = !isRunning();
+        if (phase == Phase::running && mayHaveEnded && !isRunning()) {
+            phase = Phase::draining;
         }
-        if (passed) {
+        if (output != nullptr && output->passedLimit()) {
             return CaptureEnd::limitPassed;
         }
         const bool pipeOpen = output != nullptr && capturing && !pipeEnded;
-        if (ended && (!pipeOpen || (waitedQuietly && !grew))) {
+        if (phase == Phase::draining && (!pipeOpen || policy.quietAfter(read.bytes))) {
             return CaptureEnd::programEnded;
         }
         const int64_t now = clockMs();
         if (now >= deadline) {
-            return ended ? CaptureEnd::programEnded : CaptureEnd::deadlinePassed;
+            return phase == Phase::draining ? CaptureEnd::programEnded : CaptureEnd::deadlinePassed;
         }
-        int64_t waitMs = deadline - now;
-        if (streaming && !ended) {
-            waitMs = std::min(waitMs, streamingPauseMs);
-            mayHaveEnded = waitForActivity(waitMs, false);
-            continue;
-        }
-        if (ended) {
-            waitMs = std::min(waitMs, quietPeriodMs);
-            waitedQuietly = true;
-        } else if (childWatch < 0) {
-            if (pipeOpen) {
-                waitMs = std::min(waitMs, lookIntervalMs);
-            } else {
-                waitMs = std::min(waitMs, backoffMs);
-                backoffMs = std::min<int64_t>(std::max<int64_t>(backoffMs * 2, 1), lookIntervalMs);
-            }
-        }
-        mayHaveEnded = waitForActivity(waitMs, pipeOpen);
+        // A drain that brought a good piece but left the pipe far from full: the program streams.
+        const bool streaming =
+            read.pipe == PipeState::nothingYet && read.bytes >= streamingRead && read.bytes < nearlyFullPipe;
+        const WaitPolicy::Wait wait = phase == Phase::running ? policy.whileRunning(deadline - now, pipeOpen, streaming)
+                                                              : policy.whileDraining(deadline - now);
+        mayHaveEnded = waitForActivity(wait.ms, wait.onPipe);
     }
 }
 
-void ProcessTools::Process::stop(std::string* output)
+void ProcessTools::Process::stop(std::string* output, Grace grace)
 {
     // Ask the program's group to quit, give it the grace, then kill the group. The pipe is
     // drained (and the data dropped, without a limit) meanwhile so that a program that writes
     // while quitting is not held up by a full pipe.
-    const bool asked = askToQuit();
+    const bool asked = grace == Grace::given && askToQuit();
     if (output != nullptr) {
         output->clear();
         output->shrink_to_fit();
@@ -470,10 +363,11 @@ void ProcessTools::Process::stop(std::string* output)
     if (asked) {
         const int64_t graceEnd = clockMs() + quitGraceMs;
         std::string dropped;
+        OutputBuffer sink(dropped, SIZE_MAX);
         for (;;) {
             if (capturing) {
                 dropped.clear();
-                readChunk(dropped, SIZE_MAX, graceEnd);
+                readChunk(sink, graceEnd);
             }
             if (!isRunning()) {
                 break;
@@ -496,14 +390,19 @@ void ProcessTools::Process::stop(std::string* output)
 
 bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
 {
-    const CaptureEnd end = capture(deadline, output, outputLimit);
+    std::optional<OutputBuffer> buffer;
+    if (output != nullptr) {
+        buffer.emplace(*output, outputLimit);
+    }
+    const CaptureEnd end = capture(deadline, buffer ? &*buffer : nullptr);
     if (end == CaptureEnd::programEnded) {
         closePipe();
         return state == stateFinished;
     }
     // Time-out or too much output.
     outputLimitPassed = end == CaptureEnd::limitPassed;
-    stop(output);
+    buffer.reset();
+    stop(output, Grace::given);
     return false;
 }
 
@@ -520,10 +419,10 @@ void ProcessTools::Process::killGroup()
 
 // ---- ProcessTools ---------------------------------------------------------------------------
 
-ProcessTools::Process* ProcessTools::create(const std::string& path, const std::string& argumentText,
-                                            bool inheritHandles)
+std::unique_ptr<ProcessTools::Process> ProcessTools::create(const std::string& path, const std::string& argumentText,
+                                                            bool inheritHandles)
 {
-    Process* process = new Process();
+    auto process = std::make_unique<Process>();
     process->path = path;
     process->widePath = widenText(path);
     process->arguments = splitArguments(argumentText);
@@ -531,33 +430,24 @@ ProcessTools::Process* ProcessTools::create(const std::string& path, const std::
         process->wideArguments.push_back(widenText(argument));
     }
     process->inheritHandles = inheritHandles;
-    process->registered = true;
     return process;
 }
 
-bool ProcessTools::runAndWait(Process* process, uint64_t timeoutMs, std::string* output)
+bool ProcessTools::runAndWait(Process& process, uint64_t timeoutMs, std::string* output)
 {
-    if (process == nullptr) {
-        return false;
-    }
     try {
-        process->outputLimitPassed = false;
-        if (output != nullptr && !process->setUpCapture()) {
+        process.outputLimitPassed = false;
+        if (output != nullptr && !process.setUpCapture()) {
             return false;
         }
-        if (!process->start()) {
+        if (!process.start()) {
             return false;
         }
-        return process->waitForEnd(deadlineAfter(clockMs(), timeoutMs), output);
+        return process.waitForEnd(deadlineAfter(clockMs(), timeoutMs), output);
     } catch (const std::exception&) {
         // Out of memory, mostly while the output grows: the run fails, and the program and its
         // group must not outlive it.
-        if (output != nullptr) {
-            output->clear();
-            output->shrink_to_fit();
-        }
-        process->killGroup();
-        process->closePipe();
+        process.stop(output, Process::Grace::none);
         return false;
     }
 }
@@ -568,43 +458,6 @@ size_t ProcessTools::defaultOutputLimit()
     const uint64_t physical = Platform::physicalMemoryBytes();
     const uint64_t limit = physical == 0 ? oneGiB : std::min(oneGiB, physical / 4);
     return static_cast<size_t>(std::min<uint64_t>(limit, SIZE_MAX - 1));
-}
-
-void ProcessTools::releaseFinished()
-{
-    ThreadLockScope guard(registry().lock);
-    auto& entries = registry().entries;
-    for (auto entry = entries.begin(); entry != entries.end();) {
-        Process* process = entry->second;
-        if (process == nullptr) {
-            entry = entries.erase(entry);
-        } else if (!process->isRunning()) {
-            entry = entries.erase(entry);
-            delete process;
-        } else {
-            ++entry;
-        }
-    }
-}
-
-void ProcessTools::discard(Process* process)
-{
-    if (process == nullptr) {
-        return;
-    }
-    ThreadLockScope guard(registry().lock);
-    for (const auto& entry : registry().entries) {
-        if (entry.second == process) {
-            return;
-        }
-    }
-    delete process;
-}
-
-size_t ProcessTools::registeredCount()
-{
-    ThreadLockScope guard(registry().lock);
-    return registry().entries.size();
 }
 
 std::vector<std::string> ProcessTools::splitArguments(const std::string& text)
