@@ -216,6 +216,9 @@ AccessFinding walkTo(const std::string& path, int links = 0)
             }
             std::string target;
             if (verdict.redirect && readSymbolicLink(level, target) == 0 && !target.empty()) {
+                if (target.rfind("\\??\\", 0) == 0) {
+                    target.erase(0, 4);  // a junction without a print name: its NT name
+                }
                 if (++links > maxLinks) {
                     return finding(AccessFault::unexaminable, level, ERROR_CANT_RESOLVE_FILENAME);
                 }
