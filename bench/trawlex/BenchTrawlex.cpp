@@ -41,7 +41,8 @@ using bench::spread;
 struct Run {
     double wallSeconds = 0;
     double cpuSeconds = 0;      // user + system time of the child
-    double minorFaults = 0;     // of the child and the children it waited for
+    double minorFaults = 0;     // of the child (its copy of this program before exec included) and
+                                // of the children it waited for
 };
 
 // Runs the command (in folder when given) with standard output to /dev/null; exits the
