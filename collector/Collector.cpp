@@ -88,7 +88,8 @@ void Collector::refuseUntrustedTarget(bool complete)
     using Platform::AccessFault;
     // Before creating, what is not there or not a directory is left to the creation to report.
     const bool untrusted = finding.fault == AccessFault::foreignOwner || finding.fault == AccessFault::openToOthers ||
-                           finding.fault == AccessFault::foreignLink || finding.fault == AccessFault::link;
+                           finding.fault == AccessFault::foreignLink || finding.fault == AccessFault::link ||
+                           finding.fault == AccessFault::foreignMountPoint;
     if (finding.fault == AccessFault::none || (!complete && !untrusted)) {
         return;
     }

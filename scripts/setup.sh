@@ -9,6 +9,10 @@ packages=(g++ cmake make pkg-config tzdata zlib1g-dev nettle-dev libgtest-dev cl
 packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
 # The seal (libgcrypt on both platforms) and its independent check in Python.
 packages+=(libgcrypt20-dev libgcrypt-mingw-w64-dev python3-cryptography)
+# Programs the tests and the benchmark run that a minimal Debian (debootstrap, a container
+# image) may lack: mount and unshare (namespaces of a test's own), hostname, id and the file
+# tools of the shell scripts, gzip, and perf (the benchmark's page-fault counts).
+packages+=(mount util-linux hostname coreutils gzip linux-perf)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds trawlex.exe, trawlex-verify.exe and the tests with
 # mingw-w64 into build-windows/, and runs them under wine in a throwaway prefix there.
-# Data logs are checked across platforms with the Linux trawlex and trawlex-verify of build/.
+# Data logs are checked across platforms with the Linux trawlex, trawlex-seal and trawlex-verify
+# of build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$(date +%s)
@@ -10,13 +11,13 @@ bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 root=$PWD
 
-# The Linux programs that check the data logs across platforms (only their targets, when
-# test.sh has not built them already).
+# The Linux programs that make and check data logs and seals across platforms (only their
+# targets, so that this stage also runs alone in a fresh clone).
 if [ ! -f build/CMakeCache.txt ]; then
   mkdir -p build
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
 fi
-cmake --build build -j "$jobs" --target trawlex-verify trawlex > /dev/null
+cmake --build build -j "$jobs" --target trawlex-verify trawlex trawlex-seal > /dev/null
 
 mkdir -p build-windows
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \

@@ -1,6 +1,6 @@
 // The platform layer's promises that both implementations (POSIX and Windows) must keep:
 // cipher and MD5 answers, local time beyond 2038, exclusive streams, renames and locks of
-// open files, empty environment values.
+// open files, empty environment values, which reparse points are links.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include "corelib/platform/CryptoBackend.h"
 #include "corelib/platform/Environment.h"
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/ReparsePoints.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -98,6 +99,20 @@ TEST(PlatformClock, LocalTimeBeyond2038)
     else
         Platform::unsetEnvironmentVariable("TZ");
     Platform::reloadLocalTimeZone();
+}
+
+// Only name surrogates lead elsewhere; deduplicated (0x80000013) and cloud (0x9000001A)
+// files are the entry itself, an untagged one (wine) is judged elsewhere.
+TEST(PlatformReparsePoints, OnlyNameSurrogatesAreLinks)
+{
+    using Platform::ReparseKind;
+    EXPECT_EQ(Platform::reparseKindOf(false, 0xA000000C), ReparseKind::none);
+    EXPECT_EQ(Platform::reparseKindOf(true, 0xA000000C), ReparseKind::link);
+    EXPECT_EQ(Platform::reparseKindOf(true, 0xA0000003), ReparseKind::mountPoint);
+    EXPECT_EQ(Platform::reparseKindOf(true, 0xA000001D), ReparseKind::link);  // a WSL symbolic link
+    EXPECT_EQ(Platform::reparseKindOf(true, 0x80000013), ReparseKind::data);
+    EXPECT_EQ(Platform::reparseKindOf(true, 0x9000001A), ReparseKind::data);
+    EXPECT_EQ(Platform::reparseKindOf(true, 0), ReparseKind::untold);
 }
 
 TEST(PlatformEnvironment, EmptyValuesAreSetAndRemovedOnes)

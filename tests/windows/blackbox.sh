@@ -8,7 +8,7 @@
 # Linux trawlex that trawlex-verify.exe accepts; a link to a folder outside that the file tools
 # never go through (LINKS_EXE); the access lists of a data log and a folder that trawlex made
 # (read by ACL_EXE), a link named like a working file that the finaliser leaves, and an input
-# file that is a link.
+# file that is a link; a target below a mount point, and one through a link.
 set -uo pipefail
 wine=$1 trawlex=$2 utility=$3 linux_verify=${4:-} windows_verify=${5:-} linux_trawlex=${6:-} shortcut=${7:-} links=${8:-} acl=${9:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/trawlex-wine.XXXXXX")
@@ -229,6 +229,24 @@ if [ -n "$acl" ]; then
   [ -L "$work/acl/input.txt" ] && [ -f "$work/acl/outside/keep.txt" ] || fail "input link: removed"
   [ -z "$(data_files "$work/acl/input")" ] || fail "input link: a data log was written"
 fi
+
+# Reparse points on the way to the target: a mount point (wine shows /dev/shm, and /tmp where
+# it is a tmpfs, as a reparse point without a tag) is passed; a link is refused by its name.
+if mountpoint -q /dev/shm 2> /dev/null && [ -w /dev/shm ]; then
+  mounted=$(mktemp -d /dev/shm/trawlex-wine.XXXXXX)
+  # shellcheck disable=SC2046
+  run $(settings "$mounted/target") --args "echo mounted"
+  { [ "$(rc)" = 0 ] && [ -n "$(data_files "$mounted/target")" ]; } ||
+    fail "below a mount point: exit $(rc), output '$(out)'"
+  rm -rf "$mounted"
+fi
+mkdir -p "$work/real"
+ln -s real "$work/via-link"
+# shellcheck disable=SC2046
+run $(settings "$work/via-link/target") --args "echo linked"
+[ "$(rc)" = 4 ] && [ "$(out)" = "ERROR: Invalid target directory: \"$(winpath "$work/via-link/target")\": \"$(winpath "$work/via-link")\" is a symbolic link" ] ||
+  fail "a link on the way: exit $(rc), output '$(out)'"
+[ -z "$(data_files "$work/real")" ] || fail "a link on the way: a data log was written"
 
 # The other way round: a data log of the Linux trawlex verifies on Windows.
 if [ -n "$linux_trawlex" ] && [ -n "$windows_verify" ]; then

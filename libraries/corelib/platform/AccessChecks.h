@@ -12,7 +12,8 @@
 //
 // POSIX: a folder is trusted when the superuser or the running account owns it and it is
 // not writable by group or others (unless sticky); a link is followed only when one of them
-// owns it. Windows: links are reparse points; owners and folders' access lists are not
+// owns it. Windows: links are name-surrogate reparse points, followed only when SYSTEM,
+// Administrators or the running account owns them; folders' owners and access lists are not
 // examined, an input file's access list gives its readers.
 
 #include <cstdint>
@@ -29,6 +30,7 @@ enum class AccessFault {
     unexaminable,    // its status could not be read or it could not be opened (error)
     link,            // the entry is a link where none may be
     foreignLink,     // a link on the way that another account owns
+    foreignMountPoint,  // a volume mount point on the way that another account owns (Windows)
     notDirectory,    // a folder on the way is something else
     notRegularFile,  // a FIFO, device, socket or folder where a file must be
     foreignOwner,    // owned by an account other than the superuser and the running one

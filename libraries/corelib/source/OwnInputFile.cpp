@@ -12,6 +12,7 @@ std::string accessRefusal(const Platform::AccessFinding& finding)
     switch (finding.fault) {
     case Platform::AccessFault::link: return name + " is a symbolic link";
     case Platform::AccessFault::foreignLink: return name + " is a symbolic link owned by another account";
+    case Platform::AccessFault::foreignMountPoint: return name + " is a mount point owned by another account";
     case Platform::AccessFault::notDirectory: return name + " is not a directory";
     case Platform::AccessFault::notRegularFile: return name + " is not a regular file";
     case Platform::AccessFault::foreignOwner: return name + " is owned by another account";

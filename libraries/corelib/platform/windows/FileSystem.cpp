@@ -2,6 +2,7 @@
 // handles are the C runtime's descriptors over handles made with CreateFileA, so that every
 // open file may be renamed or removed while open (as on POSIX).
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/ReparsePoints.h"
 #include "corelib/platform/windows/OwnerAccessLists.h"
 
 #include <cerrno>
@@ -78,7 +79,8 @@ HANDLE osHandle(int handle)
 // points (deduplicated or cloud files) are the file itself.
 bool isLinkEntry(DWORD attributes, DWORD tag)
 {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
+    const ReparseKind kind = reparseKindOf((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, tag);
+    return kind != ReparseKind::none && kind != ReparseKind::data;
 }
 
 // The entry itself, as the folder lists it (a handle's attributes may not show the reparse
