@@ -221,4 +221,29 @@ TEST(CryptoCipher, ErrorsAndNames)
     EXPECT_EQ(Crypto::cipherName(3), "-ERROR-");
     EXPECT_EQ(Crypto::digestName(1), "S1");
     EXPECT_EQ(Crypto::digestName(-1), "-ERROR-");
+    EXPECT_EQ(toHex(std::string("\x00\x0f\xa5\xff", 4), HexLetters::upper), "000FA5FF");
+}
+
+TEST(Codecs, Base64FollowsRfc4648AndIsCanonical)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"}};
+    for (const auto& [bytes, text] : vectors) {
+        EXPECT_EQ(toBase64(bytes), text);
+        std::string decoded;
+        ASSERT_TRUE(fromBase64(text, decoded)) << text;
+        EXPECT_EQ(decoded, bytes);
+    }
+    std::string decoded;
+    for (const char* bad : {"Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9", "Zm9v\n", "=Zm9"}) {
+        EXPECT_FALSE(fromBase64(bad, decoded)) << bad;
+    }
+}
+
+TEST(Codecs, DecimalsStayWithin63Bits)
+{
+    uint64_t value = 0;
+    EXPECT_TRUE(parseDecimal("999999999999999999", value) && value == 999999999999999999u);
+    EXPECT_FALSE(parseDecimal("9999999999999999999", value));
+    EXPECT_TRUE(parseDecimal("0000000000000000042", value, DecimalForm::zeroPadded) && value == 42);
 }
