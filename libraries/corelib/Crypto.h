@@ -33,7 +33,6 @@ std::string frame(const std::string& bytes, size_t blockSize);
 
 std::string cipherName(int32_t method);   // "C0", "C1", "C2", otherwise "-ERROR-"
 std::string digestName(int32_t type);     // "S0", "S1", "S2", otherwise "-ERROR-"
-std::string toHex(const std::string& bytes);  // upper-case, high nibble first
 
 // MD5 state as RFC 1321 describes it.
 struct Md5Context {

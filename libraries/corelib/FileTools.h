@@ -81,6 +81,30 @@ bool readWholeFile(const std::string& path, std::string& text, uint64_t maxBytes
 // Creates or truncates the file and writes the text; false when anything fails.
 bool writeWholeFile(const std::string& text, const std::string& path);
 
+// ---- Raw bytes by handle and by path ------------------------------------------------------
+//
+// Bytes as they are (CR bytes kept). The handle forms give 0 or the platform's error number;
+// the path forms give false with a reason that names the file:
+// "cannot read \"/x\" (No such file or directory)".
+
+// Hands each chunk read from the handle's position to its end to take, until take returns false.
+int readChunks(int handle, const std::function<bool(const char* data, size_t size)>& take,
+               size_t chunkSize = 65536);
+// Everything from the handle's position to its end, of at most maxBytes bytes: a longer
+// content is not read on (tooLarge set, bytes untouched).
+int readToEnd(int handle, std::string& bytes, uint64_t maxBytes, bool& tooLarge);
+// size bytes at offset (the handle's position moves); -1 when the file ends before.
+int readAt(int handle, uint64_t offset, size_t size, std::string& bytes);
+
+bool readAll(const std::string& path, std::string& bytes, std::string& problem);
+bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem);
+// A new private file beside path, synced, renamed over path, and the folder synced.
+bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem);
+// Writes bytes at offset of an existing file and syncs it.
+bool overwriteAt(const std::string& path, uint64_t offset, const std::string& bytes, std::string& problem);
+// Appends and syncs.
+bool appendSynced(const std::string& path, const std::string& bytes, std::string& problem);
+
 // ---- Time stamps and shortcuts ------------------------------------------------------------
 
 // Set one time stamp of an existing file; true on success.

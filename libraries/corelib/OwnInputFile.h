@@ -32,7 +32,7 @@ public:
     OwnInputFile(const OwnInputFile&) = delete;
     OwnInputFile& operator=(const OwnInputFile&) = delete;
 
-    bool isOpen() const { return file.handle >= 0; }
+    bool isOpen() const { return file.handle.isOpen(); }
     // Why a file that is there was refused ("" when it opened, is missing or unreadable).
     const std::string& refusal() const { return refused; }
     // Who may read the file besides its owner.

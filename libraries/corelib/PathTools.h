@@ -35,6 +35,8 @@ void toBackslashes(std::string& path, PathStyle style = PathStyle::Native);
 
 // Appends a separator unless the path is empty or already ends in one.
 std::string addTrailingSeparator(const std::string& path, PathStyle style = PathStyle::Native);
+// The name below dir: addTrailingSeparator(dir) + name.
+std::string joinPath(const std::string& dir, const std::string& name, PathStyle style = PathStyle::Native);
 
 // Normalises slashes and removes every trailing separator. Windows rules stop at the empty
 // text ("\" gives ""); POSIX rules keep the root ("/" stays "/").

@@ -15,12 +15,13 @@
 #include <map>
 #include <string>
 
+#include "corelib/platform/FileSystem.h"
+
 namespace KelvraCorelib {
 
 class SealChain {
 public:
     SealChain() = default;
-    ~SealChain();
     SealChain(const SealChain&) = delete;
     SealChain& operator=(const SealChain&) = delete;
 
@@ -38,7 +39,7 @@ public:
 private:
     static bool readState(const std::string& path, uint64_t& sequence, std::string& hash);
 
-    int lockHandle = -1;
+    Platform::ScopedFile lock;  // closing it releases the lock
     std::string statePath;
     uint64_t next = 0;
     std::string head = "none";

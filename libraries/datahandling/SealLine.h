@@ -47,13 +47,6 @@ struct SealLine {
     static std::string verificationKeyLine(const std::string& masterPublicKey);
     // The master public key of a verification key line (a line feed may follow), or nothing.
     static std::optional<std::string> parseVerificationKey(const std::string& line, std::string& keyId);
-
-    static std::string toBase64(const std::string& bytes);
-    static bool fromBase64(const std::string& text, std::string& bytes);  // padded, canonical
-    static std::string toLowerHex(const std::string& bytes);
-    // A decimal without sign: canonical ("0" or no leading zero, at most 18 digits, so within
-    // 63 bits) or, with zero padding allowed, at most 19 digits ("0000000042").
-    static bool parseDecimal(const std::string& text, uint64_t& value, bool zeroPadded = false);
 };
 
 }  // namespace KelvraCorelib

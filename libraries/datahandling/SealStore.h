@@ -59,7 +59,9 @@ public:
     bool eraseBefore(int64_t time, std::string& problem);
     // The epoch that holds time, with its secret key when it is still there.
     bool epochAt(int64_t time, Epoch& epoch, std::string& problem) const;
-    bool epochByIndex(uint64_t index, Epoch& epoch, bool withSecret, std::string& problem) const;
+    // Whether epochByIndex also reads the secret key.
+    enum class WithSecret { no, yes };
+    bool epochByIndex(uint64_t index, Epoch& epoch, WithSecret withSecret, std::string& problem) const;
 
     const std::string& folder() const { return dir; }
     const std::string& keyId() const { return id; }

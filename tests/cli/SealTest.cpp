@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cli/ProgramRuns.h"
+#include "corelib/Codecs.h"
 #include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
 #include "corelib/platform/FileSystem.h"
@@ -268,7 +269,7 @@ TEST_F(SealTest, ARunErasesTheKeysOfEndedEpochsForGood)
         const std::string seed = before.substr(size_t(index) * 32, 32);
         EXPECT_EQ(everything.find(seed), std::string::npos) << "epoch index " << index;
         SealStore::Epoch epoch;
-        ASSERT_TRUE(stolen.epochByIndex(index, epoch, true, problem)) << problem;
+        ASSERT_TRUE(stolen.epochByIndex(index, epoch, SealStore::WithSecret::yes, problem)) << problem;
         EXPECT_TRUE(epoch.seed.empty());
     }
 
@@ -278,7 +279,7 @@ TEST_F(SealTest, ARunErasesTheKeysOfEndedEpochsForGood)
     past.replace(at, past.find('\n', at) - at, std::to_string(time - 2 * hour));
     for (uint64_t index = 0; index < stolen.epochCount(); ++index) {
         SealStore::Epoch epoch;
-        ASSERT_TRUE(stolen.epochByIndex(index, epoch, true, problem)) << problem;
+        ASSERT_TRUE(stolen.epochByIndex(index, epoch, SealStore::WithSecret::yes, problem)) << problem;
         if (epoch.seed.empty())
             continue;
         writeFile(folder / "past.data", sealedWith(resigned(past), stolen.keyId(), epoch));
@@ -444,7 +445,7 @@ TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
     // The master secret is not kept in the store.
     const std::string masterText = readFile(master);
     std::string seed;
-    ASSERT_TRUE(SealLine::fromBase64(masterText.substr(masterText.rfind(' ') + 1, 44), seed));
+    ASSERT_TRUE(KelvraCorelib::fromBase64(masterText.substr(masterText.rfind(' ') + 1, 44), seed));
     for (const auto& entry : fs::recursive_directory_iterator(store))
         EXPECT_EQ(readFile(entry.path()).find(seed), std::string::npos) << entry.path();
 
@@ -457,7 +458,7 @@ TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
     std::string problem;
     ASSERT_TRUE(opened.open(store.string(), problem)) << problem;
     SealStore::Epoch last;
-    ASSERT_TRUE(opened.epochByIndex(opened.epochCount() - 1, last, true, problem)) << problem;
+    ASSERT_TRUE(opened.epochByIndex(opened.epochCount() - 1, last, SealStore::WithSecret::yes, problem)) << problem;
     EXPECT_GE(last.end, KelvraCorelib::DateTime::now().count + 99 * hour);
     EXPECT_FALSE(last.seed.empty());
     // A collection sealed after the extension still verifies under the same key.

@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "corelib/Codecs.h"
 #include "corelib/Crypto.h"
 
 using namespace KelvraCorelib;
@@ -110,8 +111,8 @@ TEST(CryptoHash64, SignedBytesAndWrapAround)
     Signature s(1, false);
     s.update("ab");
     EXPECT_EQ(s.hash64Value(), 3687u);
-    EXPECT_EQ(s.signatureText(0, false, 0), Crypto::toHex("3687"));
-    EXPECT_EQ(s.signatureText(0, true, 1), "C0(S1):" + Crypto::toHex("3687"));
+    EXPECT_EQ(s.signatureText(0, false, 0), toHex("3687", HexLetters::upper));
+    EXPECT_EQ(s.signatureText(0, true, 1), "C0(S1):" + toHex("3687", HexLetters::upper));
 
     Signature ff(1, false);
     ff.update(std::string(1, '\xff'));
@@ -119,7 +120,7 @@ TEST(CryptoHash64, SignedBytesAndWrapAround)
 
     Signature empty(1, false);
     empty.update("");
-    EXPECT_EQ(empty.signatureText(0, false, 1), Crypto::toHex("0"));
+    EXPECT_EQ(empty.signatureText(0, false, 1), toHex("0", HexLetters::upper));
 
     for (const size_t n : {1u, 7u, 8u, 9u, 63u, 64u, 65u, 1000u, 40000u}) {
         const std::string data = randomBytes(n, uint32_t(n));
@@ -220,5 +221,29 @@ TEST(CryptoCipher, ErrorsAndNames)
     EXPECT_EQ(Crypto::cipherName(3), "-ERROR-");
     EXPECT_EQ(Crypto::digestName(1), "S1");
     EXPECT_EQ(Crypto::digestName(-1), "-ERROR-");
-    EXPECT_EQ(Crypto::toHex(std::string("\x00\x0f\xa5\xff", 4)), "000FA5FF");
+    EXPECT_EQ(toHex(std::string("\x00\x0f\xa5\xff", 4), HexLetters::upper), "000FA5FF");
+}
+
+TEST(Codecs, Base64FollowsRfc4648AndIsCanonical)
+{
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"}};
+    for (const auto& [bytes, text] : vectors) {
+        EXPECT_EQ(toBase64(bytes), text);
+        std::string decoded;
+        ASSERT_TRUE(fromBase64(text, decoded)) << text;
+        EXPECT_EQ(decoded, bytes);
+    }
+    std::string decoded;
+    for (const char* bad : {"Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9", "Zm9v\n", "=Zm9"}) {
+        EXPECT_FALSE(fromBase64(bad, decoded)) << bad;
+    }
+}
+
+TEST(Codecs, DecimalsStayWithin63Bits)
+{
+    uint64_t value = 0;
+    EXPECT_TRUE(parseDecimal("999999999999999999", value) && value == 999999999999999999u);
+    EXPECT_FALSE(parseDecimal("9999999999999999999", value));
+    EXPECT_TRUE(parseDecimal("0000000000000000042", value, DecimalForm::zeroPadded) && value == 42);
 }

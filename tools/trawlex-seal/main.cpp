@@ -7,7 +7,6 @@
 #include "corelib/TimeSpan.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealChain.h"
-#include "datahandling/SealFiles.h"
 #include "datahandling/SealStore.h"
 
 namespace {
@@ -150,14 +149,14 @@ int status(const std::string& dir)
     SealStore::Epoch epoch;
     const uint64_t current = uint64_t(now / store.span());
     if (current >= store.firstEpoch() && current < store.firstEpoch() + store.epochCount() &&
-        store.epochByIndex(current - store.firstEpoch(), epoch, true, problem)) {
+        store.epochByIndex(current - store.firstEpoch(), epoch, SealStore::WithSecret::yes, problem)) {
         std::printf("current epoch: %llu (%s to %s), secret key %s\n", (unsigned long long)epoch.number,
                     timeText(epoch.start).c_str(), timeText(epoch.end).c_str(),
                     epoch.seed.empty() ? "erased" : "present");
     } else {
         std::printf("current epoch: %llu, not in the store\n", (unsigned long long)current);
     }
-    if (store.epochByIndex(store.epochCount() - 1, epoch, false, problem)) {
+    if (store.epochByIndex(store.epochCount() - 1, epoch, SealStore::WithSecret::no, problem)) {
         std::printf("last epoch: %llu (%s to %s)\n", (unsigned long long)epoch.number, timeText(epoch.start).c_str(),
                     timeText(epoch.end).c_str());
     }
@@ -182,7 +181,7 @@ int extend(const Arguments& arguments, const std::string& dir)
         return failed(problem);
     }
     SealStore::Epoch epoch;
-    if (store.epochByIndex(store.epochCount() - 1, epoch, false, problem)) {
+    if (store.epochByIndex(store.epochCount() - 1, epoch, SealStore::WithSecret::no, problem)) {
         std::printf("last epoch: %llu (%s to %s)\n", (unsigned long long)epoch.number, timeText(epoch.start).c_str(),
                     timeText(epoch.end).c_str());
     }

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "corelib/Codecs.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/DataLog.h"
 #include "datahandling/SealChainCheck.h"
@@ -186,12 +187,7 @@ void setName(nlohmann::json& line, const std::string& path)
     }
     line["name"] = shown;
     if (!exact) {
-        std::string hex;
-        for (const char c : path) {
-            const unsigned char byte = static_cast<unsigned char>(c);
-            hex += {digits[byte >> 4], digits[byte & 15]};
-        }
-        line["name_bytes"] = hex;
+        line["name_bytes"] = KelvraCorelib::toHex(path);
     }
 }
 
@@ -212,9 +208,9 @@ void printJson(const Item& item, const char* status, const std::string& reason,
                         {"epoch", seal->epoch},
                         {"start", seal->start},
                         {"end", seal->end},
-                        {"epoch-key", SealLine::toBase64(seal->epochKey)},
-                        {"certificate", SealLine::toBase64(seal->certificate)},
-                        {"signature", SealLine::toBase64(seal->signature)}};
+                        {"epoch-key", KelvraCorelib::toBase64(seal->epochKey)},
+                        {"certificate", KelvraCorelib::toBase64(seal->certificate)},
+                        {"signature", KelvraCorelib::toBase64(seal->signature)}};
     }
     // Bytes that are not UTF-8 become U+FFFD instead of failing the line.
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

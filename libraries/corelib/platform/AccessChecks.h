@@ -5,7 +5,7 @@
 //
 //   OwnFile input;
 //   if (openOwnFile("/var/spool/out.txt", input).fault == AccessFault::none) {
-//       readFile(input.handle, ...);   // FileSystem.h
+//       readFile(input.handle.get(), ...);   // FileSystem.h
 //       removeOwnFile(input);
 //   }
 //   closeOwnFile(input);
@@ -18,6 +18,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "corelib/platform/FileSystem.h"
 
 namespace KelvraCorelib::Platform {
 
@@ -54,8 +56,8 @@ AccessFinding examineDirectoryChain(const std::string& path);
 
 // An input file opened by openOwnFile.
 struct OwnFile {
-    int handle = -1;  // for FileSystem.h's readFile; closeOwnFile closes it
-    int folder = -1;  // the folder's descriptor where the platform has one
+    ScopedFile handle;  // for FileSystem.h's readFile
+    ScopedFile folder;  // the folder's descriptor where the platform has one
     std::string name;
     uint64_t device = 0;
     uint64_t node = 0;

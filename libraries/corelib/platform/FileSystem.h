@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,8 +108,8 @@ int renameNoReplace(const std::string& from, const std::string& to);
 // without writable every write permission is removed (the file becomes read-only).
 int setPermissions(const std::string& path, bool readable, bool writable);
 
-// Milliseconds since 1970-01-01T00:00:00Z.
-int setFileTimes(const std::string& path, bool setAccess, int64_t accessTime, bool setWrite, int64_t writeTime);
+// Milliseconds since 1970-01-01T00:00:00Z; a time not given is left as it is.
+int setFileTimes(const std::string& path, std::optional<int64_t> accessTime, std::optional<int64_t> writeTime);
 // Both time stamps to the current time.
 int setFileTimesToNow(const std::string& path);
 
@@ -136,7 +137,9 @@ int syncStream(std::FILE* stream);
 //       closeFile(handle);
 //   }
 
-enum OpenFlags : int {
+// Combined with |, which keeps the type.
+enum OpenFlags : unsigned {
+    OpenNone = 0,
     OpenRead = 1,
     OpenWrite = 2,
     OpenCreate = 4,     // create the file when it is missing
@@ -147,8 +150,13 @@ enum OpenFlags : int {
     OpenNonBlocking = 128,  // never wait in the open: a FIFO without a writer opens at once
 };
 
+constexpr OpenFlags operator|(OpenFlags a, OpenFlags b)
+{
+    return static_cast<OpenFlags>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+
 // Opens with a combination of OpenFlags; new files get the default permissions.
-int openFile(const std::string& path, int flags, int& handle);
+int openFile(const std::string& path, OpenFlags flags, int& handle);
 // openFile(path, OpenRead | OpenWrite | OpenCreate | OpenExclusive, handle).
 int createExclusive(const std::string& path, int& handle);
 

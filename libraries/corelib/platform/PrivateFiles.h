@@ -5,7 +5,7 @@
 //   makePrivateDirectory(dir);                       // mode 0700 (Windows: SYSTEM, Administrators)
 //   int handle = -1;
 //   createPrivateFile(dir + "/secret", handle);      // mode 0600, fails when it exists
-//   std::string why = privacyProblem(dir, true);     // "" when private
+//   std::string why = privacyProblem(dir, PrivateEntry::folder);   // "" when private
 //
 // Results are 0 or the platform's error number (classified by FileSystem.h's is... tests).
 
@@ -19,10 +19,12 @@ namespace KelvraCorelib::Platform {
 // isAlreadyExists accepts.
 int makePrivateDirectory(const std::string& path);
 
+enum class PrivateEntry { file, folder };
+
 // Why the path is not private: not of the given kind, a symbolic link, owned by another
 // account, or open to others for reading or changing. "" when it is private. Where the
 // platform offers no such test, "".
-std::string privacyProblem(const std::string& path, bool directory);
+std::string privacyProblem(const std::string& path, PrivateEntry kind);
 
 // The exclusive advisory lock of lockFile, waiting for another holder to release it.
 int lockFileWaiting(int handle);

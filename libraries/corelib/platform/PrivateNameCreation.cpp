@@ -18,29 +18,29 @@ int createUnderPrivateName(const std::string& path, const std::string& folder,
 {
     // A private name that no working-file pattern matches.
     std::string temporary;
-    int descriptor = -1;
+    ScopedFile descriptor;
     int error = 0;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !descriptor.isOpen(); ++attempt) {
         temporary = folder + ".working-" + std::to_string(currentProcessId()) + "-" +
                     std::to_string(privateNameCount++) + ".new";
-        error = create(temporary, descriptor);
+        error = create(temporary, descriptor.value);
         if (error != 0 && !isAlreadyExists(error)) {
             return error;
         }
     }
-    if (descriptor < 0) {
+    if (!descriptor.isOpen()) {
         return error;
     }
-    error = lockFile(descriptor);
+    error = lockFile(descriptor.get());
     if (error == 0) {
         error = renameNoReplace(temporary, path);
     }
     if (error != 0) {
-        closeFile(descriptor);
+        descriptor.reset();
         removeFile(temporary);
         return error;
     }
-    handle = descriptor;
+    handle = descriptor.release();
     return 0;
 }
 

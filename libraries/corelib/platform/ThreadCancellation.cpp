@@ -1,5 +1,5 @@
-// The portable half of the threads: thread records, their start and end, and cooperative
-// cancellation on a mutex and condition variable per thread.
+// The portable half of the threads: thread records, starting, closing and cancelling them,
+// and cooperative cancellation on a mutex and condition variable per thread.
 #include "corelib/platform/ThreadCancellation.h"
 
 #include <chrono>
@@ -23,8 +23,6 @@ struct FinishMark {
     }
 };
 
-}  // namespace
-
 ThreadRecord* threadRecordOf(uint64_t handle)
 {
     return reinterpret_cast<ThreadRecord*>(static_cast<uintptr_t>(handle));
@@ -35,10 +33,7 @@ uint64_t handleOfThreadRecord(ThreadRecord* record)
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record));
 }
 
-ThreadRecord* currentThreadRecord()
-{
-    return currentRecord;
-}
+}  // namespace
 
 void runThreadRecord(ThreadRecord* record)
 {
@@ -57,20 +52,53 @@ void runThreadRecord(ThreadRecord* record)
     }
 }
 
-uint32_t waitForThreadStart(ThreadRecord* record)
+int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& threadId)
 {
-    std::unique_lock<std::mutex> guard(record->mutex);
-    record->changed.wait(guard, [record] { return record->started; });
-    return record->threadId;
+    handle = 0;
+    threadId = 0;
+    ThreadRecord* record = newThreadRecord();
+    record->entry = entry;
+    record->argument = argument;
+    if (const int error = startSystemThread(record); error != 0) {
+        delete record;
+        return error;
+    }
+    {
+        std::unique_lock<std::mutex> guard(record->mutex);
+        record->changed.wait(guard, [record] { return record->started; });
+        threadId = record->threadId;
+    }
+    handle = handleOfThreadRecord(record);
+    return 0;
 }
 
-bool requestThreadCancellation(ThreadRecord* record, uint32_t waitMilliseconds)
+int cancelThread(uint64_t handle, uint32_t waitMilliseconds)
 {
+    ThreadRecord* record = threadRecordOf(handle);
+    if (record == nullptr)
+        return threadRefusals.noSuchThread;
+    if (record == currentRecord)
+        return threadRefusals.callingThread;
     std::unique_lock<std::mutex> guard(record->mutex);
     record->cancelRequested = true;
     record->changed.notify_all();
-    return record->changed.wait_for(guard, std::chrono::milliseconds(waitMilliseconds),
-                                    [record] { return record->finished; });
+    const bool finished = record->changed.wait_for(guard, std::chrono::milliseconds(waitMilliseconds),
+                                                   [record] { return record->finished; });
+    return finished ? 0 : threadRefusals.timedOut;
+}
+
+void closeThread(uint64_t handle)
+{
+    ThreadRecord* record = threadRecordOf(handle);
+    if (record == nullptr)
+        return;
+    if (record == currentRecord) {
+        // The record stays with the running thread; it is not reclaimed.
+        detachSystemThread(record);
+        return;
+    }
+    joinSystemThread(record);
+    delete record;
 }
 
 bool threadFinished(uint64_t handle)

@@ -1,7 +1,7 @@
 #pragma once
 // Within the platform layer only: the portable half of Threads.h. Each platform's
-// Threads.cpp starts, detaches and joins the system's thread; the thread record, the start
-// and end of a thread and cooperative cancellation are the same everywhere.
+// Threads.cpp starts, detaches and joins the system's thread; the thread record, starting,
+// closing and cancelling a thread are the same everywhere.
 
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +14,7 @@ namespace KelvraCorelib::Platform {
 // A thread made by startThread. Each platform derives its record, adding the system's
 // handle of the thread; the handle given out is the address of this base.
 struct ThreadRecord {
+    virtual ~ThreadRecord() = default;
     ThreadEntry entry = nullptr;
     void* argument = nullptr;
     std::mutex mutex;
@@ -24,22 +25,28 @@ struct ThreadRecord {
     uint32_t threadId = 0;
 };
 
-ThreadRecord* threadRecordOf(uint64_t handle);
-uint64_t handleOfThreadRecord(ThreadRecord* record);
-
-// The record of the calling thread when startThread made it; null for other threads.
-ThreadRecord* currentThreadRecord();
-
 // What a started thread runs: makes the record the thread's own, reports the start, calls
 // the entry function and marks the record finished however it is left (a ThreadCancelled
 // ends the thread quietly).
 void runThreadRecord(ThreadRecord* record);
 
-// Waits until the thread of the record has started; its id.
-uint32_t waitForThreadStart(ThreadRecord* record);
+// ---- Each platform's Threads.cpp ----------------------------------------------------------
 
-// Asks the thread of the record to stop and waits up to waitMilliseconds for its entry
-// function to be left; true when it was.
-bool requestThreadCancellation(ThreadRecord* record, uint32_t waitMilliseconds);
+// A new record of the platform's kind, its thread not started.
+ThreadRecord* newThreadRecord();
+// Starts the system's thread, which runs runThreadRecord(record); 0 or the error number.
+int startSystemThread(ThreadRecord* record);
+// Releases the system's handle of the thread; the thread runs on.
+void detachSystemThread(ThreadRecord* record);
+// Waits for the thread to end and releases the system's handle.
+void joinSystemThread(ThreadRecord* record);
+
+// The platform's error numbers of cancelThread's refusals.
+struct ThreadRefusals {
+    int noSuchThread;
+    int callingThread;
+    int timedOut;
+};
+extern const ThreadRefusals threadRefusals;
 
 }  // namespace KelvraCorelib::Platform

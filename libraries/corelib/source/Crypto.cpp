@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 
+#include "corelib/Codecs.h"
 #include "corelib/Logger.h"
 #include "corelib/platform/CryptoBackend.h"
 
@@ -248,19 +249,6 @@ std::string digestName(int32_t type)
     }
 }
 
-std::string toHex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const uint8_t b = uint8_t(c);
-        text += digits[b >> 4];
-        text += digits[b & 0x0f];
-    }
-    return text;
-}
-
 Signature::Signature(int32_t defaultDigest, bool alternativeInit)
 {
     setup(defaultDigest, alternativeInit);
@@ -349,9 +337,9 @@ std::string Signature::signatureText(int32_t method, bool withHeader, int32_t ty
     }
     const std::string enciphered = encipher(digestBytes, method);
     if (!withHeader) {
-        return toHex(enciphered);
+        return toHex(enciphered, HexLetters::upper);
     }
-    return cipherName(method) + "(" + digestName(type) + "):" + toHex(enciphered);
+    return cipherName(method) + "(" + digestName(type) + "):" + toHex(enciphered, HexLetters::upper);
 }
 
 }  // namespace Crypto

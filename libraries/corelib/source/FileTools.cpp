@@ -10,6 +10,8 @@
 #include "corelib/MatchGlob.h"
 #include "corelib/StringTools.h"
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/PrivateFiles.h"
+#include "corelib/platform/Process.h"
 
 namespace KelvraCorelib {
 
@@ -20,11 +22,6 @@ namespace {
 constexpr int attempts = 2;
 constexpr std::chrono::milliseconds retryPause(25);
 constexpr size_t minimumChunk = 1024;
-
-std::string joinPath(const std::string& dir, const std::string& name)
-{
-    return addTrailingSeparator(dir) + name;
-}
 
 // Closes a stdio stream when it goes out of scope, unless closed before.
 class StreamCloser {
@@ -47,6 +44,11 @@ public:
 private:
     std::FILE* stream;
 };
+
+std::string failed(const std::string& what, const std::string& path, int error)
+{
+    return "cannot " + what + " \"" + path + "\" (" + Platform::errorText(error) + ")";
+}
 
 void report(const ProgressCallback& callback, const std::string& target, bool success, uint64_t done, uint64_t total)
 {
@@ -302,18 +304,172 @@ bool writeWholeFile(const std::string& text, const std::string& path)
     return stream.close() && written;
 }
 
+// ---- Raw bytes by handle and by path ------------------------------------------------------
+
+int readChunks(int handle, const std::function<bool(const char* data, size_t size)>& take, size_t chunkSize)
+{
+    std::vector<char> buffer(chunkSize);
+    for (;;) {
+        size_t count = 0;
+        if (const int error = Platform::readFile(handle, buffer.data(), buffer.size(), count); error != 0) {
+            return error;
+        }
+        if (count == 0 || !take(buffer.data(), count)) {
+            return 0;
+        }
+    }
+}
+
+int readToEnd(int handle, std::string& bytes, uint64_t maxBytes, bool& tooLarge)
+{
+    tooLarge = false;
+    std::string content;
+    const int error = readChunks(handle, [&](const char* data, size_t size) {
+        tooLarge = content.size() + size > maxBytes;
+        if (!tooLarge) {
+            content.append(data, size);
+        }
+        return !tooLarge;
+    });
+    if (error == 0 && !tooLarge) {
+        bytes = std::move(content);
+    }
+    return error;
+}
+
+int readAt(int handle, uint64_t offset, size_t size, std::string& bytes)
+{
+    int64_t position = 0;
+    int error = Platform::seekFile(handle, int64_t(offset), Platform::SeekOrigin::start, position);
+    bytes.assign(size, '\0');
+    size_t done = 0;
+    while (error == 0 && done < size) {
+        size_t count = 0;
+        error = Platform::readFile(handle, bytes.data() + done, size - done, count);
+        if (error == 0 && count == 0) {
+            return -1;
+        }
+        done += count;
+    }
+    return error;
+}
+
+bool readAll(const std::string& path, std::string& bytes, std::string& problem)
+{
+    Platform::ScopedFile handle;
+    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
+    if (error != 0) {
+        problem = failed("open", path, error);
+        return false;
+    }
+    bool tooLarge = false;
+    error = readToEnd(handle.get(), bytes, UINT64_MAX, tooLarge);
+    if (error != 0) {
+        problem = failed("read", path, error);
+        return false;
+    }
+    return true;
+}
+
+bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem)
+{
+    Platform::ScopedFile handle;
+    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
+    if (error == 0) {
+        error = readAt(handle.get(), offset, size, bytes);
+    }
+    if (error == -1) {
+        problem = "\"" + path + "\" is too short";
+        return false;
+    }
+    if (error != 0) {
+        problem = failed("read", path, error);
+        return false;
+    }
+    return true;
+}
+
+bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem)
+{
+    const std::string temporary = path + "." + std::to_string(Platform::currentProcessId()) + ".new";
+    Platform::removeFile(temporary);  // a left-over of a crashed run of this process id
+    {
+        Platform::ScopedFile handle;
+        int error = Platform::createPrivateFile(temporary, handle.value);
+        if (error == 0) {
+            error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
+        }
+        if (error == 0) {
+            error = Platform::syncFile(handle.get());
+        }
+        if (error != 0) {
+            problem = failed("write", temporary, error);
+            handle.reset();
+            Platform::removeFile(temporary);
+            return false;
+        }
+    }
+    const int error = Platform::renameReplacing(temporary, path);
+    if (error != 0) {
+        problem = failed("replace", path, error);
+        Platform::removeFile(temporary);
+        return false;
+    }
+    const std::string parent = parentDirectory(path);
+    Platform::syncDirectory(parent.empty() ? std::string(".") : parent);
+    return true;
+}
+
+bool overwriteAt(const std::string& path, uint64_t offset, const std::string& bytes, std::string& problem)
+{
+    Platform::ScopedFile handle;
+    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, handle.value);
+    int64_t position = 0;
+    if (error == 0) {
+        error = Platform::seekFile(handle.get(), int64_t(offset), Platform::SeekOrigin::start, position);
+    }
+    if (error == 0) {
+        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
+    }
+    if (error == 0) {
+        error = Platform::syncFile(handle.get());
+    }
+    if (error != 0) {
+        problem = failed("overwrite", path, error);
+        return false;
+    }
+    return true;
+}
+
+bool appendSynced(const std::string& path, const std::string& bytes, std::string& problem)
+{
+    Platform::ScopedFile handle;
+    int error = Platform::openFile(path, Platform::OpenWrite | Platform::OpenAppend, handle.value);
+    if (error == 0) {
+        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
+    }
+    if (error == 0) {
+        error = Platform::syncFile(handle.get());
+    }
+    if (error != 0) {
+        problem = failed("append to", path, error);
+        return false;
+    }
+    return true;
+}
+
 // ---- Time stamps and shortcuts ------------------------------------------------------------
 
 bool setLastAccessTime(const std::string& path, const DateTime& time)
 {
     return !path.empty() &&
-           Platform::setFileTimes(path, true, time.count - DateTime::unixEpochCount, false, 0) == 0;
+           Platform::setFileTimes(path, time.count - DateTime::unixEpochCount, std::nullopt) == 0;
 }
 
 bool setLastWriteTime(const std::string& path, const DateTime& time)
 {
     return !path.empty() &&
-           Platform::setFileTimes(path, false, 0, true, time.count - DateTime::unixEpochCount) == 0;
+           Platform::setFileTimes(path, std::nullopt, time.count - DateTime::unixEpochCount) == 0;
 }
 
 bool touch(const std::string& path, const std::function<bool(const std::string&)>& stampNow)
@@ -331,11 +487,8 @@ bool touch(const std::string& path, const std::function<bool(const std::string&)
     if (Platform::linkStatus(path, status) == 0) {
         return false;
     }
-    int handle = -1;
-    if (Platform::createExclusive(path, handle) != 0) {
-        return false;
-    }
-    return Platform::closeFile(handle) == 0;
+    Platform::ScopedFile handle;
+    return Platform::createExclusive(path, handle.value) == 0 && handle.reset() == 0;
 }
 
 std::string resolveShortcut(const std::string& path)

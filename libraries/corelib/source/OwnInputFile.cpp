@@ -1,8 +1,6 @@
 #include "corelib/OwnInputFile.h"
 
-#include <vector>
-
-#include "corelib/platform/FileSystem.h"
+#include "corelib/FileTools.h"
 
 namespace KelvraCorelib {
 
@@ -38,27 +36,7 @@ OwnInputFile::~OwnInputFile()
 bool OwnInputFile::readAll(std::string& bytes, uint64_t maxBytes, bool& tooLarge)
 {
     tooLarge = false;
-    if (!isOpen()) {
-        return false;
-    }
-    std::string content;
-    std::vector<char> buffer(65536);
-    for (;;) {
-        size_t count = 0;
-        if (Platform::readFile(file.handle, buffer.data(), buffer.size(), count) != 0) {
-            return false;
-        }
-        if (count == 0) {
-            break;
-        }
-        if (content.size() + count > maxBytes) {
-            tooLarge = true;
-            return false;
-        }
-        content.append(buffer.data(), count);
-    }
-    bytes = std::move(content);
-    return true;
+    return isOpen() && readToEnd(file.handle.get(), bytes, maxBytes, tooLarge) == 0 && !tooLarge;
 }
 
 bool OwnInputFile::remove()

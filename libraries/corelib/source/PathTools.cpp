@@ -120,6 +120,11 @@ std::string addTrailingSeparator(const std::string& path, PathStyle style)
     return path + separator(style);
 }
 
+std::string joinPath(const std::string& dir, const std::string& name, PathStyle style)
+{
+    return addTrailingSeparator(dir, style) + name;
+}
+
 std::string stripTrailingSeparators(const std::string& path, PathStyle style)
 {
     std::string result = path;

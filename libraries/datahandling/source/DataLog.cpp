@@ -1060,7 +1060,8 @@ DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string&
 
 int DataLog::openForCheck(const std::string& path, bool followLink, int& handle)
 {
-    const int flags = Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? 0 : Platform::OpenNoFollow);
+    const Platform::OpenFlags flags =
+        Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? Platform::OpenNone : Platform::OpenNoFollow);
     return Platform::openFile(path, flags, handle);
 }
 

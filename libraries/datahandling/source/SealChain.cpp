@@ -5,7 +5,7 @@
 
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
-#include "datahandling/SealFiles.h"
+#include "corelib/FileTools.h"
 
 namespace KelvraCorelib {
 
@@ -39,13 +39,6 @@ std::string unescaped(const std::string& stem)
 
 }  // namespace
 
-SealChain::~SealChain()
-{
-    if (lockHandle >= 0) {
-        Platform::closeFile(lockHandle);  // releases the lock
-    }
-}
-
 std::string SealChain::fileStem(const std::string& source)
 {
     static const char* const digits = "0123456789ABCDEF";
@@ -68,7 +61,7 @@ bool SealChain::readState(const std::string& path, uint64_t& sequence, std::stri
 {
     std::string text;
     std::string ignored;
-    if (!SealFiles::readAll(path, text, ignored)) {
+    if (!readAll(path, text, ignored)) {
         return false;
     }
     std::istringstream fields(text);
@@ -81,14 +74,14 @@ bool SealChain::readState(const std::string& path, uint64_t& sequence, std::stri
 
 bool SealChain::begin(const std::string& chainFolder, const std::string& source, std::string& problem)
 {
-    const std::string stem = SealFiles::joined(chainFolder, fileStem(source));
+    const std::string stem = joinPath(chainFolder, fileStem(source));
     const std::string lockPath = stem + ".lock";
-    int error = Platform::createPrivateFile(lockPath, lockHandle);
+    int error = Platform::createPrivateFile(lockPath, lock.value);
     if (Platform::isAlreadyExists(error)) {
-        error = Platform::openFile(lockPath, Platform::OpenRead | Platform::OpenWrite, lockHandle);
+        error = Platform::openFile(lockPath, Platform::OpenRead | Platform::OpenWrite, lock.value);
     }
     if (error == 0) {
-        error = Platform::lockFileWaiting(lockHandle);
+        error = Platform::lockFileWaiting(lock.get());
     }
     if (error != 0) {
         problem = "cannot lock the seal chain \"" + lockPath + "\" (" + Platform::errorText(error) + ")";
@@ -98,7 +91,7 @@ bool SealChain::begin(const std::string& chainFolder, const std::string& source,
     uint64_t last = 0;
     head = "none";
     if (Platform::pathExists(statePath)) {
-        const std::string why = Platform::privacyProblem(statePath, false);
+        const std::string why = Platform::privacyProblem(statePath, Platform::PrivateEntry::file);
         if (!why.empty()) {
             problem = "the seal chain's file \"" + statePath + "\" " + why;
             return false;
@@ -114,7 +107,7 @@ bool SealChain::begin(const std::string& chainFolder, const std::string& source,
 
 bool SealChain::complete(const std::string& fileHash, std::string& problem)
 {
-    if (!SealFiles::writeAtomically(statePath, "sequence " + std::to_string(next) + "\nhead " + fileHash + "\n",
+    if (!writeAtomically(statePath, "sequence " + std::to_string(next) + "\nhead " + fileHash + "\n",
                                     problem)) {
         return false;
     }
@@ -135,7 +128,7 @@ std::map<std::string, uint64_t> SealChain::lastSequences(const std::string& chai
         }
         uint64_t sequence = 0;
         std::string hash;
-        if (readState(SealFiles::joined(chainFolder, entry.name), sequence, hash)) {
+        if (readState(joinPath(chainFolder, entry.name), sequence, hash)) {
             result[unescaped(entry.name.substr(0, entry.name.size() - stateExtension.size()))] = sequence;
         }
     }

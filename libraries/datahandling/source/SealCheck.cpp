@@ -1,3 +1,4 @@
+#include "corelib/Codecs.h"
 #include "datahandling/SealCheck.h"
 
 #include <vector>
@@ -5,7 +6,7 @@
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"
-#include "datahandling/SealFiles.h"
+#include "corelib/FileTools.h"
 
 namespace KelvraCorelib {
 
@@ -22,7 +23,7 @@ std::string valueOf(const std::map<std::string, std::string>& header, const std:
 // A canonical decimal above zero.
 bool parseSequence(const std::string& text, uint64_t& value)
 {
-    return SealLine::parseDecimal(text, value) && value != 0;
+    return parseDecimal(text, value) && value != 0;
 }
 
 // The seal line at the end of an open regular file and the offset where it starts.
@@ -34,7 +35,7 @@ std::optional<SealLine> sealAtEnd(int handle, uint64_t& start)
     }
     const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
     std::string tail;
-    if (SealFiles::readAt(handle, from, size_t(status.size - from), tail) != 0) {
+    if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
         return std::nullopt;
     }
     if (tail.back() == '\n') {
@@ -90,7 +91,7 @@ bool SealCheck::addKeys(const std::string& path, std::string& problem)
         }
         for (const Platform::DirectoryEntry& entry : entries) {
             if (!entry.isDirectory) {
-                files.push_back(SealFiles::joined(path, entry.name));
+                files.push_back(joinPath(path, entry.name));
             }
         }
     } else {
@@ -99,7 +100,7 @@ bool SealCheck::addKeys(const std::string& path, std::string& problem)
     size_t added = 0;
     for (const std::string& file : files) {
         std::string text;
-        if (!SealFiles::readAll(file, text, problem)) {
+        if (!readAll(file, text, problem)) {
             return false;
         }
         std::string keyId;
@@ -243,7 +244,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "the seal does not sign this file's content";
         return result;
     }
-    result.hash = SealLine::toLowerHex(whole.finish());
+    result.hash = toHex(whole.finish());
     result.valid = true;
     return result;
 }

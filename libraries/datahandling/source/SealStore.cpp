@@ -1,3 +1,4 @@
+#include "corelib/Codecs.h"
 #include "datahandling/SealStore.h"
 
 #include <cinttypes>
@@ -10,7 +11,6 @@
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
 #include "corelib/platform/SealCrypto.h"
-#include "datahandling/SealFiles.h"
 #include "datahandling/SealLine.h"
 
 namespace KelvraCorelib {
@@ -48,26 +48,25 @@ std::string publicRecord(uint64_t number, int64_t start, int64_t end, const std:
 {
     char head[64];
     std::snprintf(head, sizeof head, "%010" PRIu64 " %013" PRId64 " %013" PRId64 " ", number, start, end);
-    return head + SealLine::toBase64(key) + " " + SealLine::toBase64(certificate) + "\n";
+    return head + toBase64(key) + " " + toBase64(certificate) + "\n";
 }
 
 // A number of the store's files, written zero-padded.
 bool parseNumber(const std::string& text, uint64_t& value)
 {
-    return SealLine::parseDecimal(text, value, true);
+    return parseDecimal(text, value, DecimalForm::zeroPadded);
 }
 
 // Writes a new private file (it must not exist) and syncs it.
 bool writeNewPrivate(const std::string& path, const std::string& bytes, std::string& problem)
 {
-    int handle = -1;
-    int error = Platform::createPrivateFile(path, handle);
+    Platform::ScopedFile handle;
+    int error = Platform::createPrivateFile(path, handle.value);
     if (error == 0) {
-        error = Platform::writeFile(handle, bytes.data(), bytes.size());
-        if (error == 0) {
-            error = Platform::syncFile(handle);
-        }
-        Platform::closeFile(handle);
+        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
+    }
+    if (error == 0) {
+        error = Platform::syncFile(handle.get());
     }
     if (error != 0) {
         problem = "cannot write \"" + path + "\" (" + Platform::errorText(error) + ")";
@@ -78,7 +77,7 @@ bool writeNewPrivate(const std::string& path, const std::string& bytes, std::str
 
 std::string masterFileText(const std::string& keyId, const std::string& seed)
 {
-    return SealLine::format + "-master " + keyId + " " + SealLine::toBase64(seed) + "\n";
+    return SealLine::format + "-master " + keyId + " " + toBase64(seed) + "\n";
 }
 
 }  // namespace
@@ -94,13 +93,13 @@ std::string SealStore::directory()
 
 std::string SealStore::chainFolder() const
 {
-    return SealFiles::joined(dir, chainName);
+    return joinPath(dir, chainName);
 }
 
 std::string SealStore::describe(const std::string& keyId, const std::string& masterKey, int64_t span, uint64_t first,
                                 uint64_t count)
 {
-    return "format " + SealLine::format + "\nkey-id " + keyId + "\nmaster-key " + SealLine::toBase64(masterKey) +
+    return "format " + SealLine::format + "\nkey-id " + keyId + "\nmaster-key " + toBase64(masterKey) +
            "\nepoch-span " + std::to_string(span) + "\nfirst-epoch " + std::to_string(first) + "\nepochs " +
            std::to_string(count) + "\n";
 }
@@ -158,7 +157,7 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
     }
     int error = Platform::makePrivateDirectory(dir);
     if (error == 0) {
-        error = Platform::makePrivateDirectory(SealFiles::joined(dir, chainName));
+        error = Platform::makePrivateDirectory(joinPath(dir, chainName));
     }
     if (error != 0) {
         problem = "cannot create the store \"" + dir + "\" (" + Platform::errorText(error) + ")";
@@ -195,10 +194,10 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
     }
     verificationLine = SealLine::verificationKeyLine(masterPublic);
     const bool written =
-        writeNewPrivate(SealFiles::joined(dir, secretName), secretRecords, problem) &&
-        writeNewPrivate(SealFiles::joined(dir, publicName), publicRecords, problem) &&
-        writeNewPrivate(SealFiles::joined(dir, verificationName), verificationLine + "\n", problem) &&
-        writeNewPrivate(SealFiles::joined(dir, storeName),
+        writeNewPrivate(joinPath(dir, secretName), secretRecords, problem) &&
+        writeNewPrivate(joinPath(dir, publicName), publicRecords, problem) &&
+        writeNewPrivate(joinPath(dir, verificationName), verificationLine + "\n", problem) &&
+        writeNewPrivate(joinPath(dir, storeName),
                         describe(keyId, masterPublic, settings.span, first, last + 1 - first), problem);
     wipe(secretRecords);
     if (written) {
@@ -210,18 +209,21 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
 bool SealStore::open(const std::string& path, std::string& problem)
 {
     dir = path;
-    for (const auto& [name, isFolder] : {std::pair<std::string, bool>{"", true}, {chainName, true},
-                                         {storeName, false}, {secretName, false},
-                                         {publicName, false}, {verificationName, false}}) {
-        const std::string full = name.empty() ? dir : SealFiles::joined(dir, name);
-        const std::string why = Platform::privacyProblem(full, isFolder);
+    using Platform::PrivateEntry;
+    for (const auto& [name, kind] : {std::pair<std::string, PrivateEntry>{"", PrivateEntry::folder},
+                                     {chainName, PrivateEntry::folder}, {storeName, PrivateEntry::file},
+                                     {secretName, PrivateEntry::file}, {publicName, PrivateEntry::file},
+                                     {verificationName, PrivateEntry::file}}) {
+        const std::string full = name.empty() ? dir : joinPath(dir, name);
+        const std::string why = Platform::privacyProblem(full, kind);
         if (!why.empty()) {
-            problem = "the seal store's " + std::string(isFolder ? "folder" : "file") + " \"" + full + "\" " + why;
+            problem = "the seal store's " + std::string(kind == PrivateEntry::folder ? "folder" : "file") + " \"" +
+                      full + "\" " + why;
             return false;
         }
     }
     std::string text;
-    if (!SealFiles::readAll(SealFiles::joined(dir, storeName), text, problem)) {
+    if (!readAll(joinPath(dir, storeName), text, problem)) {
         return false;
     }
     std::map<std::string, std::string> values;
@@ -235,11 +237,11 @@ bool SealStore::open(const std::string& path, std::string& problem)
     }
     uint64_t spanValue = 0;
     std::string keyBytes;
-    if (values["format"] != SealLine::format || !SealLine::fromBase64(values["master-key"], keyBytes) ||
+    if (values["format"] != SealLine::format || !fromBase64(values["master-key"], keyBytes) ||
         keyBytes.size() != Platform::ed25519PublicKeySize || SealLine::keyIdOf(keyBytes) != values["key-id"] ||
         !parseNumber(values["epoch-span"], spanValue) || spanValue == 0 ||
         !parseNumber(values["first-epoch"], first) || !parseNumber(values["epochs"], count) || count == 0) {
-        problem = "the seal store's file \"" + SealFiles::joined(dir, storeName) + "\" is damaged";
+        problem = "the seal store's file \"" + joinPath(dir, storeName) + "\" is damaged";
         return false;
     }
     id = values["key-id"];
@@ -248,11 +250,11 @@ bool SealStore::open(const std::string& path, std::string& problem)
     return true;
 }
 
-bool SealStore::epochByIndex(uint64_t index, Epoch& epoch, bool withSecret, std::string& problem) const
+bool SealStore::epochByIndex(uint64_t index, Epoch& epoch, WithSecret withSecret, std::string& problem) const
 {
     std::string record;
-    const std::string publicPath = SealFiles::joined(dir, publicName);
-    if (!SealFiles::readAt(publicPath, index * publicRecordSize, publicRecordSize, record, problem)) {
+    const std::string publicPath = joinPath(dir, publicName);
+    if (!readAt(publicPath, index * publicRecordSize, publicRecordSize, record, problem)) {
         return false;
     }
     std::istringstream fields(record);
@@ -266,8 +268,8 @@ bool SealStore::epochByIndex(uint64_t index, Epoch& epoch, bool withSecret, std:
     uint64_t s = 0;
     uint64_t e = 0;
     if (!parseNumber(number, n) || !parseNumber(start, s) || !parseNumber(end, e) || n != first + index ||
-        !SealLine::fromBase64(key, epoch.publicKey) || epoch.publicKey.size() != Platform::ed25519PublicKeySize ||
-        !SealLine::fromBase64(certificate, epoch.certificate) ||
+        !fromBase64(key, epoch.publicKey) || epoch.publicKey.size() != Platform::ed25519PublicKeySize ||
+        !fromBase64(certificate, epoch.certificate) ||
         epoch.certificate.size() != Platform::ed25519SignatureSize || record.back() != '\n') {
         problem = "the seal store's file \"" + publicPath + "\" is damaged at epoch " + std::to_string(first + index);
         return false;
@@ -276,11 +278,11 @@ bool SealStore::epochByIndex(uint64_t index, Epoch& epoch, bool withSecret, std:
     epoch.start = int64_t(s);
     epoch.end = int64_t(e);
     epoch.seed.clear();
-    if (!withSecret) {
+    if (withSecret == WithSecret::no) {
         return true;
     }
     std::string seed;
-    if (!SealFiles::readAt(SealFiles::joined(dir, secretName), index * secretRecordSize, secretRecordSize, seed,
+    if (!readAt(joinPath(dir, secretName), index * secretRecordSize, secretRecordSize, seed,
                            problem)) {
         return false;
     }
@@ -299,7 +301,7 @@ bool SealStore::epochAt(int64_t time, Epoch& epoch, std::string& problem) const
                   std::to_string(first) + " to " + std::to_string(first + count - 1) + ")";
         return false;
     }
-    if (!epochByIndex(uint64_t(number) - first, epoch, true, problem)) {
+    if (!epochByIndex(uint64_t(number) - first, epoch, WithSecret::yes, problem)) {
         return false;
     }
     if (epoch.seed.empty()) {
@@ -318,13 +320,13 @@ bool SealStore::eraseBefore(int64_t time, std::string& problem)
     const uint64_t ended = std::min<uint64_t>(uint64_t(current) - first, count);
     // Erasing goes from the oldest on, so the erased keys are a prefix: look back from the
     // newest ended epoch to the first erased one.
-    const std::string secretPath = SealFiles::joined(dir, secretName);
+    const std::string secretPath = joinPath(dir, secretName);
     constexpr uint64_t piece = 64;
     uint64_t from = ended;
     while (from > 0) {
         const uint64_t n = std::min(piece, from);
         std::string bytes;
-        if (!SealFiles::readAt(secretPath, (from - n) * secretRecordSize, size_t(n * secretRecordSize), bytes,
+        if (!readAt(secretPath, (from - n) * secretRecordSize, size_t(n * secretRecordSize), bytes,
                                problem)) {
             return false;
         }
@@ -341,14 +343,14 @@ bool SealStore::eraseBefore(int64_t time, std::string& problem)
     if (from == ended) {
         return true;
     }
-    return SealFiles::overwriteAt(secretPath, from * secretRecordSize,
+    return overwriteAt(secretPath, from * secretRecordSize,
                                   std::string(size_t((ended - from) * secretRecordSize), '\0'), problem);
 }
 
 bool SealStore::extend(const std::string& masterFile, int64_t until, std::string& problem)
 {
     std::string text;
-    if (!SealFiles::readAll(masterFile, text, problem)) {
+    if (!readAll(masterFile, text, problem)) {
         return false;
     }
     std::istringstream fields(text);
@@ -359,7 +361,7 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     wipe(text);
     std::string seed;
     std::string derived(Platform::ed25519PublicKeySize, '\0');
-    const bool parsed = tag == SealLine::format + "-master" && SealLine::fromBase64(seedText, seed) &&
+    const bool parsed = tag == SealLine::format + "-master" && fromBase64(seedText, seed) &&
                         seed.size() == Platform::ed25519SeedSize &&
                         Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(seed.data()),
                                                    reinterpret_cast<uint8_t*>(derived.data()));
@@ -384,14 +386,14 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     if (!made) {
         return false;
     }
-    const bool written = SealFiles::appendSynced(SealFiles::joined(dir, secretName), secretRecords, problem) &&
-                         SealFiles::appendSynced(SealFiles::joined(dir, publicName), publicRecords, problem);
+    const bool written = appendSynced(joinPath(dir, secretName), secretRecords, problem) &&
+                         appendSynced(joinPath(dir, publicName), publicRecords, problem);
     wipe(secretRecords);
     if (!written) {
         return false;
     }
     const uint64_t newCount = last + 1 - first;
-    if (!SealFiles::writeAtomically(SealFiles::joined(dir, storeName), describe(id, master, epochSpan, first, newCount),
+    if (!writeAtomically(joinPath(dir, storeName), describe(id, master, epochSpan, first, newCount),
                                     problem)) {
         return false;
     }

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "corelib/platform/FileSystem.h"
-#include "datahandling/SealFiles.h"
+#include "corelib/FileTools.h"
 
 namespace KelvraCorelib {
 
@@ -31,7 +31,7 @@ bool SealWitness::load(const std::string& path, std::string& problem)
         return true;
     }
     std::string text;
-    if (!SealFiles::readAll(path, text, problem)) {
+    if (!readAll(path, text, problem)) {
         return false;
     }
     std::istringstream lines(text);
@@ -93,7 +93,7 @@ bool SealWitness::save(const std::string& path, std::string& problem) const
         text += std::get<0>(id) + "\t" + std::get<1>(id) + "\t" + std::get<2>(id) + "\t" +
                 std::to_string(head.sequence) + "\t" + head.hash + "\n";
     }
-    return SealFiles::writeAtomically(path, text, problem);
+    return writeAtomically(path, text, problem);
 }
 
 }  // namespace KelvraCorelib

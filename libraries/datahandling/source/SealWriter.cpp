@@ -1,3 +1,4 @@
+#include "corelib/Codecs.h"
 #include "datahandling/SealWriter.h"
 
 #include <system_error>
@@ -134,7 +135,7 @@ std::string SealWriter::lastLine(const DataLog& log)
     const std::string line = seal.text();
     whole->update(line.data(), line.size());
     whole->update("\n", 1);
-    if (!chain.complete(SealLine::toLowerHex(whole->finish()), problem)) {
+    if (!chain.complete(toHex(whole->finish()), problem)) {
         sealing = false;
         fail("Cannot seal: " + problem);
         return std::string();

@@ -1,6 +1,8 @@
 // POSIX code only: folder walks from an open descriptor, owner and mode checks, and input
 // files opened without following a link or waiting.
 #include "corelib/platform/AccessChecks.h"
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/LastError.h"
 
 #include <cerrno>
 #include <climits>
@@ -23,11 +25,6 @@ constexpr int folderAccess = O_RDONLY;
 
 // Links followed in one walk before it gives up, as the kernel does.
 constexpr int maxLinks = 40;
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 bool trustedOwner(uid_t owner)
 {
@@ -93,19 +90,24 @@ AccessFinding checkFolder(const struct stat& info, const std::string& path)
     return AccessFinding();
 }
 
-int openRoot(int& folder)
+int openRoot(ScopedFile& folder)
 {
+    int descriptor;
     do {
-        folder = open("/", folderAccess | O_DIRECTORY | O_CLOEXEC);
-    } while (folder < 0 && errno == EINTR);
-    return folder < 0 ? lastError() : 0;
+        descriptor = open("/", folderAccess | O_DIRECTORY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        return lastError();
+    }
+    folder.reset(descriptor);
+    return 0;
 }
 
 // Walks to path one level at a time from the root; on success folder is the open directory
-// the path names (the caller closes it).
-AccessFinding walkTo(const std::string& path, int& folder)
+// the path names.
+AccessFinding walkTo(const std::string& path, ScopedFile& folder)
 {
-    folder = -1;
+    folder.reset();
     std::deque<std::string> pending;
     if (path.empty() || path[0] != '/') {
         std::vector<char> buffer(PATH_MAX + 1);
@@ -116,18 +118,15 @@ AccessFinding walkTo(const std::string& path, int& folder)
     }
     splitInto(path, pending, false);
 
-    int current = -1;
+    ScopedFile current;
     if (const int error = openRoot(current); error != 0) {
         return finding(AccessFault::unexaminable, "/", error);
     }
     struct stat info {};
-    if (fstat(current, &info) != 0) {
-        const int error = lastError();
-        close(current);
-        return finding(AccessFault::unexaminable, "/", error);
+    if (fstat(current.get(), &info) != 0) {
+        return finding(AccessFault::unexaminable, "/", lastError());
     }
     if (const AccessFinding root = checkFolder(info, "/"); root.fault != AccessFault::none) {
-        close(current);
         return root;
     }
     std::string reached = "/";
@@ -136,28 +135,24 @@ AccessFinding walkTo(const std::string& path, int& folder)
         const std::string name = pending.front();
         pending.pop_front();
         const std::string next = joined(reached, name);
-        if (fstatat(current, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             const int error = lastError();
-            close(current);
             return finding(error == ENOENT ? AccessFault::missing : AccessFault::unexaminable, next, error);
         }
         if (S_ISLNK(info.st_mode)) {
             // The link's folder is trusted, so only its owner could have set where it leads.
             if (!trustedOwner(info.st_uid)) {
-                close(current);
                 return finding(AccessFault::foreignLink, next);
             }
             std::vector<char> target(PATH_MAX + 1);
-            const ssize_t size = readlinkat(current, name.c_str(), target.data(), target.size() - 1);
+            const ssize_t size = readlinkat(current.get(), name.c_str(), target.data(), target.size() - 1);
             if (size <= 0 || ++links > maxLinks) {
-                const int error = size <= 0 ? lastError() : ELOOP;
-                close(current);
-                return finding(AccessFault::unexaminable, next, error);
+                return finding(AccessFault::unexaminable, next, size <= 0 ? lastError() : ELOOP);
             }
             const std::string text(target.data(), static_cast<size_t>(size));
             splitInto(text, pending, true);
             if (text[0] == '/') {
-                close(current);
+                current.reset();
                 if (const int error = openRoot(current); error != 0) {
                     return finding(AccessFault::unexaminable, "/", error);
                 }
@@ -166,31 +161,25 @@ AccessFinding walkTo(const std::string& path, int& folder)
             continue;
         }
         if (!S_ISDIR(info.st_mode)) {
-            close(current);
             return finding(AccessFault::notDirectory, next);
         }
         int child;
         do {
-            child = openat(current, name.c_str(), folderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            child = openat(current.get(), name.c_str(), folderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         } while (child < 0 && errno == EINTR);
-        const int openError = child < 0 ? lastError() : 0;
-        close(current);
         if (child < 0) {
-            return finding(AccessFault::unexaminable, next, openError);
+            return finding(AccessFault::unexaminable, next, lastError());
         }
-        current = child;
-        if (fstat(current, &info) != 0) {
-            const int error = lastError();
-            close(current);
-            return finding(AccessFault::unexaminable, next, error);
+        current.reset(child);
+        if (fstat(current.get(), &info) != 0) {
+            return finding(AccessFault::unexaminable, next, lastError());
         }
         if (const AccessFinding level = checkFolder(info, next); level.fault != AccessFault::none) {
-            close(current);
             return level;
         }
         reached = next;
     }
-    folder = current;
+    folder = std::move(current);
     return AccessFinding();
 }
 
@@ -211,12 +200,8 @@ bool runsAsSuperuser()
 
 AccessFinding examineDirectoryChain(const std::string& path)
 {
-    int folder = -1;
-    const AccessFinding result = walkTo(path, folder);
-    if (folder >= 0) {
-        close(folder);
-    }
-    return result;
+    ScopedFile folder;
+    return walkTo(path, folder);
 }
 
 AccessFinding openOwnFile(const std::string& path, OwnFile& file)
@@ -228,48 +213,43 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
     if (name.empty() || name == "." || name == "..") {
         return finding(AccessFault::notRegularFile, path);
     }
-    int folder = -1;
+    ScopedFile folder;
     const AccessFinding walked = walkTo(parent, folder);
     if (walked.fault != AccessFault::none) {
         return walked;
     }
     struct stat info {};
-    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         const int error = lastError();
-        close(folder);
         return finding(error == ENOENT ? AccessFault::missing : AccessFault::unexaminable, path, error);
     }
     // Decided by the status, so that no FIFO or device is ever opened.
-    AccessFault fault = S_ISLNK(info.st_mode)    ? AccessFault::link
-                        : !S_ISREG(info.st_mode) ? AccessFault::notRegularFile
-                                                 : AccessFault::none;
-    int handle = -1;
-    int openError = 0;
-    if (fault == AccessFault::none) {
-        do {
-            handle = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        } while (handle < 0 && errno == EINTR);
-        openError = handle < 0 ? lastError() : 0;
-        if (handle < 0) {
-            fault = openError == ELOOP ? AccessFault::link : AccessFault::unexaminable;
-        } else if (fstat(handle, &info) != 0) {
-            openError = lastError();
-            fault = AccessFault::unexaminable;
-        } else if (!S_ISREG(info.st_mode)) {
-            fault = AccessFault::notRegularFile;
-        } else if (info.st_uid != geteuid()) {
-            fault = AccessFault::foreignOwner;
-        }
+    if (S_ISLNK(info.st_mode)) {
+        return finding(AccessFault::link, path);
     }
-    if (fault != AccessFault::none) {
-        if (handle >= 0) {
-            close(handle);
-        }
-        close(folder);
-        return finding(fault, path, openError);
+    if (!S_ISREG(info.st_mode)) {
+        return finding(AccessFault::notRegularFile, path);
     }
-    file.handle = handle;
-    file.folder = folder;
+    int descriptor;
+    do {
+        descriptor = openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        const int error = lastError();
+        return finding(error == ELOOP ? AccessFault::link : AccessFault::unexaminable, path, error);
+    }
+    ScopedFile handle(descriptor);
+    if (fstat(handle.get(), &info) != 0) {
+        return finding(AccessFault::unexaminable, path, lastError());
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return finding(AccessFault::notRegularFile, path);
+    }
+    if (info.st_uid != geteuid()) {
+        return finding(AccessFault::foreignOwner, path);
+    }
+    file.handle = std::move(handle);
+    file.folder = std::move(folder);
     file.name = name;
     file.device = static_cast<uint64_t>(info.st_dev);
     file.node = static_cast<uint64_t>(info.st_ino);
@@ -279,28 +259,22 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
 
 int removeOwnFile(const OwnFile& file)
 {
-    if (file.folder < 0 || file.name.empty()) {
+    if (!file.folder.isOpen() || file.name.empty()) {
         return EBADF;
     }
     // The folder is one that no other account can change, so the name stays put in between.
     struct stat info {};
-    if (fstatat(file.folder, file.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(file.folder.get(), file.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return lastError();
     }
     if (static_cast<uint64_t>(info.st_dev) != file.device || static_cast<uint64_t>(info.st_ino) != file.node) {
         return ESTALE;  // another file has the name now: left alone
     }
-    return unlinkat(file.folder, file.name.c_str(), 0) == 0 ? 0 : lastError();
+    return unlinkat(file.folder.get(), file.name.c_str(), 0) == 0 ? 0 : lastError();
 }
 
 void closeOwnFile(OwnFile& file)
 {
-    if (file.handle >= 0) {
-        close(file.handle);
-    }
-    if (file.folder >= 0) {
-        close(file.folder);
-    }
     file = OwnFile();
 }
 

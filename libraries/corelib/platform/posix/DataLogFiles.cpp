@@ -1,12 +1,12 @@
 // POSIX code only: locked exclusive creation, handle status and truncation for the data log.
 #include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/LastError.h"
 #include "corelib/platform/PrivateNameCreation.h"
 
 #include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,11 +15,6 @@ namespace KelvraCorelib::Platform {
 namespace {
 
 std::atomic<bool> unnamedCreation{true};
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 std::string parentOf(const std::string& path)
 {
@@ -35,15 +30,6 @@ std::string directoryPart(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-int lockNow(int descriptor)
-{
-    int result;
-    do {
-        result = flock(descriptor, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result == 0 ? 0 : lastError();
 }
 
 #if defined(O_TMPFILE)
@@ -64,7 +50,7 @@ int createUnnamedThenLink(const std::string& path, int& handle)
         }
         return error;
     }
-    int error = lockNow(descriptor);
+    int error = lockFile(descriptor);
     if (error == 0) {
         const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
         if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {

@@ -6,18 +6,9 @@
 
 namespace KelvraCorelib::Platform {
 
-namespace {
-
-bool validName(const std::string& name)
-{
-    return !name.empty() && name.find('=') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
-}  // namespace
-
 bool environmentVariable(const std::string& name, std::string& value)
 {
-    if (!validName(name))
+    if (!validEnvironmentName(name))
         return false;
     const char* text = std::getenv(name.c_str());
     if (text == nullptr)
@@ -28,14 +19,14 @@ bool environmentVariable(const std::string& name, std::string& value)
 
 bool setEnvironmentVariable(const std::string& name, const std::string& value)
 {
-    if (!validName(name) || value.find('\0') != std::string::npos)
+    if (!validEnvironmentName(name) || value.find('\0') != std::string::npos)
         return false;
     return ::setenv(name.c_str(), value.c_str(), 1) == 0;
 }
 
 bool unsetEnvironmentVariable(const std::string& name)
 {
-    if (!validName(name))
+    if (!validEnvironmentName(name))
         return false;
     return ::unsetenv(name.c_str()) == 0;
 }

@@ -1,5 +1,6 @@
 // POSIX code only: files, directories, links and time stamps through the POSIX file calls.
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/LastError.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,12 +20,12 @@
 
 namespace KelvraCorelib::Platform {
 
-namespace {
-
 int lastError()
 {
     return errno != 0 ? errno : EIO;
 }
+
+namespace {
 
 void fillStatus(const struct stat& info, FileStatus& status)
 {
@@ -270,13 +271,11 @@ int makeDirectory(const std::string& path)
     if (mkdir(path.c_str(), 0700) != 0) {
         return lastError();
     }
-    const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0) {
+    const ScopedFile descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!descriptor.isOpen()) {
         return lastError();
     }
-    const int result = fchmod(descriptor, 0755) == 0 ? 0 : lastError();
-    close(descriptor);
-    return result;
+    return fchmod(descriptor.get(), 0755) == 0 ? 0 : lastError();
 }
 
 int removeEmptyDirectory(const std::string& path)
@@ -344,15 +343,15 @@ int setPermissions(const std::string& path, bool readable, bool writable)
     return chmod(path.c_str(), mode) == 0 ? 0 : lastError();
 }
 
-int setFileTimes(const std::string& path, bool setAccess, int64_t accessTime, bool setWrite, int64_t writeTime)
+int setFileTimes(const std::string& path, std::optional<int64_t> accessTime, std::optional<int64_t> writeTime)
 {
     struct timespec times[2];
-    times[0] = toTimespec(accessTime);
-    times[1] = toTimespec(writeTime);
-    if (!setAccess) {
+    times[0] = toTimespec(accessTime.value_or(0));
+    times[1] = toTimespec(writeTime.value_or(0));
+    if (!accessTime) {
         times[0].tv_nsec = UTIME_OMIT;
     }
-    if (!setWrite) {
+    if (!writeTime) {
         times[1].tv_nsec = UTIME_OMIT;
     }
     return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ? 0 : lastError();
@@ -395,7 +394,7 @@ int syncStream(std::FILE* stream)
     return fsync(fileno(stream)) == 0 ? 0 : lastError();
 }
 
-int openFile(const std::string& path, int flags, int& handle)
+int openFile(const std::string& path, OpenFlags flags, int& handle)
 {
     int mode = O_CLOEXEC;
     const bool reading = (flags & OpenRead) != 0;
@@ -483,17 +482,13 @@ int syncFile(int handle)
 
 int syncDirectory(const std::string& path)
 {
-    const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) {
+    const ScopedFile descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!descriptor.isOpen()) {
         return lastError();
     }
-    int result = fsync(descriptor) == 0 ? 0 : lastError();
+    const int result = fsync(descriptor.get()) == 0 ? 0 : lastError();
     // Some file systems cannot sync a directory; their entries are as safe as they get.
-    if (result == EINVAL || result == EROFS) {
-        result = 0;
-    }
-    close(descriptor);
-    return result;
+    return result == EINVAL || result == EROFS ? 0 : result;
 }
 
 int lockFile(int handle)

@@ -1,5 +1,7 @@
 // POSIX code only: permission bits of files and folders that trawlex made.
 #include "corelib/platform/OwnerAccess.h"
+#include "corelib/platform/FileSystem.h"
+#include "corelib/platform/LastError.h"
 
 #include <cerrno>
 
@@ -10,11 +12,6 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
-
-int lastError()
-{
-    return errno != 0 ? errno : EIO;
-}
 
 mode_t readBits(FileReaders readers, mode_t owner, mode_t group, mode_t others)
 {
@@ -61,9 +58,8 @@ int restrictPath(const std::string& path, FileReaders readers)
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0)
         return lastError();
-    const int error = restrictOpenFile(descriptor, readers);
-    close(descriptor);
-    return error;
+    const ScopedFile file(descriptor);
+    return restrictOpenFile(file.get(), readers);
 }
 
 int restrictToOwnerAndAdministrators(const std::string& path)

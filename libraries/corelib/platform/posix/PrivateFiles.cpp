@@ -21,8 +21,9 @@ int makePrivateDirectory(const std::string& path)
     return chmod(path.c_str(), 0700) == 0 ? 0 : errno;
 }
 
-std::string privacyProblem(const std::string& path, bool directory)
+std::string privacyProblem(const std::string& path, PrivateEntry kind)
 {
+    const bool directory = kind == PrivateEntry::folder;
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0) {
         return std::string("cannot be read for its status (") + std::strerror(errno) + ")";

@@ -18,58 +18,39 @@ struct SystemThreadRecord : ThreadRecord {
     pthread_t thread{};
 };
 
-SystemThreadRecord* recordOf(uint64_t handle)
+SystemThreadRecord* systemRecord(ThreadRecord* record)
 {
-    return static_cast<SystemThreadRecord*>(threadRecordOf(handle));
+    return static_cast<SystemThreadRecord*>(record);
 }
 
 void* runThread(void* raw)
 {
-    runThreadRecord(static_cast<SystemThreadRecord*>(raw));
+    runThreadRecord(static_cast<ThreadRecord*>(raw));
     return nullptr;
 }
 
 }  // namespace
 
-int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& threadId)
+const ThreadRefusals threadRefusals{ESRCH, EDEADLK, ETIMEDOUT};
+
+ThreadRecord* newThreadRecord()
 {
-    handle = 0;
-    threadId = 0;
-    SystemThreadRecord* record = new SystemThreadRecord;
-    record->entry = entry;
-    record->argument = argument;
-    const int error = pthread_create(&record->thread, nullptr, runThread, record);
-    if (error != 0) {
-        delete record;
-        return error;
-    }
-    threadId = waitForThreadStart(record);
-    handle = handleOfThreadRecord(record);
-    return 0;
+    return new SystemThreadRecord;
 }
 
-int cancelThread(uint64_t handle, uint32_t waitMilliseconds)
+int startSystemThread(ThreadRecord* record)
 {
-    SystemThreadRecord* record = recordOf(handle);
-    if (record == nullptr)
-        return ESRCH;
-    if (record == currentThreadRecord())
-        return EDEADLK;
-    return requestThreadCancellation(record, waitMilliseconds) ? 0 : ETIMEDOUT;
+    return pthread_create(&systemRecord(record)->thread, nullptr, runThread, record);
 }
 
-void closeThread(uint64_t handle)
+void detachSystemThread(ThreadRecord* record)
 {
-    SystemThreadRecord* record = recordOf(handle);
-    if (record == nullptr)
-        return;
-    if (record == currentThreadRecord()) {
-        // The record stays with the running thread; it is not reclaimed.
-        pthread_detach(record->thread);
-        return;
-    }
-    pthread_join(record->thread, nullptr);
-    delete record;
+    pthread_detach(systemRecord(record)->thread);
+}
+
+void joinSystemThread(ThreadRecord* record)
+{
+    pthread_join(systemRecord(record)->thread, nullptr);
 }
 
 namespace {

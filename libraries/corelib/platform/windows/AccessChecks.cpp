@@ -337,7 +337,7 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
         CloseHandle(handle);
         return finding(AccessFault::unexaminable, path, ERROR_TOO_MANY_OPEN_FILES);
     }
-    file.handle = descriptor;
+    file.handle.reset(descriptor);
     file.name = path;
     file.device = info.dwVolumeSerialNumber;
     file.node = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
@@ -347,8 +347,8 @@ AccessFinding openOwnFile(const std::string& path, OwnFile& file)
 
 int removeOwnFile(const OwnFile& file)
 {
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle));
-    if (file.handle < 0 || handle == INVALID_HANDLE_VALUE) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle.get()));
+    if (!file.handle.isOpen() || handle == INVALID_HANDLE_VALUE) {
         return ERROR_INVALID_HANDLE;
     }
     // Marks the open file itself for deletion; it goes when the handle is closed.
@@ -362,9 +362,6 @@ int removeOwnFile(const OwnFile& file)
 
 void closeOwnFile(OwnFile& file)
 {
-    if (file.handle >= 0) {
-        _close(file.handle);
-    }
     file = OwnFile();
 }
 

@@ -10,18 +10,9 @@
 
 namespace KelvraCorelib::Platform {
 
-namespace {
-
-bool validName(const std::string& name)
-{
-    return !name.empty() && name.find('=') == std::string::npos && name.find('\0') == std::string::npos;
-}
-
-}  // namespace
-
 bool environmentVariable(const std::string& name, std::string& value)
 {
-    if (!validName(name))
+    if (!validEnvironmentName(name))
         return false;
     std::vector<char> buffer(256);
     for (;;) {
@@ -43,7 +34,7 @@ bool environmentVariable(const std::string& name, std::string& value)
 
 bool setEnvironmentVariable(const std::string& name, const std::string& value)
 {
-    if (!validName(name) || value.find('\0') != std::string::npos)
+    if (!validEnvironmentName(name) || value.find('\0') != std::string::npos)
         return false;
     // The C runtime passes its changes on to the system's block, but it cannot hold an
     // empty value (it removes the variable): the system's call comes last.
@@ -53,7 +44,7 @@ bool setEnvironmentVariable(const std::string& name, const std::string& value)
 
 bool unsetEnvironmentVariable(const std::string& name)
 {
-    if (!validName(name))
+    if (!validEnvironmentName(name))
         return false;
     (void)_putenv_s(name.c_str(), "");
     return SetEnvironmentVariableA(name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;

@@ -2,6 +2,7 @@
 // handles are the C runtime's descriptors over handles made with CreateFileA, so that every
 // open file may be renamed or removed while open (as on POSIX).
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/LastError.h"
 #include "corelib/platform/ReparsePoints.h"
 #include "corelib/platform/windows/OwnerAccessLists.h"
 
@@ -20,16 +21,16 @@
 
 namespace KelvraCorelib::Platform {
 
-namespace {
-
-constexpr int64_t unixEpochInFileTime = 116444736000000000LL;
-constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 int lastError()
 {
     const DWORD error = GetLastError();
     return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
 }
+
+namespace {
+
+constexpr int64_t unixEpochInFileTime = 116444736000000000LL;
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The system's error behind a failed C runtime call.
 int runtimeError()
@@ -479,15 +480,15 @@ int setPermissions(const std::string& path, bool readable, bool writable)
     return SetFileAttributesA(path.c_str(), changed != 0 ? changed : FILE_ATTRIBUTE_NORMAL) ? 0 : lastError();
 }
 
-int setFileTimes(const std::string& path, bool setAccess, int64_t accessTime, bool setWrite, int64_t writeTime)
+int setFileTimes(const std::string& path, std::optional<int64_t> accessTime, std::optional<int64_t> writeTime)
 {
     const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return lastError();
-    const FILETIME access = toFileTime(accessTime);
-    const FILETIME write = toFileTime(writeTime);
-    const bool done = SetFileTime(file, nullptr, setAccess ? &access : nullptr, setWrite ? &write : nullptr) != 0;
+    const FILETIME access = toFileTime(accessTime.value_or(0));
+    const FILETIME write = toFileTime(writeTime.value_or(0));
+    const bool done = SetFileTime(file, nullptr, accessTime ? &access : nullptr, writeTime ? &write : nullptr) != 0;
     const int error = done ? 0 : lastError();
     CloseHandle(file);
     return error;
@@ -500,7 +501,7 @@ int setFileTimesToNow(const std::string& path)
     FILETIME time;
     if (!SystemTimeToFileTime(&now, &time))
         return lastError();
-    return setFileTimes(path, true, toMilliseconds(time), true, toMilliseconds(time));
+    return setFileTimes(path, toMilliseconds(time), toMilliseconds(time));
 }
 
 std::FILE* openStream(const std::string& path, const char* mode)
@@ -574,7 +575,7 @@ int syncStream(std::FILE* stream)
     return FlushFileBuffers(osHandle(_fileno(stream))) ? 0 : lastError();
 }
 
-int openFile(const std::string& path, int flags, int& handle)
+int openFile(const std::string& path, OpenFlags flags, int& handle)
 {
     const bool reading = (flags & OpenRead) != 0;
     const bool writing = (flags & (OpenWrite | OpenAppend | OpenTruncate)) != 0;

@@ -1,6 +1,7 @@
 // Windows code only: protected access lists for files and folders that trawlex made, built
 // from well-known SIDs and the running account's SID.
 #include "corelib/platform/OwnerAccess.h"
+#include "corelib/platform/LastError.h"
 #include "corelib/platform/windows/OwnerAccessLists.h"
 
 #include <vector>
@@ -13,12 +14,6 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
-
-int lastError()
-{
-    const DWORD error = GetLastError();
-    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
-}
 
 std::vector<BYTE> wellKnownSid(WELL_KNOWN_SID_TYPE type)
 {

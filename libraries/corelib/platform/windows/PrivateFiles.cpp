@@ -2,6 +2,7 @@
 // Administrators group alone (inheritance from the parent cut), the check that an access
 // list allows no other account, and a waiting lock. The owner is not checked.
 #include "corelib/platform/PrivateFiles.h"
+#include "corelib/platform/LastError.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -12,12 +13,6 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
-
-int lastError()
-{
-    const DWORD error = GetLastError();
-    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
-}
 
 // Full control for SYSTEM and Administrators, inherited by what is created inside, and no
 // entries from the parent.
@@ -110,8 +105,9 @@ std::string accessProblem(const std::string& path)
     return problem;
 }
 
-std::string privacyProblem(const std::string& path, bool directory)
+std::string privacyProblem(const std::string& path, PrivateEntry kind)
 {
+    const bool directory = kind == PrivateEntry::folder;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return "cannot be read for its status (error " + std::to_string(GetLastError()) + ")";

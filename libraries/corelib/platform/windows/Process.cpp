@@ -2,6 +2,7 @@
 // own (the counterpart of a POSIX process group; the job ends the whole tree and, killing
 // on close, also ends it when this program dies), and anonymous pipes for their output.
 #include "corelib/platform/Process.h"
+#include "corelib/platform/LastError.h"
 
 #include <algorithm>
 #include <deque>
@@ -46,12 +47,6 @@ std::deque<uint32_t>& finishedChildren()
 {
     static std::deque<uint32_t> order;
     return order;
-}
-
-int lastError()
-{
-    const DWORD error = GetLastError();
-    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
 }
 
 // Lets the job's remaining processes live on (as a process group outlives its leader on

@@ -14,62 +14,47 @@ struct SystemThreadRecord : ThreadRecord {
     HANDLE thread = nullptr;
 };
 
-SystemThreadRecord* recordOf(uint64_t handle)
+SystemThreadRecord* systemRecord(ThreadRecord* record)
 {
-    return static_cast<SystemThreadRecord*>(threadRecordOf(handle));
+    return static_cast<SystemThreadRecord*>(record);
 }
 
 DWORD WINAPI runThread(void* raw)
 {
-    runThreadRecord(static_cast<SystemThreadRecord*>(raw));
+    runThreadRecord(static_cast<ThreadRecord*>(raw));
     return 0;
 }
 
 }  // namespace
 
-int startThread(ThreadEntry entry, void* argument, uint64_t& handle, uint32_t& threadId)
+const ThreadRefusals threadRefusals{ERROR_INVALID_HANDLE, ERROR_POSSIBLE_DEADLOCK, WAIT_TIMEOUT};
+
+ThreadRecord* newThreadRecord()
 {
-    handle = 0;
-    threadId = 0;
-    SystemThreadRecord* record = new SystemThreadRecord;
-    record->entry = entry;
-    record->argument = argument;
+    return new SystemThreadRecord;
+}
+
+int startSystemThread(ThreadRecord* record)
+{
     DWORD systemId = 0;
-    record->thread = CreateThread(nullptr, 0, runThread, record, 0, &systemId);
-    if (record->thread == nullptr) {
+    systemRecord(record)->thread = CreateThread(nullptr, 0, runThread, record, 0, &systemId);
+    if (systemRecord(record)->thread == nullptr) {
         const int error = static_cast<int>(GetLastError());
-        delete record;
         return error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY;
     }
-    threadId = waitForThreadStart(record);
-    handle = handleOfThreadRecord(record);
     return 0;
 }
 
-int cancelThread(uint64_t handle, uint32_t waitMilliseconds)
+void detachSystemThread(ThreadRecord* record)
 {
-    SystemThreadRecord* record = recordOf(handle);
-    if (record == nullptr)
-        return ERROR_INVALID_HANDLE;
-    if (record == currentThreadRecord())
-        return ERROR_POSSIBLE_DEADLOCK;
-    return requestThreadCancellation(record, waitMilliseconds) ? 0 : WAIT_TIMEOUT;
+    CloseHandle(systemRecord(record)->thread);
+    systemRecord(record)->thread = nullptr;
 }
 
-void closeThread(uint64_t handle)
+void joinSystemThread(ThreadRecord* record)
 {
-    SystemThreadRecord* record = recordOf(handle);
-    if (record == nullptr)
-        return;
-    if (record == currentThreadRecord()) {
-        // The record stays with the running thread; it is not reclaimed.
-        CloseHandle(record->thread);
-        record->thread = nullptr;
-        return;
-    }
-    WaitForSingleObject(record->thread, INFINITE);
-    CloseHandle(record->thread);
-    delete record;
+    WaitForSingleObject(systemRecord(record)->thread, INFINITE);
+    CloseHandle(systemRecord(record)->thread);
 }
 
 uint32_t currentThreadId()
