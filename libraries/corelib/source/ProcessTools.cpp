@@ -88,6 +88,13 @@ public:
         return {std::min(leftMs, quietPeriodMs), true};
     }
 
+    // While the program's group is asked to quit: until the program ends or the pipe brings
+    // data, looking at the child every lookIntervalMs where the platform cannot signal its end.
+    Wait whileQuitting(int64_t leftMs) const
+    {
+        return {childSignalsEnd ? leftMs : std::min(leftMs, lookIntervalMs), true};
+    }
+
     // True once a quiet period was waited for and the read after it brought nothing.
     bool quietAfter(size_t lastRead) const { return waitedQuietly && lastRead == 0; }
 
@@ -364,6 +371,7 @@ void ProcessTools::Process::stop(std::string* output, Grace grace)
         const int64_t graceEnd = clockMs() + quitGraceMs;
         std::string dropped;
         OutputBuffer sink(dropped, SIZE_MAX);
+        const WaitPolicy policy(childWatch >= 0);
         for (;;) {
             if (capturing) {
                 dropped.clear();
@@ -376,11 +384,8 @@ void ProcessTools::Process::stop(std::string* output, Grace grace)
             if (now >= graceEnd) {
                 break;
             }
-            int64_t waitMs = graceEnd - now;
-            if (childWatch < 0) {
-                waitMs = std::min(waitMs, lookIntervalMs);
-            }
-            waitForActivity(waitMs, true);
+            const WaitPolicy::Wait wait = policy.whileQuitting(graceEnd - now);
+            waitForActivity(wait.ms, wait.onPipe);
         }
     }
     // Members of the group that ignored the request may outlive a program that obeyed it.
