@@ -5,13 +5,13 @@
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"
+#include "datahandling/DataLogName.h"
+#include "datahandling/DataLogReader.h"
 #include "datahandling/SealFiles.h"
 
 namespace KelvraCorelib {
 
 namespace {
-
-constexpr size_t longestSealLine = 512;
 
 std::string valueOf(const std::map<std::string, std::string>& header, const std::string& key)
 {
@@ -25,29 +25,6 @@ bool parseSequence(const std::string& text, uint64_t& value)
     return SealLine::parseDecimal(text, value) && value != 0;
 }
 
-// The seal line at the end of an open regular file and the offset where it starts.
-std::optional<SealLine> sealAtEnd(int handle, uint64_t& start)
-{
-    Platform::FileStatus status;
-    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
-        return std::nullopt;
-    }
-    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
-    std::string tail;
-    if (SealFiles::readAt(handle, from, size_t(status.size - from), tail) != 0) {
-        return std::nullopt;
-    }
-    if (tail.back() == '\n') {
-        tail.pop_back();
-    }
-    const size_t lineFeed = tail.rfind('\n');
-    if (lineFeed == std::string::npos) {
-        return std::nullopt;
-    }
-    start = from + lineFeed + 1;
-    return SealLine::parse(tail.substr(lineFeed + 1));
-}
-
 // Opens a file to read without waiting; -1 when it cannot be opened.
 int openWithoutWaiting(const std::string& path)
 {
@@ -59,16 +36,8 @@ int openWithoutWaiting(const std::string& path)
 
 std::string SealCheck::sourceOf(const std::map<std::string, std::string>& header)
 {
-    std::string name = valueOf(header, "source.application");
-    const std::string module = valueOf(header, "source.module");
-    const std::string datatype = valueOf(header, "source.datatype");
-    if (module != name) {
-        name += name.empty() ? module : "." + module;
-    }
-    if (datatype != module) {
-        name += name.empty() ? datatype : "." + datatype;
-    }
-    return name;
+    return DataLogName::sourceOf(valueOf(header, "source.application"), valueOf(header, "source.module"),
+                                 valueOf(header, "source.datatype"));
 }
 
 bool SealCheck::addKeys(const std::string& path, std::string& problem)
@@ -146,7 +115,7 @@ std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
 std::optional<SealLine> SealCheck::readSealLine(int handle)
 {
     uint64_t start = 0;
-    return sealAtEnd(handle, start);
+    return DataLogReader::sealLineAtEnd(handle, start);
 }
 
 SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
@@ -169,7 +138,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     result.host = valueOf(header, "source.host");
     result.source = sourceOf(header);
     uint64_t start = 0;
-    const std::optional<SealLine> seal = sealAtEnd(handle, start);
+    const std::optional<SealLine> seal = DataLogReader::sealLineAtEnd(handle, start);
     if (!seal) {
         result.reason = "no seal";
         return result;
