@@ -292,6 +292,7 @@ void Collector::openDataLog(DataLog& dataLog)
             throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"" +
                                               withReason(dataLog));
         }
+        // The time that finally names the file also picks the seal's epoch (SealWriter::lastLine).
         dataLog.setSourceMeta("time", StringTools::formatUInt64(uint64_t(sourceTime.count + 1)));
     }
 }
