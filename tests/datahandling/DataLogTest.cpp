@@ -219,24 +219,16 @@ TEST(DataLogFormat, RawTextOnlyForRawLogs)
 
 // ---- Names --------------------------------------------------------------------------------
 
-TEST(DataLogNames, SourceNameRules)
+TEST(DataLogNames, SourceNameAndEveryFileNameForm)
 {
-    struct Case {
-        const char* app;
-        const char* module;
-        const char* datatype;
-        const char* expected;
-    };
-    const Case cases[] = {{"app", "app", "app", "app"}, {"app", "m", "m", "app.m"},  {"a", "m", "a", "a.m.a"},
-                          {"a", "m", "d", "a.m.d"},     {"", "m", "m", "m"},         {"", "", "d", "d"},
-                          {"a", "", "", "a."}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(DataLogName::sourceOf(c.app, c.module, c.datatype), c.expected) << c.app << "/" << c.module;
+    // Application, module, data type and their source name.
+    const char* const sources[][4] = {{"app", "app", "app", "app"}, {"app", "m", "m", "app.m"},
+                                      {"a", "m", "a", "a.m.a"},       {"a", "m", "d", "a.m.d"},
+                                      {"", "m", "m", "m"},            {"", "", "d", "d"},
+                                      {"a", "", "", "a."}};
+    for (const auto& s : sources) {
+        EXPECT_EQ(DataLogName::sourceOf(s[0], s[1], s[2]), s[3]) << s[0] << "/" << s[1] << "/" << s[2];
     }
-}
-
-TEST(DataLogNames, EveryFormParsesBackToItsTextAndNothingElseParses)
-{
     for (const char* text : {"app-a.b-123.make", "app-a.b-0123-99999.data", "app-a.b-1.make-42-tampered.make",
                              "app-a.b-1.make-42-07-tampered.make", "app-a.b-1.make-42-tampered-00.data"}) {
         const std::optional<DataLogName> name = DataLogName::parse(text, "app", "a.b");
