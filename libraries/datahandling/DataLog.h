@@ -125,11 +125,8 @@ public:
     // Closes any open file (errors swallowed) and clears all state.
     void reset();
 
-    // Names. sourceName: application[.module][.datatype]; stem: lead-source-filetime.
+    // Names (DataLogName). sourceName: application[.module][.datatype]; stem: lead-source-filetime.
     std::string sourceName() const;
-    // The source name of these source values, without a data log.
-    static std::string sourceNameOf(const std::string& application, const std::string& module,
-                                    const std::string& datatype);
     // The working file's name for this time (a zero time: "source.time"), without the folder.
     DataLogName nameAt(const DateTime& time) const;
     std::string stem(const DateTime& time) const;

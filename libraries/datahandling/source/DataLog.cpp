@@ -286,13 +286,7 @@ std::optional<DateTime> DataLog::currentRowTime() const
 
 std::string DataLog::sourceName() const
 {
-    return sourceNameOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
-}
-
-std::string DataLog::sourceNameOf(const std::string& application, const std::string& module,
-                                  const std::string& datatype)
-{
-    return DataLogName::sourceOf(application, module, datatype);
+    return DataLogName::sourceOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
 }
 
 int64_t DataLog::fileTime(const DateTime& time) const
