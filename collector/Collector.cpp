@@ -11,6 +11,7 @@
 #include "corelib/StringTools.h"
 #include "corelib/Unicode.h"
 #include "datahandling/DataLog.h"
+#include "datahandling/DataLogName.h"
 #include "datahandling/SealWriter.h"
 
 namespace Kelvra {
@@ -144,12 +145,10 @@ void Collector::setDataType(const std::string& name)
 
 void Collector::checkNameLength() const
 {
-    // Lead "-" source "-" time, then "-" and a counter of up to five digits and ".data"; the
-    // working name (".make" after the time) is shorter, and a collection never appends, so
-    // no "-tampered" name is made.
-    const std::string fileTime = StringTools::formatUInt64(uint64_t(DateTime::now().count));
-    const size_t longest = appName.size() + 1 + DataLog::sourceNameOf(appName, module, dataType).size() + 1 +
-                           fileTime.size() + 1 + 5 + std::string(".data").size();
+    // A collection never appends, so it makes no moved-aside name; its final name is the longest.
+    const DataLogName name{appName, DataLogName::sourceOf(appName, module, dataType),
+                           StringTools::formatUInt64(uint64_t(DateTime::now().count))};
+    const size_t longest = name.longestFinalLength();
     const size_t allowed = longestNameIn(targetDir);
     if (longest > allowed) {
         throw Target_NameTooLong("Module and data type make data log file names too long for the target directory (" +
@@ -281,6 +280,7 @@ void Collector::openDataLog(DataLog& dataLog)
             throw Collect_FailedToOpenDataLog("Failed to open data log file for target dir \"" + targetDir + "\"" +
                                               withReason(dataLog));
         }
+        // The time that finally names the file also picks the seal's epoch (SealWriter::lastLine).
         dataLog.setSourceMeta("time", StringTools::formatUInt64(uint64_t(sourceTime.count + 1)));
     }
 }

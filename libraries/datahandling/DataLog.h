@@ -32,6 +32,8 @@
 #include "corelib/DateTime.h"
 #include "corelib/platform/AccessChecks.h"
 #include "datahandling/DataCommons.h"
+#include "datahandling/DataLogName.h"
+#include "datahandling/DataLogReader.h"
 
 namespace KelvraCorelib {
 
@@ -81,8 +83,7 @@ public:
         virtual std::string lastLine(const DataLog& log) = 0;
     };
 
-    // Result of checking a file's signature.
-    enum class Check { valid, invalid, unreadable };
+    using Check = DataLogReader::Check;
 
     DataLog();
     ~DataLog() override;
@@ -124,11 +125,10 @@ public:
     // Closes any open file (errors swallowed) and clears all state.
     void reset();
 
-    // Names. sourceName: application[.module][.datatype]; stem: lead-source-filetime.
+    // Names (DataLogName). sourceName: application[.module][.datatype]; stem: lead-source-filetime.
     std::string sourceName() const;
-    // The source name of these source values, without a data log.
-    static std::string sourceNameOf(const std::string& application, const std::string& module,
-                                    const std::string& datatype);
+    // The working file's name for this time (a zero time: "source.time"), without the folder.
+    DataLogName nameAt(const DateTime& time) const;
     std::string stem(const DateTime& time) const;
     std::string workingName(const DateTime& time) const;
     const std::string& currentFileName() const { return fileName; }
@@ -144,27 +144,13 @@ public:
     // when the file cannot be read.
     bool checkSignature();
 
-    // The check of a finished file by name, as a reader of kept files does it: every segment
-    // must be signed, and nothing may follow the last signature line but its line feed (which
-    // may be missing) and, after that, one well-formed "@SEAL: " line (SealLine.h) as the
-    // file's last line. header, when given, receives the meta keys of the first segment's
-    // header, as many as metaBudget holds; headerCut, when given, tells whether a meta line was
-    // left out. The open never waits (a FIFO opens at once), a final symbolic link is followed
-    // only with followLink, and only a regular file is read (anything else is unreadable with
-    // a reason).
+    // The checks of DataLogReader, for the callers that hold a DataLog.
     static Check checkFileSignature(const std::string& path, std::string& reason,
                                     std::map<std::string, std::string>* header = nullptr, bool followLink = true,
                                     bool* headerCut = nullptr);
-    // The open such a check makes: without waiting, a final link followed only with
-    // followLink. 0 or the error number.
-    static int openForCheck(const std::string& path, bool followLink, int& handle);
-    // The same check of an open file, read from its start.
     static Check checkOpenFileSignature(int handle, std::string& reason,
                                         std::map<std::string, std::string>* header = nullptr,
                                         bool* headerCut = nullptr);
-    // The most bytes a check keeps for the meta keys of a header (a check needs this, its read
-    // buffer and a few kilobytes, whatever the file holds).
-    static constexpr size_t metaBudget = 1024 * 1024;
 
     struct WorkFile;
 

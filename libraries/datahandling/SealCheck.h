@@ -7,7 +7,7 @@
 //
 //   SealCheck check;
 //   check.addKeys("keys/", problem);
-//   SealCheck::Result result = check.check(handle, header);   // header from checkOpenFileSignature
+//   SealCheck::Result result = check.check(handle, header);   // header from DataLogReader::checkOpenFile
 //   if (!result.valid) ... result.reason
 
 #include <cstdint>
@@ -48,7 +48,7 @@ public:
     static std::optional<SealLine> readSealLine(const std::string& path);
     static std::optional<SealLine> readSealLine(int handle);
 
-    // application[.module][.datatype] from a header, as the writer names its source.
+    // The source name of a header's source keys (DataLogName::sourceOf).
     static std::string sourceOf(const std::map<std::string, std::string>& header);
 
 private:

@@ -41,7 +41,6 @@ private:
 
     SealStore store;
     SealChain chain;
-    SealStore::Epoch epoch;
     DataLog* owner = nullptr;
     // Made once a store is found: a run without one never starts the crypto library.
     std::unique_ptr<Platform::HashDigest> sealed;

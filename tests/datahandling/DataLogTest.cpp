@@ -219,22 +219,32 @@ TEST(DataLogFormat, RawTextOnlyForRawLogs)
 
 // ---- Names --------------------------------------------------------------------------------
 
-TEST(DataLogNames, SourceNameRules)
+TEST(DataLogNames, SourceNameAndEveryFileNameForm)
 {
-    struct Case {
-        const char* app;
-        const char* module;
-        const char* datatype;
-        const char* expected;
-    };
-    const Case cases[] = {{"app", "app", "app", "app"}, {"app", "m", "m", "app.m"},  {"a", "m", "a", "a.m.a"},
-                          {"a", "m", "d", "a.m.d"},     {"", "m", "m", "m"},         {"", "", "d", "d"},
-                          {"a", "", "", "a."}};
-    for (const Case& c : cases) {
-        DataLog log;
-        describe(log, c.app, c.module, c.datatype);
-        EXPECT_EQ(log.sourceName(), c.expected) << c.app << "/" << c.module << "/" << c.datatype;
+    // Application, module, data type and their source name.
+    const char* const sources[][4] = {{"app", "app", "app", "app"}, {"app", "m", "m", "app.m"},
+                                      {"a", "m", "a", "a.m.a"},       {"a", "m", "d", "a.m.d"},
+                                      {"", "m", "m", "m"},            {"", "", "d", "d"},
+                                      {"a", "", "", "a."}};
+    for (const auto& s : sources) {
+        EXPECT_EQ(DataLogName::sourceOf(s[0], s[1], s[2]), s[3]) << s[0] << "/" << s[1] << "/" << s[2];
     }
+    for (const char* text : {"app-a.b-123.make", "app-a.b-0123-99999.data", "app-a.b-1.make-42-tampered.make",
+                             "app-a.b-1.make-42-07-tampered.make", "app-a.b-1.make-42-tampered-00.data"}) {
+        const std::optional<DataLogName> name = DataLogName::parse(text, "app", "a.b");
+        EXPECT_TRUE(name && name->text() == text) << text;
+    }
+    for (const char* text : {"app-a.b-.make", "app-a-b-1.make", "app-a.b-1x.make", "app-a.b-1-00.make",
+                             "app-a.b-1.make-42.make", "app-a.b-1.make--tampered.make", "app-a.b-1.make.data",
+                             "app-a.b-1.data/../x", "app-a.b-1.make-42-tampered.make-43-tampered.make"}) {
+        EXPECT_FALSE(DataLogName::parse(text, "app", "a.b")) << text;
+    }
+    DataLogName name("app", "a.b", "123");
+    EXPECT_EQ(name.longestFinalLength(), std::string("app-a.b-123-99999.data").size());
+    name.process = "42";
+    EXPECT_EQ(name.withCounter(3).text(), "app-a.b-123.make-42-03-tampered.make");
+    name.kind = DataLogName::Kind::final;
+    EXPECT_EQ(name.withCounter(100).text(), "app-a.b-123.make-42-tampered-100.data");
 }
 
 TEST(DataLogNames, FileTimeAndCounters)

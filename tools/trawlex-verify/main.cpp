@@ -16,14 +16,14 @@
 
 #include "corelib/Codecs.h"
 #include "corelib/platform/FileSystem.h"
-#include "datahandling/DataLog.h"
+#include "datahandling/DataLogReader.h"
 #include "datahandling/SealChainCheck.h"
 #include "datahandling/SealCheck.h"
 #include "datahandling/SealWitness.h"
 
 namespace {
 
-using KelvraCorelib::DataLog;
+using KelvraCorelib::DataLogReader;
 using KelvraCorelib::SealChainCheck;
 using KelvraCorelib::SealCheck;
 using KelvraCorelib::SealLine;
@@ -221,17 +221,17 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 // through a link, one found in a folder walk never is, and only a regular file is read. A
 // failure of any kind, also a want of memory, makes the file unreadable with its reason. The
 // meta keys are collected only when they are printed or a seal is checked (withMeta).
-DataLog::Check checkFile(const Item& item, KelvraCorelib::Platform::ScopedFile& file, std::string& reason,
+DataLogReader::Check checkFile(const Item& item, KelvraCorelib::Platform::ScopedFile& file, std::string& reason,
                          std::map<std::string, std::string>& meta, bool& metaCut, bool withMeta)
 {
     try {
-        const int error = DataLog::openForCheck(item.path, !item.found, file.value);
+        const int error = DataLogReader::openForCheck(item.path, !item.found, file.value);
         if (error != 0) {
             reason = KelvraCorelib::Platform::errorText(error);
-            return DataLog::Check::unreadable;
+            return DataLogReader::Check::unreadable;
         }
-        return DataLog::checkOpenFileSignature(file.value, reason, withMeta ? &meta : nullptr,
-                                               withMeta ? &metaCut : nullptr);
+        return DataLogReader::checkOpenFile(file.value, reason, withMeta ? &meta : nullptr,
+                                            withMeta ? &metaCut : nullptr);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& error) {
@@ -239,7 +239,7 @@ DataLog::Check checkFile(const Item& item, KelvraCorelib::Platform::ScopedFile& 
     }
     meta.clear();
     metaCut = false;
-    return DataLog::Check::unreadable;
+    return DataLogReader::Check::unreadable;
 }
 
 void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing)
@@ -247,18 +247,18 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     std::map<std::string, std::string> meta;
     bool metaCut = false;
     std::string reason = item.reason;
-    DataLog::Check result = DataLog::Check::unreadable;
+    DataLogReader::Check result = DataLogReader::Check::unreadable;
     // Opened once: the header, the signature and the seal all come from this file.
     KelvraCorelib::Platform::ScopedFile file;
     if (reason.empty()) {
         result = checkFile(item, file, reason, meta, metaCut, options.json || sealing != nullptr);
     }
-    if (result == DataLog::Check::valid && sealing != nullptr) {
+    if (result == DataLogReader::Check::valid && sealing != nullptr) {
         const SealCheck::Result seal = sealing->check.check(file.value, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
         } else {
-            result = DataLog::Check::invalid;
+            result = DataLogReader::Check::invalid;
             reason = seal.reason;
         }
     }
@@ -266,20 +266,20 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     unsigned* count = &counts.unreadable;
     std::string text = item.path + ": UNREADABLE (" + reason + ")";
     switch (result) {
-    case DataLog::Check::valid:
+    case DataLogReader::Check::valid:
         count = &counts.valid;
         status = "valid";
         text = item.path + ": OK";
         break;
-    case DataLog::Check::invalid:
+    case DataLogReader::Check::invalid:
         count = &counts.invalid;
         status = "invalid";
         text = item.path + (reason.empty() ? ": INVALID" : ": INVALID (" + reason + ")");
         break;
-    case DataLog::Check::unreadable:
+    case DataLogReader::Check::unreadable:
         break;
     }
-    if (!options.quiet || result != DataLog::Check::valid) {
+    if (!options.quiet || result != DataLogReader::Check::valid) {
         if (options.json) {
             printJson(item, status, reason, meta, metaCut, file.value);
         } else {

@@ -33,6 +33,10 @@ std::vector<std::string> splitKeepingEmpty(const std::string& text, char separat
     return parts;
 }
 
+// Columns belong to typed logs only.
+const char* const notTypedLog = "@data-commons.set-columns.bad-logtype{The meta key \"log.type\" must be set to "
+                                "\"kelvra\" before column parsing};";
+
 const char* const columnTypeNames[] = {"string", "double", "int32", "uint32", "int64", "uint64", "time"};
 const char* const sumTypeNames[] = {"none", "sum", "max", "min", "avg"};
 
@@ -78,10 +82,7 @@ bool DataCommons::parseColumns(const std::string& definition)
         logger.debug("DataCommons::parseColumns: Setting \"%\"", ParamStream() << definition);
     }
     if (getLogType() != logKelvra) {
-        return raise(ParseColumns_BadLogType("@data-commons.set-columns.bad-logtype{The meta key \"log.type\" must be "
-                                             "set to \"kelvra\" before column parsing};",
-                                             KELVRA_HERE),
-                     fileLogger());
+        return raise(ParseColumns_BadLogType(notTypedLog, KELVRA_HERE), fileLogger());
     }
     return setColumns(definition);
 }
@@ -89,10 +90,7 @@ bool DataCommons::parseColumns(const std::string& definition)
 bool DataCommons::copyColumns(const std::vector<Column>& newColumns, const std::set<uint32_t>& newKeyColumns)
 {
     if (getLogType() != logKelvra) {
-        return raise(CopyColumns_BadLogType("@data-commons.set-columns.bad-logtype{The meta key \"log.type\" must be "
-                                            "set to \"kelvra\" before column parsing};",
-                                            KELVRA_HERE),
-                     fileLogger());
+        return raise(CopyColumns_BadLogType(notTypedLog, KELVRA_HERE), fileLogger());
     }
     if (&newColumns != &columns) {
         columns = newColumns;

@@ -17,7 +17,9 @@
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/Process.h"
-#include "datahandling/SealLine.h"
+#include "datahandling/DataLogFormat.h"
+#include "datahandling/DataLogName.h"
+#include "datahandling/DataLogReader.h"
 
 namespace KelvraCorelib {
 
@@ -29,13 +31,12 @@ Logger& fileLogger()
     return *logger;
 }
 
-const std::string signaturePrefix = "@SIGNATURE: ";
+const std::string signaturePrefix(DataLogFormat::signaturePrefix);
 
 // Pieces of this size go to the file and the digest in turn, so that each piece is still in
 // the cache for the second pass.
 constexpr size_t writePiece = 1024 * 1024;
 constexpr size_t writeBufferSize = 64 * 1024;
-constexpr size_t readPiece = 256 * 1024;
 // From this size on a text is digested on a second thread while it is written.
 constexpr size_t parallelDigestSize = 4 * 1024 * 1024;
 
@@ -82,50 +83,6 @@ int openExistingLocked(const std::string& path, int& handle)
     return -1;
 }
 
-// Moves at past a run of decimal digits; false when there is none.
-bool skipDigits(const std::string& text, size_t& at)
-{
-    const size_t start = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-        ++at;
-    }
-    return at > start;
-}
-
-// True for a working name that starts with prefix (lead "-" source name "-"), the time
-// digits and ".make", or such a name moved aside: ".make-" process id, optionally "-" NN,
-// and "-tampered.make". Every character of the prefix is taken literally.
-bool isWorkingNameOf(const std::string& name, const std::string& prefix)
-{
-    if (name.compare(0, prefix.size(), prefix) != 0) {
-        return false;
-    }
-    size_t at = prefix.size();
-    if (!skipDigits(name, at)) {
-        return false;
-    }
-    const std::string make = ".make";
-    if (name.compare(at, std::string::npos, make) == 0) {
-        return true;
-    }
-    if (name.compare(at, make.size() + 1, make + "-") != 0) {
-        return false;
-    }
-    at += make.size() + 1;
-    if (!skipDigits(name, at)) {
-        return false;
-    }
-    const std::string tampered = "-tampered.make";
-    if (name.compare(at, std::string::npos, tampered) == 0) {
-        return true;
-    }
-    if (name.compare(at, 1, "-") != 0) {
-        return false;
-    }
-    ++at;
-    return skipDigits(name, at) && name.compare(at, std::string::npos, tampered) == 0;
-}
-
 const char* refusalText(Platform::EntryRefusal refusal)
 {
     switch (refusal) {
@@ -146,12 +103,6 @@ std::string withoutTail(const std::string& name, size_t n)
     return name.size() >= n ? name.substr(0, name.size() - n) : std::string();
 }
 
-std::string twoDigits(uint32_t n)
-{
-    std::string text = std::to_string(n);
-    return text.size() < 2 ? "0" + text : text;
-}
-
 // Renames without replacing: to first, then base + "-NN" + extension for NN = 00, 01, ...
 // when the name is taken. Gives the error number; finalName receives the last name tried.
 int renameToFreeName(const std::string& from, const std::string& first, const std::string& base,
@@ -165,8 +116,8 @@ int renameToFreeName(const std::string& from, const std::string& first, const st
             return error;
         }
     }
-    for (uint32_t n = 0; n < 100000; ++n) {
-        finalName = base + "-" + twoDigits(n) + extension;
+    for (uint32_t n = 0; n < DataLogName::counters; ++n) {
+        finalName = base + "-" + DataLogName::counterText(n) + extension;
         if (Platform::pathExists(finalName)) {
             continue;
         }
@@ -176,361 +127,6 @@ int renameToFreeName(const std::string& from, const std::string& first, const st
         }
     }
     return error;
-}
-
-// Reads a file from its start as a sequence of signed segments. Every line, with its line
-// feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
-// ends the segment when the rest of it is the signature of the segment's lines, and counts as
-// data otherwise. With firstOnly the reading stops at the end of the first segment; on
-// request the first header ("@META:" up to "@DATA:") is collected, within metaBudget bytes:
-// a meta line that does not fit is passed over (and noted), never held whole, so that the
-// memory a scan needs is bounded whatever the file holds. The verdict never depends on it.
-//
-// The older signature form needs a second digest from the standard start state; it is kept
-// only when withOlderForm is set (a second pass, when the first one met that form).
-class SegmentScan {
-public:
-    SegmentScan(bool firstOnly, bool withOlderForm, std::map<std::string, std::string>* header)
-        : firstOnly(firstOnly), current(2, true), meta(header)
-    {
-        if (withOlderForm) {
-            older.emplace(2, false);
-        }
-    }
-
-    void feed(const char* data, size_t size)
-    {
-        while (size > 0 && !done) {
-            if (state == LineState::candidate) {
-                const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
-                const size_t n = end ? size_t(end - data) : size;
-                if (stored.size() + n > longestSignature) {
-                    // Too long for a signature: an ordinary line.
-                    update(signaturePrefix.data(), signaturePrefix.size());
-                    update(stored.data(), stored.size());
-                    if (keepingLine()) {
-                        keep(signaturePrefix.data(), signaturePrefix.size());
-                        keep(stored.data(), stored.size());
-                    }
-                    stored.clear();
-                    state = LineState::data;
-                    continue;
-                }
-                stored.append(data, n);
-                data += n;
-                size -= n;
-                if (end) {
-                    data += 1;
-                    size -= 1;
-                    endCandidate();
-                }
-                continue;
-            }
-            if (state == LineState::start) {
-                // The first bytes of a line tell whether it may be a signature line.
-                size_t n = 0;
-                while (n < size && head.size() < signaturePrefix.size() && data[n] != '\n') {
-                    head += data[n++];
-                }
-                data += n;
-                size -= n;
-                if (head.size() == signaturePrefix.size()) {
-                    if (head == signaturePrefix) {
-                        state = LineState::candidate;
-                        continue;
-                    }
-                    state = LineState::data;
-                    update(head.data(), head.size());
-                    if (keepingLine()) {
-                        keep(head.data(), head.size());
-                    }
-                    continue;
-                }
-                if (size > 0) {  // a line feed ends a short line
-                    update(head.data(), head.size());
-                    update("\n", 1);
-                    endLine(head);
-                    data += 1;
-                    size -= 1;
-                }
-                continue;
-            }
-            const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
-            const size_t n = end ? size_t(end - data) : size;
-            update(data, n);
-            if (keepingLine()) {
-                keep(data, n);
-            }
-            data += n;
-            size -= n;
-            if (end) {
-                update("\n", 1);
-                endLine(line);
-                data += 1;
-                size -= 1;
-            }
-        }
-    }
-
-    // At the end of the file: a signature line may lack its line feed; any other last line
-    // without one is fed with one.
-    void finish()
-    {
-        if (done) {
-            return;
-        }
-        if (state == LineState::candidate) {
-            endCandidate();
-        } else if (state == LineState::data || !head.empty()) {
-            if (state == LineState::start) {
-                update(head.data(), head.size());
-            }
-            update("\n", 1);
-        }
-        done = true;
-    }
-
-    bool isDone() const { return done; }
-    // True when a meta line of the first header was passed over for want of room.
-    bool metaCut() const { return cut; }
-    // At least one signed segment, and (unless firstOnly) nothing after the last one.
-    bool isValid() const { return segments > 0 && (firstOnly || !unsignedBytes); }
-    bool metOlderForm() const { return olderFormSeen; }
-
-private:
-    enum class LineState { start, candidate, data };
-    static constexpr size_t longestSignature = 256;
-    static constexpr size_t metaEntryCost = 64;  // what a kept key costs beyond its text
-
-    bool keepingLine() const { return meta != nullptr && headerState == 1 && !lineDropped; }
-
-    // Appends to the meta line being collected, or drops it when the budget does not hold it.
-    void keep(const char* data, size_t size)
-    {
-        if (metaBytes + metaEntryCost + line.size() + size > DataLog::metaBudget) {
-            lineDropped = true;
-            cut = true;
-            std::string().swap(line);
-            return;
-        }
-        line.append(data, size);
-    }
-
-    void update(const char* data, size_t size)
-    {
-        if (size == 0) {
-            return;
-        }
-        current.update(data, size);
-        if (older) {
-            older->update(data, size);
-        }
-        unsignedBytes = true;
-    }
-
-    // The current form "C2(S2):..." against the private start state, the older form (no
-    // parentheses) in lower case against the standard one. Digest errors (an empty segment)
-    // count as a mismatch. Copies are asked, so that the segment can go on.
-    bool signs(const std::string& text)
-    {
-        try {
-            if (matchGlob(text, "*(*)*")) {
-                Crypto::Signature copy = current;
-                return text == copy.signatureText(2, true, 0);
-            }
-            olderFormSeen = true;
-            if (!older) {
-                return false;
-            }
-            Crypto::Signature copy = *older;
-            std::string expected = copy.signatureText(3, false, 0);
-            StringTools::toLower(expected);
-            return text == expected;
-        } catch (const Exception&) {
-            return false;
-        }
-    }
-
-    void endCandidate()
-    {
-        if (signs(stored)) {
-            ++segments;
-            unsignedBytes = false;
-            headerState = 2;
-            current.reset();
-            if (older) {
-                older->reset();
-            }
-            done = firstOnly;
-            head.clear();
-            stored.clear();
-            state = LineState::start;
-            return;
-        }
-        // A signature-like line in the data.
-        std::string text = signaturePrefix + stored;
-        update(text.data(), text.size());
-        update("\n", 1);
-        stored.clear();
-        endLine(text);
-    }
-
-    void endLine(const std::string& text)
-    {
-        if (meta != nullptr && headerState == 0 && text == "@META:") {
-            headerState = 1;
-        } else if (meta != nullptr && headerState == 1 && !lineDropped) {
-            if (text == "@DATA:") {
-                headerState = 2;
-            } else {
-                addMetaLine(text);
-            }
-        }
-        head.clear();
-        line.clear();
-        lineDropped = false;
-        state = LineState::start;
-    }
-
-    void addMetaLine(std::string text)
-    {
-        StringTools::trimLeft(text);
-        StringTools::trimRight(text);
-        if (text.empty()) {  // the blank line before "@DATA:"
-            return;
-        }
-        if (metaBytes + metaEntryCost + text.size() > DataLog::metaBudget) {
-            cut = true;
-            return;
-        }
-        metaBytes += metaEntryCost + text.size();
-        const size_t equals = text.find('=');
-        if (equals == std::string::npos) {
-            (*meta)[text] = "";
-            return;
-        }
-        std::string key = text.substr(0, equals);
-        std::string value = text.substr(equals + 1);
-        StringTools::trimRight(key);
-        StringTools::trimLeft(value);
-        (*meta)[key] = value;
-    }
-
-    const bool firstOnly;
-    Crypto::Signature current;
-    std::optional<Crypto::Signature> older;
-    std::map<std::string, std::string>* meta;
-    LineState state = LineState::start;
-    std::string head;
-    std::string line;
-    std::string stored;
-    uint32_t segments = 0;
-    bool unsignedBytes = false;  // bytes since the end of the last signed segment
-    bool olderFormSeen = false;
-    bool done = false;
-    int headerState = 0;  // 0 before "@META:", 1 in the first header, 2 after it
-    size_t metaBytes = 0;     // charged for the meta lines kept so far
-    bool lineDropped = false; // the current meta line did not fit
-    bool cut = false;
-};
-
-// The offset of a well-formed seal line that ends the file (after a line feed), or -1.
-int64_t sealLineStart(int handle)
-{
-    constexpr int64_t longestSealLine = 512;
-    int64_t size = 0;
-    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::end, size) != 0 || size < 2) {
-        return -1;
-    }
-    const int64_t from = std::max<int64_t>(0, size - longestSealLine);
-    int64_t position = 0;
-    std::string tail(size_t(size - from), '\0');
-    size_t done = 0;
-    if (Platform::seekFile(handle, from, Platform::SeekOrigin::start, position) != 0) {
-        return -1;
-    }
-    while (done < tail.size()) {
-        size_t count = 0;
-        if (Platform::readFile(handle, tail.data() + done, tail.size() - done, count) != 0 || count == 0) {
-            return -1;
-        }
-        done += count;
-    }
-    std::string_view text(tail);
-    if (text.back() == '\n') {
-        text.remove_suffix(1);
-    }
-    const size_t lineFeed = text.rfind('\n');
-    if (lineFeed == std::string_view::npos || !SealLine::parse(std::string(text.substr(lineFeed + 1)))) {
-        return -1;
-    }
-    return from + int64_t(lineFeed) + 1;
-}
-
-// The read buffer of the scans on this thread, made once and kept: checking many small files
-// then neither allocates nor clears a large area per file.
-char* scanBuffer()
-{
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer) {
-        buffer.reset(new char[readPiece]);
-    }
-    return buffer.get();
-}
-
-// Scans an open file from its start up to limit (-1: its end); false when it cannot be read.
-bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
-{
-    int64_t position = 0;
-    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
-        return false;
-    }
-    char* const buffer = scanBuffer();
-    uint64_t left = limit < 0 ? UINT64_MAX : uint64_t(limit);
-    while (!scan.isDone() && left > 0) {
-        size_t count = 0;
-        if (Platform::readFile(handle, buffer, size_t(std::min<uint64_t>(readPiece, left)), count) != 0) {
-            return false;
-        }
-        if (count == 0) {
-            break;
-        }
-        left -= count;
-        scan.feed(buffer, count);
-    }
-    scan.finish();
-    return true;
-}
-
-// Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
-// be read. The older form's digest is only computed when a first pass met that form.
-//
-// A well-formed seal line at the end of the file is not part of the last segment.
-bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid,
-                 bool* headerCut = nullptr)
-{
-    const int64_t limit = firstOnly ? -1 : sealLineStart(handle);
-    SegmentScan scan(firstOnly, false, header);
-    if (!scanHandle(handle, scan, limit)) {
-        return false;
-    }
-    valid = scan.isValid();
-    bool cut = scan.metaCut();
-    if (!valid && scan.metOlderForm()) {
-        if (header != nullptr) {
-            header->clear();
-        }
-        SegmentScan withOlderForm(firstOnly, true, header);
-        if (!scanHandle(handle, withOlderForm, limit)) {
-            return false;
-        }
-        valid = withOlderForm.isValid();
-        cut = withOlderForm.metaCut();
-    }
-    if (headerCut != nullptr) {
-        *headerCut = cut;
-    }
-    return true;
 }
 
 }  // namespace
@@ -690,20 +286,7 @@ std::optional<DateTime> DataLog::currentRowTime() const
 
 std::string DataLog::sourceName() const
 {
-    return sourceNameOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
-}
-
-std::string DataLog::sourceNameOf(const std::string& application, const std::string& module,
-                                  const std::string& datatype)
-{
-    std::string name = application;
-    if (module != name) {
-        name += name.empty() ? module : "." + module;
-    }
-    if (datatype != module) {
-        name += name.empty() ? datatype : "." + datatype;
-    }
-    return name;
+    return DataLogName::sourceOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
 }
 
 int64_t DataLog::fileTime(const DateTime& time) const
@@ -728,14 +311,20 @@ int64_t DataLog::fileTime(const DateTime& time) const
     return t;
 }
 
+DataLogName DataLog::nameAt(const DateTime& time) const
+{
+    return DataLogName{lead, sourceName(), StringTools::formatUInt64(uint64_t(fileTime(time)))};
+}
+
 std::string DataLog::stem(const DateTime& time) const
 {
-    return lead + "-" + sourceName() + "-" + StringTools::formatUInt64(uint64_t(fileTime(time)));
+    const DataLogName working = nameAt(time);
+    return working.prefix() + working.time;
 }
 
 std::string DataLog::workingName(const DateTime& time) const
 {
-    return dir + stem(time) + ".make";
+    return dir + nameAt(time).text();
 }
 
 // ---- Preparing --------------------------------------------------------------------------
@@ -767,20 +356,22 @@ bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const s
 void DataLog::finaliseOldFiles()
 {
     const std::string listed = dir.empty() ? std::string(".") : dir;
-    const std::string prefix = lead + "-" + sourceName() + "-";
+    const DataLogName own = nameAt(DateTime(int64_t(0)));
     std::vector<Platform::DirectoryEntry> entries;
-    Platform::listDirectory(listed, entries, prefix);
+    Platform::listDirectory(listed, entries, own.prefix());
     std::sort(entries.begin(), entries.end(),
               [](const Platform::DirectoryEntry& a, const Platform::DirectoryEntry& b) { return a.name < b.name; });
-    const std::string own = stem(DateTime(int64_t(0))) + ".make";
+    const std::string ownText = own.text();
     bool moved = false;
     for (const Platform::DirectoryEntry& entry : entries) {
-        const std::string& name = entry.name;
-        if (name == own || !isWorkingNameOf(name, prefix)) {
+        std::optional<DataLogName> left = DataLogName::parse(entry.name, lead, own.source);
+        if (entry.name == ownText || !left || left->kind != DataLogName::Kind::working) {
             continue;
         }
-        const std::string from = dir + name;
-        const std::string base = dir + withoutTail(name, 5);
+        const std::string from = dir + entry.name;
+        left->kind = DataLogName::Kind::final;
+        const std::string first = dir + left->text();
+        const std::string base = withoutTail(first, DataLogName::finalExtension.size());
         // Only a regular file of this account, opened without following links or waiting;
         // for writing, as network file systems lock only such files.
         int handle = -1;
@@ -802,7 +393,7 @@ void DataLog::finaliseOldFiles()
             continue;
         }
         std::string to;
-        const int error = renameToFreeName(from, base + ".data", base, ".data", to);
+        const int error = renameToFreeName(from, first, base, std::string(DataLogName::finalExtension), to);
         Platform::closeFile(handle);
         if (error != 0) {
             fileLogger().warning("@file.move.file.fail{Failed to rename old file \"%\" to \"%\"};",
@@ -1035,7 +626,7 @@ bool DataLog::checkSignature()
         return false;
     }
     bool valid = false;
-    const bool read = checkHandle(file->handle, true, appendMode ? &existingMeta : nullptr, valid);
+    const bool read = DataLogReader::checkFirstSegment(file->handle, appendMode ? &existingMeta : nullptr, valid);
     int64_t ignored = 0;
     const bool restored = Platform::seekFile(file->handle, position, Platform::SeekOrigin::start, ignored) == 0;
     if (!read || !restored) {
@@ -1049,45 +640,13 @@ DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string&
                                            std::map<std::string, std::string>* header, bool followLink,
                                            bool* headerCut)
 {
-    Platform::ScopedFile file;
-    const int error = openForCheck(path, followLink, file.value);
-    if (error != 0) {
-        reason = Platform::errorText(error);
-        return Check::unreadable;
-    }
-    return checkOpenFileSignature(file.value, reason, header, headerCut);
-}
-
-int DataLog::openForCheck(const std::string& path, bool followLink, int& handle)
-{
-    const Platform::OpenFlags flags =
-        Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? Platform::OpenNone : Platform::OpenNoFollow);
-    return Platform::openFile(path, flags, handle);
+    return DataLogReader::checkFile(path, reason, header, followLink, headerCut);
 }
 
 DataLog::Check DataLog::checkOpenFileSignature(int handle, std::string& reason,
                                                std::map<std::string, std::string>* header, bool* headerCut)
 {
-    if (headerCut != nullptr) {
-        *headerCut = false;
-    }
-    Platform::FileStatus status;
-    const int error = Platform::handleStatus(handle, status);
-    if (error != 0 || !status.isRegular) {
-        reason = error != 0 ? Platform::errorText(error) : status.isDirectory ? "is a directory" : "not a regular file";
-        return Check::unreadable;
-    }
-    bool valid = false;
-    const bool read = checkHandle(handle, false, header, valid, headerCut);
-    if (!read) {
-        if (header != nullptr) {
-            header->clear();
-        }
-        reason = "read error";
-        return Check::unreadable;
-    }
-    reason.clear();
-    return valid ? Check::valid : Check::invalid;
+    return DataLogReader::checkOpenFile(handle, reason, header, headerCut);
 }
 
 // ---- Writing ----------------------------------------------------------------------------
@@ -1401,7 +960,7 @@ bool DataLog::signAndFinalise(bool keepIfRotating)
     // The content reaches the disk before the name says the file is complete; the rename
     // happens under the lock and never replaces a file.
     const std::string working = file->path;
-    const std::string base = withoutTail(working, 5);
+    const std::string base = withoutTail(working, DataLogName::workingExtension.size());
     std::string finalName = base + "-00.data";
     int error = Platform::syncFile(file->handle);
     if (error == 0) {

@@ -7,12 +7,12 @@
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"
 #include "corelib/FileTools.h"
+#include "datahandling/DataLogName.h"
+#include "datahandling/DataLogReader.h"
 
 namespace KelvraCorelib {
 
 namespace {
-
-constexpr size_t longestSealLine = 512;
 
 std::string valueOf(const std::map<std::string, std::string>& header, const std::string& key)
 {
@@ -26,29 +26,6 @@ bool parseSequence(const std::string& text, uint64_t& value)
     return parseDecimal(text, value) && value != 0;
 }
 
-// The seal line at the end of an open regular file and the offset where it starts.
-std::optional<SealLine> sealAtEnd(int handle, uint64_t& start)
-{
-    Platform::FileStatus status;
-    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
-        return std::nullopt;
-    }
-    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
-    std::string tail;
-    if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
-        return std::nullopt;
-    }
-    if (tail.back() == '\n') {
-        tail.pop_back();
-    }
-    const size_t lineFeed = tail.rfind('\n');
-    if (lineFeed == std::string::npos) {
-        return std::nullopt;
-    }
-    start = from + lineFeed + 1;
-    return SealLine::parse(tail.substr(lineFeed + 1));
-}
-
 // Opens a file to read without waiting; -1 when it cannot be opened.
 int openWithoutWaiting(const std::string& path)
 {
@@ -60,16 +37,8 @@ int openWithoutWaiting(const std::string& path)
 
 std::string SealCheck::sourceOf(const std::map<std::string, std::string>& header)
 {
-    std::string name = valueOf(header, "source.application");
-    const std::string module = valueOf(header, "source.module");
-    const std::string datatype = valueOf(header, "source.datatype");
-    if (module != name) {
-        name += name.empty() ? module : "." + module;
-    }
-    if (datatype != module) {
-        name += name.empty() ? datatype : "." + datatype;
-    }
-    return name;
+    return DataLogName::sourceOf(valueOf(header, "source.application"), valueOf(header, "source.module"),
+                                 valueOf(header, "source.datatype"));
 }
 
 bool SealCheck::addKeys(const std::string& path, std::string& problem)
@@ -147,7 +116,7 @@ std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
 std::optional<SealLine> SealCheck::readSealLine(int handle)
 {
     uint64_t start = 0;
-    return sealAtEnd(handle, start);
+    return DataLogReader::sealLineAtEnd(handle, start);
 }
 
 SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
@@ -170,7 +139,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     result.host = valueOf(header, "source.host");
     result.source = sourceOf(header);
     uint64_t start = 0;
-    const std::optional<SealLine> seal = sealAtEnd(handle, start);
+    const std::optional<SealLine> seal = DataLogReader::sealLineAtEnd(handle, start);
     if (!seal) {
         result.reason = "no seal";
         return result;
@@ -220,22 +189,21 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "cannot be read";
         return result;
     }
-    std::vector<char> buffer(256 * 1024);
     uint64_t offset = 0;
-    for (;;) {
-        size_t count = 0;
-        if (Platform::readFile(handle, buffer.data(), buffer.size(), count) != 0) {
-            result.reason = "cannot be read";
-            return result;
-        }
-        if (count == 0) {
-            break;
-        }
-        if (offset < start) {
-            sealed.update(buffer.data(), size_t(std::min<uint64_t>(count, start - offset)));
-        }
-        whole.update(buffer.data(), count);
-        offset += count;
+    const int readError = readChunks(
+        handle,
+        [&](const char* data, size_t count) {
+            if (offset < start) {
+                sealed.update(data, size_t(std::min<uint64_t>(count, start - offset)));
+            }
+            whole.update(data, count);
+            offset += count;
+            return true;
+        },
+        256 * 1024);
+    if (readError != 0) {
+        result.reason = "cannot be read";
+        return result;
     }
     const std::string message = SealLine::fileMessage(sealed.finish());
     if (!Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),

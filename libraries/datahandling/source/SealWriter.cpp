@@ -31,7 +31,6 @@ SealWriter::~SealWriter()
     if (owner != nullptr) {
         owner->setSealer(nullptr);
     }
-    wipe(epoch.seed);
 }
 
 void SealWriter::fail(const std::string& text)
@@ -51,13 +50,16 @@ bool SealWriter::begin(DataLog& log)
     whole = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha256);
     std::string problem;
     const int64_t time = log.getSourceTime().count;
-    // The keys of ended epochs go first, whatever else fails.
+    // The keys of ended epochs go first, whatever else fails. A store without a key for this
+    // time fails before the header names a seal; the epoch itself is taken for the file's
+    // final time (lastLine).
+    SealStore::Epoch now;
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
-                       store.epochAt(time, epoch, problem) &&
+                       store.epochAt(time, now, problem) &&
                        chain.begin(store.chainFolder(), log.sourceName(), problem);
+    wipe(now.seed);
     if (!ready || !sealed->usable() || !whole->usable()) {
         fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
-        wipe(epoch.seed);
         return false;
     }
     log.setMeta("seal", "key-id", store.keyId());
@@ -98,16 +100,14 @@ std::string SealWriter::lastLine(const DataLog& log)
         return std::string();
     }
     lineGiven = true;
-    const int64_t time = log.getSourceTime().count;
+    // The epoch of the file's final "source.time", the time that named it.
+    SealStore::Epoch epoch;
     std::string problem;
-    if (time < epoch.start || time >= epoch.end) {
-        // The source time moved on while the file was opened.
+    if (!store.epochAt(log.getSourceTime().count, epoch, problem)) {
         wipe(epoch.seed);
-        if (!store.epochAt(time, epoch, problem)) {
-            sealing = false;
-            fail("Cannot seal: " + problem);
-            return std::string();
-        }
+        sealing = false;
+        fail("Cannot seal: " + problem);
+        return std::string();
     }
     SealLine seal;
     seal.keyId = store.keyId();

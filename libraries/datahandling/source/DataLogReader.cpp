@@ -1,0 +1,441 @@
+#include "datahandling/DataLogReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "corelib/Crypto.h"
+#include "corelib/MatchGlob.h"
+#include "corelib/StringTools.h"
+#include "corelib/platform/DataLogFiles.h"
+#include "corelib/platform/FileSystem.h"
+#include "datahandling/DataLogFormat.h"
+
+namespace KelvraCorelib {
+
+namespace {
+
+using DataLogFormat::signaturePrefix;
+
+constexpr size_t readPiece = 256 * 1024;
+
+// A line that starts with the signature prefix is held until its end only up to this length;
+// a longer one is data at once. It holds the longest text of either signature form: "C2(S2):"
+// and the hexadecimal AES blocks of the framed MD5 digest (length "32", a line feed and 32
+// bytes when every byte is escaped), or the older form's 16 enciphered bytes.
+constexpr size_t longestSignature = 256;
+constexpr size_t md5Size = 16;
+constexpr size_t aesBlock = 16;
+constexpr size_t framedDigest = (3 + 2 * md5Size + aesBlock - 1) / aesBlock * aesBlock;
+static_assert(longestSignature >= std::string_view("C2(S2):").size() + 2 * framedDigest);
+static_assert(longestSignature >= 2 * md5Size);
+
+// The seal line is read from this many bytes at the end of a file.
+constexpr size_t longestSealLine = 512;
+
+// Reads a file from its start as a sequence of signed segments. Every line, with its line
+// feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
+// ends the segment when the rest of it is the signature of the segment's lines, and counts as
+// data otherwise. With firstOnly the reading stops at the end of the first segment; on
+// request the first header ("@META:" up to "@DATA:") is collected, within metaBudget bytes:
+// a meta line that does not fit is passed over (and noted), never held whole, so that the
+// memory a scan needs is bounded whatever the file holds. The verdict never depends on it.
+//
+// The older signature form needs a second digest from the standard start state; it is kept
+// only when withOlderForm is set (a second pass, when the first one met that form).
+class SegmentScan {
+public:
+    SegmentScan(bool firstOnly, bool withOlderForm, std::map<std::string, std::string>* header)
+        : firstOnly(firstOnly), current(2, true), meta(header)
+    {
+        if (withOlderForm) {
+            older.emplace(2, false);
+        }
+    }
+
+    void feed(const char* data, size_t size)
+    {
+        while (size > 0 && !done) {
+            if (state == LineState::candidate) {
+                const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
+                const size_t n = end ? size_t(end - data) : size;
+                if (stored.size() + n > longestSignature) {
+                    // Too long for a signature: an ordinary line.
+                    update(signaturePrefix.data(), signaturePrefix.size());
+                    update(stored.data(), stored.size());
+                    if (keepingLine()) {
+                        keep(signaturePrefix.data(), signaturePrefix.size());
+                        keep(stored.data(), stored.size());
+                    }
+                    stored.clear();
+                    state = LineState::data;
+                    continue;
+                }
+                stored.append(data, n);
+                data += n;
+                size -= n;
+                if (end) {
+                    data += 1;
+                    size -= 1;
+                    endCandidate();
+                }
+                continue;
+            }
+            if (state == LineState::start) {
+                // The first bytes of a line tell whether it may be a signature line.
+                size_t n = 0;
+                while (n < size && head.size() < signaturePrefix.size() && data[n] != '\n') {
+                    head += data[n++];
+                }
+                data += n;
+                size -= n;
+                if (head.size() == signaturePrefix.size()) {
+                    if (head == signaturePrefix) {
+                        state = LineState::candidate;
+                        continue;
+                    }
+                    state = LineState::data;
+                    update(head.data(), head.size());
+                    if (keepingLine()) {
+                        keep(head.data(), head.size());
+                    }
+                    continue;
+                }
+                if (size > 0) {  // a line feed ends a short line
+                    update(head.data(), head.size());
+                    update("\n", 1);
+                    endLine(head);
+                    data += 1;
+                    size -= 1;
+                }
+                continue;
+            }
+            const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
+            const size_t n = end ? size_t(end - data) : size;
+            update(data, n);
+            if (keepingLine()) {
+                keep(data, n);
+            }
+            data += n;
+            size -= n;
+            if (end) {
+                update("\n", 1);
+                endLine(line);
+                data += 1;
+                size -= 1;
+            }
+        }
+    }
+
+    // At the end of the file: a signature line may lack its line feed; any other last line
+    // without one is fed with one.
+    void finish()
+    {
+        if (done) {
+            return;
+        }
+        if (state == LineState::candidate) {
+            endCandidate();
+        } else if (state == LineState::data || !head.empty()) {
+            if (state == LineState::start) {
+                update(head.data(), head.size());
+            }
+            update("\n", 1);
+        }
+        done = true;
+    }
+
+    bool isDone() const { return done; }
+    // True when a meta line of the first header was passed over for want of room.
+    bool metaCut() const { return cut; }
+    // At least one signed segment, and (unless firstOnly) nothing after the last one.
+    bool isValid() const { return segments > 0 && (firstOnly || !unsignedBytes); }
+    bool metOlderForm() const { return olderFormSeen; }
+
+private:
+    enum class LineState { start, candidate, data };
+    // Where a line stands to the first header, "@META:" up to "@DATA:".
+    enum class HeaderState { beforeFirst, inFirst, afterFirst };
+    static constexpr size_t metaEntryCost = 64;  // what a kept key costs beyond its text
+
+    bool keepingLine() const { return meta != nullptr && headerState == HeaderState::inFirst && !lineDropped; }
+
+    // Appends to the meta line being collected, or drops it when the budget does not hold it.
+    void keep(const char* data, size_t size)
+    {
+        if (metaBytes + metaEntryCost + line.size() + size > DataLogReader::metaBudget) {
+            lineDropped = true;
+            cut = true;
+            std::string().swap(line);
+            return;
+        }
+        line.append(data, size);
+    }
+
+    void update(const char* data, size_t size)
+    {
+        if (size == 0) {
+            return;
+        }
+        current.update(data, size);
+        if (older) {
+            older->update(data, size);
+        }
+        unsignedBytes = true;
+    }
+
+    // The current form "C2(S2):..." against the private start state, the older form (no
+    // parentheses) in lower case against the standard one. Digest errors (an empty segment)
+    // count as a mismatch. Copies are asked, so that the segment can go on.
+    bool signs(const std::string& text)
+    {
+        try {
+            if (matchGlob(text, "*(*)*")) {
+                Crypto::Signature copy = current;
+                return text == copy.signatureText(2, true, 0);
+            }
+            olderFormSeen = true;
+            if (!older) {
+                return false;
+            }
+            Crypto::Signature copy = *older;
+            std::string expected = copy.signatureText(3, false, 0);
+            StringTools::toLower(expected);
+            return text == expected;
+        } catch (const Exception&) {
+            return false;
+        }
+    }
+
+    void endCandidate()
+    {
+        if (signs(stored)) {
+            ++segments;
+            unsignedBytes = false;
+            headerState = HeaderState::afterFirst;
+            current.reset();
+            if (older) {
+                older->reset();
+            }
+            done = firstOnly;
+            head.clear();
+            stored.clear();
+            state = LineState::start;
+            return;
+        }
+        // A signature-like line in the data.
+        std::string text = std::string(signaturePrefix) + stored;
+        update(text.data(), text.size());
+        update("\n", 1);
+        stored.clear();
+        endLine(text);
+    }
+
+    void endLine(const std::string& text)
+    {
+        if (meta != nullptr && headerState == HeaderState::beforeFirst && text == DataLogFormat::metaMark) {
+            headerState = HeaderState::inFirst;
+        } else if (meta != nullptr && headerState == HeaderState::inFirst && !lineDropped) {
+            if (text == DataLogFormat::dataMark) {
+                headerState = HeaderState::afterFirst;
+            } else {
+                addMetaLine(text);
+            }
+        }
+        head.clear();
+        line.clear();
+        lineDropped = false;
+        state = LineState::start;
+    }
+
+    void addMetaLine(std::string text)
+    {
+        StringTools::trimLeft(text);
+        StringTools::trimRight(text);
+        if (text.empty()) {  // the blank line before "@DATA:"
+            return;
+        }
+        if (metaBytes + metaEntryCost + text.size() > DataLogReader::metaBudget) {
+            cut = true;
+            return;
+        }
+        metaBytes += metaEntryCost + text.size();
+        const size_t equals = text.find('=');
+        if (equals == std::string::npos) {
+            (*meta)[text] = "";
+            return;
+        }
+        std::string key = text.substr(0, equals);
+        std::string value = text.substr(equals + 1);
+        StringTools::trimRight(key);
+        StringTools::trimLeft(value);
+        (*meta)[key] = value;
+    }
+
+    const bool firstOnly;
+    Crypto::Signature current;
+    std::optional<Crypto::Signature> older;
+    std::map<std::string, std::string>* meta;
+    LineState state = LineState::start;
+    std::string head;
+    std::string line;
+    std::string stored;
+    uint32_t segments = 0;
+    bool unsignedBytes = false;  // bytes since the end of the last signed segment
+    bool olderFormSeen = false;
+    bool done = false;
+    HeaderState headerState = HeaderState::beforeFirst;
+    size_t metaBytes = 0;     // charged for the meta lines kept so far
+    bool lineDropped = false; // the current meta line did not fit
+    bool cut = false;
+};
+
+// The read buffer of the scans on this thread, made once and kept: checking many small files
+// then neither allocates nor clears a large area per file.
+char* scanBuffer()
+{
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) {
+        buffer.reset(new char[readPiece]);
+    }
+    return buffer.get();
+}
+
+// Scans an open file from its start up to limit (-1: its end); false when it cannot be read.
+bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
+{
+    int64_t position = 0;
+    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
+        return false;
+    }
+    char* const buffer = scanBuffer();
+    uint64_t left = limit < 0 ? UINT64_MAX : uint64_t(limit);
+    while (!scan.isDone() && left > 0) {
+        size_t count = 0;
+        if (Platform::readFile(handle, buffer, size_t(std::min<uint64_t>(readPiece, left)), count) != 0) {
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        left -= count;
+        scan.feed(buffer, count);
+    }
+    scan.finish();
+    return true;
+}
+
+// Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
+// be read. The older form's digest is only computed when a first pass met that form.
+//
+// A well-formed seal line at the end of the file is not part of the last segment.
+bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid,
+                 bool* headerCut = nullptr)
+{
+    int64_t limit = -1;
+    uint64_t sealStart = 0;
+    if (!firstOnly && DataLogReader::sealLineAtEnd(handle, sealStart)) {
+        limit = int64_t(sealStart);
+    }
+    SegmentScan scan(firstOnly, false, header);
+    if (!scanHandle(handle, scan, limit)) {
+        return false;
+    }
+    valid = scan.isValid();
+    bool cut = scan.metaCut();
+    if (!valid && scan.metOlderForm()) {
+        if (header != nullptr) {
+            header->clear();
+        }
+        SegmentScan withOlderForm(firstOnly, true, header);
+        if (!scanHandle(handle, withOlderForm, limit)) {
+            return false;
+        }
+        valid = withOlderForm.isValid();
+        cut = withOlderForm.metaCut();
+    }
+    if (headerCut != nullptr) {
+        *headerCut = cut;
+    }
+    return true;
+}
+
+}  // namespace
+
+DataLogReader::Check DataLogReader::checkFile(const std::string& path, std::string& reason,
+                                              std::map<std::string, std::string>* header, bool followLink,
+                                              bool* headerCut)
+{
+    Platform::ScopedFile file;
+    const int error = openForCheck(path, followLink, file.value);
+    if (error != 0) {
+        reason = Platform::errorText(error);
+        return Check::unreadable;
+    }
+    return checkOpenFile(file.value, reason, header, headerCut);
+}
+
+int DataLogReader::openForCheck(const std::string& path, bool followLink, int& handle)
+{
+    const Platform::OpenFlags flags =
+        Platform::OpenRead | Platform::OpenNonBlocking | (followLink ? Platform::OpenNone : Platform::OpenNoFollow);
+    return Platform::openFile(path, flags, handle);
+}
+
+DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reason,
+                                                  std::map<std::string, std::string>* header, bool* headerCut)
+{
+    if (headerCut != nullptr) {
+        *headerCut = false;
+    }
+    Platform::FileStatus status;
+    const int error = Platform::handleStatus(handle, status);
+    if (error != 0 || !status.isRegular) {
+        reason = error != 0 ? Platform::errorText(error) : status.isDirectory ? "is a directory" : "not a regular file";
+        return Check::unreadable;
+    }
+    bool valid = false;
+    const bool read = checkHandle(handle, false, header, valid, headerCut);
+    if (!read) {
+        if (header != nullptr) {
+            header->clear();
+        }
+        reason = "read error";
+        return Check::unreadable;
+    }
+    reason.clear();
+    return valid ? Check::valid : Check::invalid;
+}
+
+bool DataLogReader::checkFirstSegment(int handle, std::map<std::string, std::string>* header, bool& valid)
+{
+    return checkHandle(handle, true, header, valid);
+}
+
+std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start)
+{
+    Platform::FileStatus status;
+    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
+        return std::nullopt;
+    }
+    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
+    std::string tail;
+    if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
+        return std::nullopt;
+    }
+    if (tail.back() == '\n') {
+        tail.pop_back();
+    }
+    const size_t lineFeed = tail.rfind('\n');
+    if (lineFeed == std::string::npos) {
+        return std::nullopt;
+    }
+    std::optional<SealLine> seal = SealLine::parse(tail.substr(lineFeed + 1));
+    if (seal) {
+        start = from + lineFeed + 1;
+    }
+    return seal;
+}
+
+}  // namespace KelvraCorelib
