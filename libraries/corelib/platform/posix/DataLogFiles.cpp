@@ -2,7 +2,6 @@
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/PrivateNameCreation.h"
 
-#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -13,8 +12,6 @@
 namespace KelvraCorelib::Platform {
 
 namespace {
-
-std::atomic<bool> unnamedCreation{true};
 
 int lastError()
 {
@@ -83,15 +80,17 @@ int createUnnamedThenLink(const std::string& path, int& handle)
 
 }  // namespace
 
-int createLockedExclusive(const std::string& path, int& handle)
+int createLockedExclusive(const std::string& path, int& handle, FileCreation way)
 {
 #if defined(O_TMPFILE)
-    if (unnamedCreation) {
+    if (way == FileCreation::unnamedWhereAvailable) {
         const int result = createUnnamedThenLink(path, handle);
         if (result != -1) {
             return result;
         }
     }
+#else
+    (void)way;
 #endif
     // Created and locked under a private name, then renamed: the path never names an
     // unlocked file.
@@ -103,12 +102,7 @@ int createLockedExclusive(const std::string& path, int& handle)
     }, handle);
 }
 
-void setUnnamedCreation(bool enabled)
-{
-    unnamedCreation = enabled;
-}
-
-int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle, EntryRefusal& refusal)
 {
     refusal = EntryRefusal::none;
     // A FIFO or a device is refused before it is opened (opening some devices acts).
@@ -126,7 +120,7 @@ int openOwnRegularFile(const std::string& path, bool writable, int& handle, Entr
     }
     int descriptor;
     do {
-        descriptor = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        descriptor = open(path.c_str(), (access == EntryAccess::readWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         const int error = lastError();
