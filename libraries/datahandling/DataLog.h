@@ -195,7 +195,7 @@ private:
 
     Opened createWorkingFile(const std::string& name);
     Opened openExistingOrCreate(const std::string& name, bool truncate);
-    bool startFile(OpenMode mode);
+    bool finishOpening(OpenMode mode);
     bool writeLine(WorkFile& to, const std::string& text, Feed feed);
     bool flushFile(WorkFile& to);
     bool writeFailed(const WorkFile& to);

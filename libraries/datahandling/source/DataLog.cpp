@@ -1012,7 +1012,7 @@ bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
     // Until its header is written the file is this attempt's: any way out drops it.
     bool started = false;
     try {
-        started = startFile(mode);
+        started = finishOpening(mode);
     } catch (...) {
         file.reset();
         throw;
@@ -1029,7 +1029,7 @@ bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
 
 // Checks a file opened for appending and writes the header of the open file; false (the file
 // to be dropped) on a failure.
-bool DataLog::startFile(OpenMode mode)
+bool DataLog::finishOpening(OpenMode mode)
 {
     if (mode == OpenMode::append && !file->created) {
         const Appended appended = appendToExisting();
