@@ -41,8 +41,8 @@ int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle,
         refusal = EntryRefusal::notRegularFile;
         return ERROR_CANT_ACCESS_FILE;
     }
-    const DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
-    const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const DWORD rights = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
+    const HANDLE file = CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE)
