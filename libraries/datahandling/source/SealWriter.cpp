@@ -73,6 +73,7 @@ void SealWriter::startFile()
     if (!sealed->usable() || !whole->usable()) {
         sealing = false;
         fail("Cannot seal: the crypto library cannot be used");
+        wipe(epoch.seed);
     }
 }
 
