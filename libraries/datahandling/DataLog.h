@@ -21,6 +21,7 @@
 // Failures follow the process-wide error mode (see DataCommons.h).
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +32,7 @@
 #include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
 #include "corelib/platform/AccessChecks.h"
+#include "corelib/platform/DataLogFiles.h"
 #include "datahandling/DataCommons.h"
 #include "datahandling/DataLogName.h"
 #include "datahandling/DataLogReader.h"
@@ -62,9 +64,14 @@ public:
     KELVRA_ERROR_CLASS(GetSignature_CannotRead);
 
     // Open modes.
-    static constexpr int32_t createNew = 0;  // fails when the file exists
-    static constexpr int32_t append = 1;     // continues a file whose signature checks
-    static constexpr int32_t replace = 2;    // creates, replacing an existing file
+    enum class OpenMode {
+        createNew,  // fails when the file exists
+        append,     // continues a file whose signature checks
+        replace     // creates, replacing an existing file
+    };
+    static constexpr OpenMode createNew = OpenMode::createNew;
+    static constexpr OpenMode append = OpenMode::append;
+    static constexpr OpenMode replace = OpenMode::replace;
 
     // Rotation modes.
     static constexpr int32_t rotateByOpenTime = 0;
@@ -74,11 +81,14 @@ public:
     // A value of the current row: a text for "string" columns, a number or a DateTime else.
     using RowValue = std::variant<std::string, int64_t, uint64_t, double, DateTime>;
 
-    // Sees every byte that goes into the file and, after the signature line, gives one last
-    // line ("" for none). add may run on a thread of its own while the file is written.
+    // Sees every byte that goes into the file before its own line and, after the signature
+    // line, gives that last line ("" for none). startFile comes before the first byte of each
+    // file opened (bytes given before belong to no file); add may run on a thread of its own
+    // while the file is written.
     class Sealer {
     public:
         virtual ~Sealer() = default;
+        virtual void startFile() = 0;
         virtual void add(const char* data, size_t size) = 0;
         virtual std::string lastLine(const DataLog& log) = 0;
     };
@@ -97,7 +107,7 @@ public:
     bool makeReadyToOpenWriteFile(const std::string& dir, const std::string& lead, bool force, bool finalizeOld);
     // Opens a new working file (mode: createNew, append or replace) and writes its header.
     // A zero time takes the file time from "source.time".
-    bool openWriteFile(int32_t mode, const DateTime& time = DateTime(int64_t(0)));
+    bool openWriteFile(OpenMode mode, const DateTime& time = DateTime(int64_t(0)));
 
     // Only for raw logs. The text is kept until writeRaw; pass a temporary (or std::move) to
     // hand over a large text without copying it.
@@ -116,8 +126,10 @@ public:
     // Who may read the files created from now on besides their owner (default everyone);
     // nobody but the owner may ever write them.
     void setReaders(Platform::FileReaders allowed) { readers = allowed; }
+    // How working files are created (Platform::createLockedExclusive); tests take the named way.
+    void setFileCreation(Platform::FileCreation way) { creation = way; }
     // The sealer of the files this object writes (not owned; nullptr for none).
-    void setSealer(Sealer* newSealer) { sealer = newSealer; }
+    void setSealer(Sealer* newSealer);
 
     // Sets (or, with an empty value, clears) a value of the current row.
     bool setRowValue(uint32_t column, const std::optional<RowValue>& value);
@@ -131,7 +143,7 @@ public:
     DataLogName nameAt(const DateTime& time) const;
     std::string stem(const DateTime& time) const;
     std::string workingName(const DateTime& time) const;
-    const std::string& currentFileName() const { return fileName; }
+    const std::string& currentFileName() const;
     const std::string& directory() const { return dir; }
     bool hasInvalidSignature() const { return invalidSignature; }
     bool isOpen() const { return file != nullptr; }
@@ -152,51 +164,56 @@ public:
                                         std::map<std::string, std::string>* header = nullptr,
                                         bool* headerCut = nullptr);
 
+    // From this size on a text goes to its digests on threads of their own while it is written.
+    static constexpr size_t parallelDigestSize = 4 * 1024 * 1024;
+    // Runs beside on a thread of its own while here runs on this one (both on this one when no
+    // thread can be started); an exception of either is passed on once both have ended.
+    static void runBeside(const std::function<void()>& beside, const std::function<void()>& here);
+
     struct WorkFile;
 
 private:
-    bool writeLine(const std::string& text, bool sign);
-    bool flushFile();
-    bool writeSigned(const std::string& text);
+    // Which digests take a line besides the file.
+    enum class Feed { signedAndSealed, sealedOnly, fileOnly };
+    class SignedOutput;
+    // An opened working file, or the error number why there is none.
+    struct Opened;
+
+    Opened createWorkingFile(const std::string& name);
+    Opened openExistingOrCreate(const std::string& name, bool truncate);
+    bool finishOpening(OpenMode mode);
+    bool writeLine(WorkFile& to, const std::string& text, Feed feed);
+    bool flushFile(WorkFile& to);
+    bool writeFailed(const WorkFile& to);
     bool ensureOpen();
     void rotateIfNeeded();
-    bool signAndFinalise(bool keepIfRotating);
-    bool writeHeader();
+    bool signAndFinalise(WorkFile& closing, bool keepIfRotating);
+    bool writeHeader(WorkFile& to);
     // How an open for appending goes on: at the end of the valid file, again after moving a
     // tampered one aside, or not at all.
     enum class Appended { continued, movedAside, failed };
     Appended appendToExisting();
     void finaliseOldFiles();
-    void dropFile();
-    void dropCreated(bool remove);
     bool rotationAligned(const DateTime& at, DateTime& aligned) const;
     int64_t fileTime(const DateTime& time) const;
     std::optional<DateTime> currentRowTime() const;
     void rebuildRowValues();
 
-    std::map<std::string, std::string> existingMeta;
     std::vector<std::optional<RowValue>> rowValues;
     std::string rawLine;
     bool invalidSignature = true;
-    int64_t pendingAppendPosition = 0;
     std::string dir;
     std::string lead;
-    std::string fileName;
     std::unique_ptr<WorkFile> file;
-    DateTime openTime;
-    Crypto::Signature signature;
-    uint32_t linesWritten = 0;
-    bool openForWriting = false;
-    bool appendMode = false;
     bool autoRotate = true;
     int32_t rotationMode = rotateByOpenTime;
     DateTime lastDataTime;
     uint64_t maxBytes = 10000000;
-    uint64_t bytesWritten = 0;
     std::string rotationPattern;
     std::string failure;
     Platform::FileReaders readers = Platform::FileReaders::everyone;
     Sealer* sealer = nullptr;
+    Platform::FileCreation creation = Platform::FileCreation::unnamedWhereAvailable;
 };
 
 }  // namespace KelvraCorelib

@@ -33,6 +33,7 @@ public:
     bool active() const { return sealing; }
     const std::string& problem() const { return why; }
 
+    void startFile() override;
     void add(const char* data, size_t size) override;
     std::string lastLine(const DataLog& log) override;
 

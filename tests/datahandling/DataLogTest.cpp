@@ -351,8 +351,6 @@ TEST(DataLogOpen, ModesAndTheirFailures)
     expectBothModes([&] { return log.openWriteFile(DataLog::createNew); }, "OpenWriteFile_FileError",
                     "@data-log.open-write-file.file-error{");
     EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000.make"), "exists");
-    expectBothModes([&] { return log.openWriteFile(7); }, "OpenWriteFile_FileError",
-                    "@data-log.open-write-file.file-error{");
 
     // Mode 2 replaces the file.
     ASSERT_TRUE(log.openWriteFile(DataLog::replace));

@@ -16,6 +16,7 @@
 #include "corelib/Exception.h"
 #include "corelib/platform/DataLogFiles.h"
 #include "datahandling/DataLog.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -106,11 +107,10 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
     // Created by name on a name that is taken: the file stays, no private name is left.
     const std::string taken = freshDir("named-taken");
     writeAll(taken + "w-app-5.make", "taken");
-    Platform::setUnnamedCreation(false);
-    const bool savedMode = errorModeThrows();
-    setErrorModeThrows(false);
     {
+        const TestSupport::ErrorModeGuard quiet(false);
         DataLog log;
+        log.setFileCreation(Platform::FileCreation::namedOnly);
         log.setLogType(DataCommons::logRaw);
         log.setSourceMeta("application", "app");
         log.setSourceMeta("module", "app");
@@ -121,8 +121,6 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
         log.setSourceMeta("time", "6");
         EXPECT_TRUE(log.openWriteFile(DataLog::createNew) && log.closeFile(false));
     }
-    setErrorModeThrows(savedMode);
-    Platform::setUnnamedCreation(true);
     EXPECT_EQ(namesIn(taken), (std::set<std::string>{"w-app-5.make", "w-app-6-00.data"}));
     EXPECT_EQ(readAll(taken + "w-app-5.make"), "taken");
 

@@ -97,8 +97,19 @@ TEST_F(DataLogWriteFailure, AFileWhoseWritingFailedIsNeverSigned)
     EXPECT_EQ(DataLog::checkFileSignature(final, reason), DataLog::Check::valid);
 }
 
+// Takes what a seal would digest.
+struct SeenBySeal : DataLog::Sealer {
+    void startFile() override { seen.clear(); }
+    void add(const char* data, size_t size) override { seen.append(data, size); }
+    std::string lastLine(const DataLog&) override { return std::string(); }
+    std::string seen;
+};
+
+// The seal of the next attempt digests exactly its own file, not the bytes that failed.
 TEST_F(DataLogWriteFailure, ANewFileThatCannotTakeItsHeaderIsRemoved)
 {
+    SeenBySeal seal;
+    log.setSealer(&seal);
     {
         FileSizeLimit limit(10);
         EXPECT_FALSE(log.openWriteFile(DataLog::createNew));
@@ -109,7 +120,8 @@ TEST_F(DataLogWriteFailure, ANewFileThatCannotTakeItsHeaderIsRemoved)
     // The same name is free for the next attempt.
     EXPECT_TRUE(log.openWriteFile(DataLog::createNew));
     EXPECT_TRUE(log.closeFile());
-    EXPECT_EQ(fileCount(), 1u);
+    ASSERT_EQ(fileCount(), 1u);
+    EXPECT_EQ(TestSupport::readFile(fs::directory_iterator(dir)->path()), seal.seen);
 }
 
 }  // namespace

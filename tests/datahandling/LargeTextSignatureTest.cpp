@@ -65,7 +65,7 @@ TEST(LargeTextSignature, FileCarriesTheOnePassSignature)
     fs::remove_all(dir);
     fs::create_directories(dir);
     // Larger than the size from which the digest runs beside the write.
-    const std::string text = makeText(6 * 1024 * 1024 + 5);
+    const std::string text = makeText(DataLog::parallelDigestSize + 2 * 1024 * 1024 + 5);
     DataLog log;
     log.setLogType(DataCommons::logRaw);
     log.setSourceMeta("application", "app");

@@ -94,7 +94,9 @@ int writeBeyondLimit(const std::string& dir, bool throws)
     setErrorModeThrows(throws);
     DataLog log;
     describe(log, 3850000000000LL);
-    report("open", [&] { return log.makeReadyToOpenWriteFile(dir, "w", true, false) && log.openWriteFile(0); });
+    report("open", [&] {
+        return log.makeReadyToOpenWriteFile(dir, "w", true, false) && log.openWriteFile(DataLog::createNew);
+    });
     report("raw", [&] { return log.setRawLine(std::string(100000, 'x')) && log.writeRaw(); });
     report("close", [&] { return log.closeFile(false); });
     return 0;

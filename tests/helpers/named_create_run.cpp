@@ -20,7 +20,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: named_create_run DIR TIME\n");
         return 2;
     }
-    Platform::setUnnamedCreation(false);
     setErrorModeThrows(false);
     char gate = 0;
     if (read(0, &gate, 1) < 0) {
@@ -28,6 +27,7 @@ int main(int argc, char** argv)
     }
     const std::string time = argv[2];
     DataLog log;
+    log.setFileCreation(Platform::FileCreation::namedOnly);
     log.setLogType(DataCommons::logRaw);
     log.setSourceMeta("application", "app");
     log.setSourceMeta("module", "app");

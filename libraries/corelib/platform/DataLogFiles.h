@@ -24,11 +24,10 @@ namespace KelvraCorelib::Platform {
 // create an unnamed file, the file is created and locked under a short private name in the
 // same directory (".working-" + process id + "-" + number + ".new") and then renamed to the
 // path without replacing anything; the private name is removed on every failure.
-int createLockedExclusive(const std::string& path, int& handle);
-
-// Process-wide, on at start: off, createLockedExclusive always takes the named way that
-// file systems without unnamed files need. For tests of that way.
-void setUnnamedCreation(bool enabled);
+// FileCreation::namedOnly always takes that named way (Windows has no other).
+enum class FileCreation { unnamedWhereAvailable, namedOnly };
+int createLockedExclusive(const std::string& path, int& handle,
+                          FileCreation way = FileCreation::unnamedWhereAvailable);
 
 // Why openOwnRegularFile refused an entry.
 enum class EntryRefusal { none, symbolicLink, notRegularFile, otherOwner };
@@ -38,7 +37,8 @@ enum class EntryRefusal { none, symbolicLink, notRegularFile, otherOwner };
 // device. Only a regular file that the running account owns stays open; anything else gives
 // a non-zero result with refusal telling why, and is never opened for use. Other failures
 // (a missing entry) give their error number with refusal none.
-int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal);
+enum class EntryAccess { readOnly, readWrite };
+int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle, EntryRefusal& refusal);
 
 // The status of an open file.
 int handleStatus(int handle, FileStatus& status);

@@ -37,8 +37,6 @@ const std::string signaturePrefix(DataLogFormat::signaturePrefix);
 // the cache for the second pass.
 constexpr size_t writePiece = 1024 * 1024;
 constexpr size_t writeBufferSize = 64 * 1024;
-// From this size on a text is digested on a second thread while it is written.
-constexpr size_t parallelDigestSize = 4 * 1024 * 1024;
 
 TimeZone localZone()
 {
@@ -60,25 +58,25 @@ bool namesOpenFile(const std::string& path, int handle)
 // Opens an existing regular file of this account for reading and writing under an exclusive
 // lock, never through a link. Gives the error number; a file that another process holds
 // locked gives an error accepted by isLockedElsewhere.
-int openExistingLocked(const std::string& path, int& handle)
+int openExistingLocked(const std::string& path, Platform::ScopedFile& handle)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         int opened = -1;
         Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
-        const int error = Platform::openOwnRegularFile(path, true, opened, refusal);
+        const int error = Platform::openOwnRegularFile(path, Platform::EntryAccess::readWrite, opened, refusal);
         if (error != 0) {
             return error;
         }
-        const int lockError = Platform::lockFile(opened);
+        Platform::ScopedFile owned(opened);
+        const int lockError = Platform::lockFile(owned.get());
         if (lockError != 0) {
-            Platform::closeFile(opened);
             return lockError;
         }
-        if (namesOpenFile(path, opened)) {
-            handle = opened;
+        if (namesOpenFile(path, owned.get())) {
+            handle = std::move(owned);
             return 0;
         }
-        Platform::closeFile(opened);  // renamed or replaced meanwhile: look again
+        // Renamed or replaced meanwhile: look again.
     }
     return -1;
 }
@@ -131,40 +129,105 @@ int renameToFreeName(const std::string& from, const std::string& first, const st
 
 }  // namespace
 
-// The open working file: a handle under an exclusive lock, with a small write buffer.
-struct DataLog::WorkFile {
-    explicit WorkFile(const std::string& name) : path(name) {}
-    ~WorkFile() { close(); }
-    WorkFile(const WorkFile&) = delete;
-    WorkFile& operator=(const WorkFile&) = delete;
+// Takes each write to the file and to every digest that is open: the signature of the signed
+// lines and the sealer's digests of every byte before the seal line. Bytes reach a digest only
+// with their write, and a new output starts the sealer afresh, so that no digest holds bytes
+// of an earlier, failed attempt. After a failed write the file's content is unknown (a part of
+// the bytes may be in it, buffered bytes are lost): every later write fails, so that it is
+// never signed.
+class DataLog::SignedOutput {
+public:
+    SignedOutput(Platform::ScopedFile opened, Sealer* sealer) : handle(std::move(opened)), sealer(sealer)
+    {
+        if (sealer != nullptr) {
+            sealer->startFile();
+        }
+    }
 
-    bool isOpen() const { return handle >= 0; }
+    bool put(const char* data, size_t size, Feed feed)
+    {
+        const bool signs = feed == Feed::signedAndSealed;
+        Sealer* const seal = feed == Feed::fileOnly ? nullptr : sealer;
+        if (size < parallelDigestSize || (signs && signature.isFinalized())) {
+            // Piece by piece, each piece digested while it is still in the cache.
+            for (size_t offset = 0; offset < size; offset += writePiece) {
+                const size_t n = std::min(writePiece, size - offset);
+                if (!write(data + offset, n)) {
+                    return false;
+                }
+                if (signs) {
+                    signature.update(data + offset, n);
+                }
+                if (seal != nullptr) {
+                    seal->add(data + offset, n);
+                }
+            }
+            return true;
+        }
+        // A large text is sealed and digested (MD5) on threads of their own while this one
+        // writes it and takes its polynomial hash: all only read the text, none copies it.
+        bool written = false;
+        const auto writeAndHash = [&] {
+            written = write(data, size);
+            if (signs) {
+                signature.updateHash(data, size);
+            }
+        };
+        const auto signing = [&] {
+            if (signs) {
+                runBeside([&] { signature.updateMd5(data, size); }, writeAndHash);
+            } else {
+                writeAndHash();
+            }
+        };
+        if (seal != nullptr) {
+            runBeside([&] { seal->add(data, size); }, signing);
+        } else {
+            signing();
+        }
+        return written;
+    }
 
-    // After a failed write the file's content is unknown (a part of the bytes may be in it,
-    // buffered bytes are lost): every later write fails, so that it is never signed.
+    bool flush()
+    {
+        if (!handle.isOpen() || error != 0) {
+            return false;
+        }
+        if (buffer.empty()) {
+            return true;
+        }
+        const bool ok = noted(Platform::writeFile(handle.get(), buffer.data(), buffer.size()));
+        buffer.clear();
+        return ok;
+    }
+
+    // Flushes and closes; true when both went well.
+    bool close()
+    {
+        if (!handle.isOpen()) {
+            return true;
+        }
+        const bool flushed = flush();
+        return handle.reset() == 0 && flushed;
+    }
+
+    int descriptor() const { return handle.get(); }
+    void setSealer(Sealer* newSealer) { sealer = newSealer; }
+    int writeError() const { return error; }
+
+    Crypto::Signature signature{2, true};
+
+private:
     bool write(const char* data, size_t size)
     {
-        if (!isOpen() || error != 0) {
+        if (!handle.isOpen() || error != 0) {
             return false;
         }
         if (buffer.size() + size <= writeBufferSize) {
             buffer.append(data, size);
             return true;
         }
-        return flush() && noted(Platform::writeFile(handle, data, size));
-    }
-
-    bool flush()
-    {
-        if (!isOpen() || error != 0) {
-            return false;
-        }
-        if (buffer.empty()) {
-            return true;
-        }
-        const bool ok = noted(Platform::writeFile(handle, buffer.data(), buffer.size()));
-        buffer.clear();
-        return ok;
+        return flush() && noted(Platform::writeFile(handle.get(), data, size));
     }
 
     bool noted(int result)
@@ -175,36 +238,83 @@ struct DataLog::WorkFile {
         return result == 0;
     }
 
-    bool seek(int64_t offset, Platform::SeekOrigin origin)
-    {
-        int64_t position = 0;
-        return flush() && Platform::seekFile(handle, offset, origin, position) == 0;
-    }
-
-    bool close()
-    {
-        if (!isOpen()) {
-            return true;
-        }
-        const bool flushed = flush();
-        const bool closed = Platform::closeFile(handle) == 0;
-        handle = -1;
-        return flushed && closed;
-    }
-
-    std::string path;
-    int handle = -1;
+    Platform::ScopedFile handle;
+    Sealer* sealer;
     std::string buffer;
     int error = 0;  // the first failed write's error number
 };
 
-DataLog::DataLog() : signature(2, true)
+// One open working file under its exclusive lock: everything that lasts as long as the file.
+// A file this run created is removed when dropped before it holds its header.
+struct DataLog::WorkFile {
+    WorkFile(std::string name, Platform::ScopedFile handle, bool createdNow, Sealer* sealer)
+        : path(std::move(name)), created(createdNow), output(std::move(handle), sealer)
+    {
+    }
+    ~WorkFile()
+    {
+        if (created && !ready && output.descriptor() >= 0) {
+            Platform::removeFile(path);  // still under this run's lock
+        }
+        output.close();
+    }
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+
+    bool isOpen() const { return output.descriptor() >= 0; }
+    bool flush() { return output.flush(); }
+
+    const std::string path;
+    const bool created;
+    OpenMode mode = OpenMode::createNew;
+    bool ready = false;  // the header is written
+    SignedOutput output;
+    std::map<std::string, std::string> existingMeta;  // the header of the file appended to
+    DateTime openTime = DateTime::now();
+    bool inData = false;        // the data mark is written
+    uint64_t bytesWritten = 0;  // of data texts
+};
+
+struct DataLog::Opened {
+    std::unique_ptr<WorkFile> file;
+    int error = 0;
+};
+
+void DataLog::runBeside(const std::function<void()>& beside, const std::function<void()>& here)
+{
+    std::exception_ptr failure;
+    std::thread second;
+    try {
+        second = std::thread([&] {
+            try {
+                beside();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+    }
+    try {
+        here();
+    } catch (...) {
+        if (second.joinable()) {
+            second.join();
+        }
+        throw;
+    }
+    if (second.joinable()) {
+        second.join();
+    } else {
+        beside();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+DataLog::DataLog()
 {
     logger.setModuleName("datalog");
-    reset();
-    autoRotate = true;
-    rotationMode = rotateByOpenTime;
-    maxBytes = 10000000;
 }
 
 DataLog::~DataLog()
@@ -215,7 +325,21 @@ DataLog::~DataLog()
         }
     } catch (...) {
     }
-    dropFile();
+    file.reset();
+}
+
+void DataLog::setSealer(Sealer* newSealer)
+{
+    sealer = newSealer;
+    if (file) {
+        file->output.setSealer(newSealer);
+    }
+}
+
+const std::string& DataLog::currentFileName() const
+{
+    static const std::string none;
+    return file ? file->path : none;
 }
 
 // ---- Columns ----------------------------------------------------------------------------
@@ -376,7 +500,7 @@ void DataLog::finaliseOldFiles()
         // for writing, as network file systems lock only such files.
         int handle = -1;
         Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
-        if (Platform::openOwnRegularFile(from, true, handle, refusal) != 0) {
+        if (Platform::openOwnRegularFile(from, Platform::EntryAccess::readWrite, handle, refusal) != 0) {
             if (refusal != Platform::EntryRefusal::none) {
                 fileLogger().warning("@data-log.finalise.skipped{Left \"%\" as it is: %};",
                                      ParamStream() << from << refusalText(refusal));
@@ -409,131 +533,115 @@ void DataLog::finaliseOldFiles()
 
 // ---- Opening ----------------------------------------------------------------------------
 
-void DataLog::dropFile()
+DataLog::Opened DataLog::createWorkingFile(const std::string& name)
 {
+    Opened opened;
+    int handle = -1;
+    opened.error = Platform::createLockedExclusive(name, handle, creation);
+    if (opened.error == 0) {
+        Platform::ScopedFile owned(handle);
+        // A file left at its creation mode (owner only) is stricter still: not a failure.
+        Platform::setFileReaders(owned.get(), readers);
+        opened.file = std::make_unique<WorkFile>(name, std::move(owned), true, sealer);
+    }
+    return opened;
+}
+
+// An existing file is opened under its lock (never one that another run holds); a missing one
+// is created, and a race between the two is tried again.
+DataLog::Opened DataLog::openExistingOrCreate(const std::string& name, bool truncate)
+{
+    Opened opened;
+    for (int tries = 0; tries < 5; ++tries) {
+        Platform::ScopedFile owned;
+        opened.error = openExistingLocked(name, owned);
+        if (opened.error == 0) {
+            if (truncate && Platform::truncateFile(owned.get(), 0) != 0) {
+                opened.error = -1;
+            } else {
+                opened.file = std::make_unique<WorkFile>(name, std::move(owned), false, sealer);
+            }
+            return opened;
+        }
+        if (!Platform::isNotFound(opened.error)) {
+            return opened;
+        }
+        opened = createWorkingFile(name);
+        if (!Platform::isAlreadyExists(opened.error)) {
+            return opened;
+        }
+    }
+    return opened;
+}
+
+bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
+{
+    logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
     if (file) {
-        file->close();
+        return raise(OpenWriteFile_HaveFileAlready("@data-log.open-write-file.have-file-already{Attempting to "
+                                                   "open file when file is already open};",
+                                                   KELVRA_HERE),
+                     fileLogger());
+    }
+    const std::string name = workingName(time);
+    Opened opened;
+    try {
+        opened = mode == OpenMode::createNew ? createWorkingFile(name)
+                                             : openExistingOrCreate(name, mode == OpenMode::replace);
+    } catch (const std::bad_alloc&) {
+        return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
+    }
+    if (!opened.file) {
+        failure = opened.error > 0 ? Platform::errorText(opened.error) : std::string();
+        return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
+                                             "writing};",
+                                             KELVRA_HERE, ParamStream() << name),
+                     fileLogger());
+    }
+    opened.file->mode = mode;
+    file = std::move(opened.file);
+    // Until its header is written the file is this attempt's: any way out drops it.
+    bool started = false;
+    try {
+        started = finishOpening(mode);
+    } catch (...) {
         file.reset();
+        throw;
     }
+    if (!started) {
+        file.reset();
+        return false;
+    }
+    if (debugEnabled()) {
+        logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << file->path);
+    }
+    return true;
 }
 
-void DataLog::dropCreated(bool remove)
+// Checks a file opened for appending and writes the header of the open file; false (the file
+// to be dropped) on a failure.
+bool DataLog::finishOpening(OpenMode mode)
 {
-    if (remove && file && file->isOpen()) {
-        Platform::removeFile(file->path);  // still under this run's lock
-    }
-    dropFile();
-}
-
-bool DataLog::openWriteFile(int32_t mode, const DateTime& time)
-{
-    DateTime at = time;
-    for (;;) {
-        logger.debug("DataLog::openWriteFile: Opening" + KELVRA_HERE);
-        if (file) {
-            return raise(OpenWriteFile_HaveFileAlready("@data-log.open-write-file.have-file-already{Attempting to "
-                                                       "open file when file is already open};",
-                                                       KELVRA_HERE),
-                         fileLogger());
+    if (mode == OpenMode::append && !file->created) {
+        const Appended appended = appendToExisting();
+        if (appended == Appended::movedAside) {
+            // Again with a zero time: the name from "source.time", now free, gets a fresh file.
+            file.reset();
+            return openWriteFile(mode, DateTime(int64_t(0)));
         }
-        const std::string name = workingName(at);
-        try {
-            file = std::make_unique<WorkFile>(name);
-        } catch (const std::bad_alloc&) {
-            return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
-        }
-        // The attempt owns the open state: leaving it uncommitted (a failure, an exception or
-        // another try) leaves no file and nothing open, and removes a file it created.
-        struct Attempt {
-            DataLog& log;
-            bool created = false;
-            bool committed = false;
-            ~Attempt()
-            {
-                if (!committed) {
-                    log.dropCreated(created);
-                    log.openForWriting = false;
-                    log.appendMode = false;
-                }
-            }
-        } attempt{*this};
-        appendMode = false;
-        bool openedExisting = false;
-        int error = -1;
-        if (mode == createNew) {
-            error = Platform::createLockedExclusive(name, file->handle);
-        } else if (mode == append || mode == replace) {
-            appendMode = mode == append;
-            // An existing file is opened under its lock (never one that another run holds);
-            // a missing one is created, and a race between the two is tried again.
-            for (int tries = 0; tries < 5; ++tries) {
-                error = openExistingLocked(name, file->handle);
-                if (error == 0) {
-                    openedExisting = true;
-                    if (mode == replace && Platform::truncateFile(file->handle, 0) != 0) {
-                        error = -1;
-                        file->close();
-                    }
-                    break;
-                }
-                if (!Platform::isNotFound(error)) {
-                    break;
-                }
-                error = Platform::createLockedExclusive(name, file->handle);
-                if (!Platform::isAlreadyExists(error)) {
-                    break;
-                }
-            }
-        }
-        if (error != 0) {
-            failure = error > 0 ? Platform::errorText(error) : std::string();
-            return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
-                                                 "writing};",
-                                                 KELVRA_HERE, ParamStream() << name),
-                         fileLogger());
-        }
-        attempt.created = !openedExisting;
-        if (attempt.created) {
-            // A file left at its creation mode (owner only) is stricter still: not a failure.
-            Platform::setFileReaders(file->handle, readers);
-        }
-        openTime = DateTime::now();
-        pendingAppendPosition = 0;
-        openForWriting = true;
-        existingMeta.clear();
-        signature.reset();
-
-        if (appendMode && openedExisting) {
-            const Appended appended = appendToExisting();
-            if (appended == Appended::movedAside) {
-                // Again with a zero time: the name from "source.time", now free, gets a fresh file.
-                at = DateTime(int64_t(0));
-                continue;
-            }
-            if (appended == Appended::failed) {
-                return false;
-            }
-        }
-
-        // A file this attempt created that cannot take its header holds nothing: it goes again.
-        bool written = false;
-        try {
-            written = writeHeader() && flushFile();
-        } catch (const Exception& e) {
-            throw OpenWriteFile_WriteError(KELVRA_HERE, e);
-        }
-        if (!written) {
+        if (appended == Appended::failed) {
             return false;
         }
-        attempt.committed = true;
-        linesWritten = 0;
-        bytesWritten = 0;
-        fileName = name;
-        if (debugEnabled()) {
-            logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << fileName);
-        }
-        return true;
     }
+    try {
+        if (!writeHeader(*file) || !flushFile(*file)) {
+            return false;
+        }
+    } catch (const Exception& e) {
+        throw OpenWriteFile_WriteError(KELVRA_HERE, e);
+    }
+    file->ready = true;
+    return true;
 }
 
 DataLog::Appended DataLog::appendToExisting()
@@ -554,7 +662,9 @@ DataLog::Appended DataLog::appendToExisting()
     }
     if (!invalidSignature) {
         // Writing continues at the end of the file.
-        if (!file->seek(0, Platform::SeekOrigin::end)) {
+        int64_t position = 0;
+        if (!file->flush() ||
+            Platform::seekFile(file->output.descriptor(), 0, Platform::SeekOrigin::end, position) != 0) {
             raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
                                           "writing};",
                                           KELVRA_HERE, ParamStream() << name),
@@ -581,14 +691,14 @@ DataLog::Appended DataLog::appendToExisting()
     return Appended::movedAside;
 }
 
-bool DataLog::writeHeader()
+bool DataLog::writeHeader(WorkFile& to)
 {
-    if (existingMeta.empty()) {
-        if (!writeLine("@META:", true)) {
+    if (to.existingMeta.empty()) {
+        if (!writeLine(to, "@META:", Feed::signedAndSealed)) {
             return false;
         }
         for (const auto& [key, value] : meta) {
-            if (!writeLine(key + "=" + value, true)) {
+            if (!writeLine(to, key + "=" + value, Feed::signedAndSealed)) {
                 return false;
             }
         }
@@ -596,15 +706,15 @@ bool DataLog::writeHeader()
     }
     bool first = true;
     for (const auto& [key, value] : meta) {
-        const auto found = existingMeta.find(key);
-        if (found != existingMeta.end() && found->second == value) {
+        const auto found = to.existingMeta.find(key);
+        if (found != to.existingMeta.end() && found->second == value) {
             continue;
         }
-        if (first && !writeLine("@META:", true)) {
+        if (first && !writeLine(to, "@META:", Feed::signedAndSealed)) {
             return false;
         }
         first = false;
-        if (!writeLine(key + "=" + value, true)) {
+        if (!writeLine(to, key + "=" + value, Feed::signedAndSealed)) {
             return false;
         }
     }
@@ -622,13 +732,14 @@ bool DataLog::checkSignature()
                      fileLogger());
     }
     int64_t position = 0;
-    if (!file->flush() || Platform::seekFile(file->handle, 0, Platform::SeekOrigin::current, position) != 0) {
+    if (!file->flush() || Platform::seekFile(file->output.descriptor(), 0, Platform::SeekOrigin::current, position) != 0) {
         return false;
     }
     bool valid = false;
-    const bool read = DataLogReader::checkFirstSegment(file->handle, appendMode ? &existingMeta : nullptr, valid);
+    const bool read = DataLogReader::checkFirstSegment(
+        file->output.descriptor(), file->mode == OpenMode::append ? &file->existingMeta : nullptr, valid);
     int64_t ignored = 0;
-    const bool restored = Platform::seekFile(file->handle, position, Platform::SeekOrigin::start, ignored) == 0;
+    const bool restored = Platform::seekFile(file->output.descriptor(), position, Platform::SeekOrigin::start, ignored) == 0;
     if (!read || !restored) {
         return false;
     }
@@ -651,125 +762,32 @@ DataLog::Check DataLog::checkOpenFileSignature(int handle, std::string& reason,
 
 // ---- Writing ----------------------------------------------------------------------------
 
-bool DataLog::writeLine(const std::string& text, bool sign)
+bool DataLog::writeLine(WorkFile& to, const std::string& text, Feed feed)
 {
-    if (!file) {
-        return raise(WriteLine_NoFile("@data-log.write-line.no-file{Attemting to write, but have no file};",
-                                      KELVRA_HERE),
-                     fileLogger());
-    }
-    if (!openForWriting || !file->isOpen()) {
+    if (!to.isOpen()) {
         return raise(WriteLine_NotOpenForWriting("@data-log.write-line.not-open-for-reading{Attempting to write to "
                                                  "file \"%s\", but it is not open for writing};",
-                                                 KELVRA_HERE, ParamStream() << file->path),
+                                                 KELVRA_HERE, ParamStream() << to.path),
                      fileLogger());
     }
-    if (pendingAppendPosition > 0) {
-        const bool moved = file->seek(pendingAppendPosition, Platform::SeekOrigin::start);
-        pendingAppendPosition = 0;
-        if (!moved) {
-            return raise(WriteLine_AppendSeekError("@data-log.write-line.append-seek-error{Failed to move to proper "
-                                                   "write postition for appending to \"%\"};",
-                                                   KELVRA_HERE, ParamStream() << file->path),
-                         fileLogger());
-        }
-    }
-    bool ok = sign ? writeSigned(text) : file->write(text.data(), text.size());
-    if (ok) {
-        ok = file->write("\n", 1);
-    }
-    if (ok && sealer != nullptr) {
-        if (!sign) {
-            sealer->add(text.data(), text.size());
-        }
-        sealer->add("\n", 1);
-    }
-    if (!ok) {
-        failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
-        return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};",
-                                          KELVRA_HERE, ParamStream() << file->path),
-                     fileLogger());
-    }
-    if (sign) {
-        signature.update("\n", 1);
-    }
-    ++linesWritten;
-    return true;
-}
-
-bool DataLog::writeSigned(const std::string& text)
-{
-    // A large text is digested (MD5) on a second thread while this one writes it and takes
-    // its polynomial hash (and sealed on a third): all only read the text, and no copy of it
-    // is made.
-    bool sealed = false;
-    if (text.size() >= parallelDigestSize && !signature.isFinalized()) {
-        std::exception_ptr failure;
-        std::thread digester;
-        std::thread sealDigester;
-        if (sealer != nullptr) {
-            try {
-                sealDigester = std::thread([&] { sealer->add(text.data(), text.size()); });
-            } catch (const std::system_error&) {
-                sealer->add(text.data(), text.size());
-                sealed = true;
-            }
-        }
-        try {
-            digester = std::thread([&] {
-                try {
-                    signature.updateMd5(text.data(), text.size());
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-        }
-        if (!digester.joinable() && sealDigester.joinable()) {
-            sealDigester.join();  // the text was given to the sealer already
-            sealed = true;
-        }
-        if (digester.joinable()) {
-            // The content goes to the device while the digest is still running, so that
-            // little is left for the sync before the final rename.
-            const bool written = file->write(text.data(), text.size());
-            signature.updateHash(text.data(), text.size());
-            if (written) {
-                Platform::syncFile(file->handle);
-            }
-            digester.join();
-            if (sealDigester.joinable()) {
-                sealDigester.join();
-            }
-            if (failure) {
-                std::rethrow_exception(failure);
-            }
-            return written;
-        }
-    }
-    // Otherwise piece by piece, each piece digested while it is still in the cache.
-    for (size_t offset = 0; offset < text.size(); offset += writePiece) {
-        const size_t n = std::min(writePiece, text.size() - offset);
-        if (!file->write(text.data() + offset, n)) {
-            return false;
-        }
-        signature.update(text.data() + offset, n);
-        if (sealer != nullptr && !sealed) {
-            sealer->add(text.data() + offset, n);
-        }
+    if (!to.output.put(text.data(), text.size(), feed) || !to.output.put("\n", 1, feed)) {
+        return writeFailed(to);
     }
     return true;
 }
 
-bool DataLog::flushFile()
+bool DataLog::writeFailed(const WorkFile& to)
 {
-    if (file->flush()) {
-        return true;
-    }
-    failure = file->error != 0 ? Platform::errorText(file->error) : std::string();
+    const int error = to.output.writeError();
+    failure = error != 0 ? Platform::errorText(error) : std::string();
     return raise(WriteLine_WriteError("@data-log.write-line.write-error{Failed to write to file \"%\"};", KELVRA_HERE,
-                                      ParamStream() << file->path),
+                                      ParamStream() << to.path),
                  fileLogger());
+}
+
+bool DataLog::flushFile(WorkFile& to)
+{
+    return to.output.flush() || writeFailed(to);
 }
 
 bool DataLog::setRawLine(const std::string& text)
@@ -801,22 +819,28 @@ bool DataLog::writeRaw()
         if (autoRotate && !ensureOpen()) {
             return false;
         }
-        if (linesWritten == 0 && !writeLine("\n@DATA:", true)) {
+        if (!file) {
+            return raise(WriteLine_NoFile("@data-log.write-line.no-file{Attemting to write, but have no file};",
+                                          KELVRA_HERE),
+                         fileLogger());
+        }
+        if (!file->inData && !writeLine(*file, "\n@DATA:", Feed::signedAndSealed)) {
             return false;
         }
+        file->inData = true;
     } catch (const Exception& e) {
         throw Write_FileError(KELVRA_HERE, e);
     }
     bool written = false;
     try {
-        written = writeLine(rawLine, true);
+        written = writeLine(*file, rawLine, Feed::signedAndSealed);
     } catch (const Exception& e) {
         throw Write_FileError(KELVRA_HERE, e);
     }
     if (!written) {
         return false;
     }
-    bytesWritten += rawLine.size() + 1;
+    file->bytesWritten += rawLine.size() + 1;
     std::string().swap(rawLine);
     return true;
 }
@@ -832,7 +856,7 @@ bool DataLog::rotationAligned(const DateTime& at, DateTime& aligned) const
 
 bool DataLog::ensureOpen()
 {
-    if (file && openForWriting) {
+    if (file) {
         try {
             rotateIfNeeded();
         } catch (const Exception& e) {
@@ -853,7 +877,7 @@ bool DataLog::ensureOpen()
 
 void DataLog::rotateIfNeeded()
 {
-    if (openTime.count == 0 || fileName.empty() || !file) {
+    if (!file) {
         return;
     }
     const int64_t period = StringTools::parseInt64(getSourceMeta("rotation-period"));
@@ -861,7 +885,7 @@ void DataLog::rotateIfNeeded()
     switch (rotationMode) {
     case rotateByOpenTime:
         if (period != 0) {
-            const DateTime start = openTime.floorTo(period, localZone());
+            const DateTime start = file->openTime.floorTo(period, localZone());
             rotate = DateTime::now().count > start.count + period;
         }
         break;
@@ -879,7 +903,7 @@ void DataLog::rotateIfNeeded()
         break;
     }
     case rotateBySize:
-        rotate = bytesWritten >= maxBytes && matchGlob(rawLine, rotationPattern);
+        rotate = file->bytesWritten >= maxBytes && matchGlob(rawLine, rotationPattern);
         break;
     default:
         break;
@@ -906,48 +930,31 @@ bool DataLog::closeFile(bool keepIfRotating)
                                       KELVRA_HERE),
                      fileLogger());
     }
-    if (!file->isOpen()) {
-        const std::string name = file->path;
-        dropFile();
-        openForWriting = false;
-        appendMode = false;
-        fileName.clear();
+    // The file is dropped on every way out, also after a failure: it is never signed twice. A
+    // file left behind keeps its working name and is finalised by a later run.
+    const std::unique_ptr<WorkFile> closing = std::move(file);
+    if (!closing->isOpen()) {
         return raise(CloseFile_InvalidFile("@data-log.close-file.invalid-file{Attempting to close file that is not "
                                            "valid (%)};",
-                                           KELVRA_HERE, ParamStream() << name),
+                                           KELVRA_HERE, ParamStream() << closing->path),
                      fileLogger());
     }
-    bool result = true;
-    if (openForWriting) {
-        try {
-            result = signAndFinalise(keepIfRotating);
-        } catch (...) {
-            dropFile();
-            openForWriting = false;
-            appendMode = false;
-            fileName.clear();
-            throw;
-        }
-    }
-    // Also after a failure: the file is never signed twice. A file left behind keeps its
-    // working name and is finalised by a later run.
-    dropFile();
-    openForWriting = false;
-    appendMode = false;
-    fileName.clear();
-    return result;
+    return signAndFinalise(*closing, keepIfRotating);
 }
 
-bool DataLog::signAndFinalise(bool keepIfRotating)
+bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
 {
     bool written = false;
     try {
-        written = writeLine("\n", true) && writeLine(signaturePrefix + signature.signatureText(2, true, 0), false);
+        written = writeLine(closing, "\n", Feed::signedAndSealed) &&
+                  writeLine(closing, signaturePrefix + closing.output.signature.signatureText(2, true, 0),
+                            Feed::sealedOnly);
         if (written && sealer != nullptr) {
+            // The seal line is the one line no digest takes.
             const std::string seal = sealer->lastLine(*this);
-            written = seal.empty() || writeLine(seal, false);
+            written = seal.empty() || writeLine(closing, seal, Feed::fileOnly);
         }
-        written = written && flushFile();
+        written = written && flushFile(closing);
     } catch (const Exception& e) {
         throw CloseFile_WriteError(KELVRA_HERE, e);
     }
@@ -959,10 +966,10 @@ bool DataLog::signAndFinalise(bool keepIfRotating)
     }
     // The content reaches the disk before the name says the file is complete; the rename
     // happens under the lock and never replaces a file.
-    const std::string working = file->path;
+    const std::string& working = closing.path;
     const std::string base = withoutTail(working, DataLogName::workingExtension.size());
     std::string finalName = base + "-00.data";
-    int error = Platform::syncFile(file->handle);
+    int error = Platform::syncFile(closing.output.descriptor());
     if (error == 0) {
         error = renameToFreeName(working, std::string(), base, ".data", finalName);
     }
@@ -971,7 +978,7 @@ bool DataLog::signAndFinalise(bool keepIfRotating)
         Platform::syncDirectory(parent.empty() ? std::string(".") : parent);
         return true;
     }
-    dropFile();
+    closing.output.close();
     failure = Platform::errorText(error);
     return raise(CloseFile_FailedToMakeFinal("@data-log.close-file.failed-to-make-final{Failed to finalize file "
                                              "from \"%\" to \"%\"};",
@@ -989,28 +996,19 @@ void DataLog::reset()
             closeFile(false);
         } catch (const Exception&) {
         }
-        dropFile();
+        file.reset();
     }
     rowValues.clear();
     meta.clear();
-    existingMeta.clear();
     columns.clear();
     columnIndex.clear();
     keyColumns.clear();
-    signature.reset();
-    linesWritten = 0;
     rawLine.clear();
     dir.clear();
     lead.clear();
-    fileName.clear();
     failure.clear();
     invalidSignature = true;
-    pendingAppendPosition = 0;
-    openTime = DateTime(int64_t(0));
     lastDataTime = DateTime(int64_t(0));
-    openForWriting = false;
-    appendMode = false;
-    bytesWritten = 0;
 }
 
 }  // namespace KelvraCorelib

@@ -1,17 +1,12 @@
 #include "corelib/Codecs.h"
 #include "datahandling/SealWriter.h"
 
-#include <system_error>
-#include <thread>
-
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealLine.h"
 
 namespace KelvraCorelib {
 
 namespace {
-
-constexpr size_t parallelSize = 4 * 1024 * 1024;
 
 void wipe(std::string& secret)
 {
@@ -71,27 +66,32 @@ bool SealWriter::begin(DataLog& log)
     return true;
 }
 
+void SealWriter::startFile()
+{
+    if (!sealing || lineGiven) {
+        return;
+    }
+    sealed = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha512);
+    whole = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha256);
+    if (!sealed->usable() || !whole->usable()) {
+        sealing = false;
+        fail("Cannot seal: the crypto library cannot be used");
+        wipe(epoch.seed);
+    }
+}
+
 void SealWriter::add(const char* data, size_t size)
 {
-    if (lineGiven) {
+    if (!sealing) {
         return;
     }
     // A large text gets its two digests on two threads.
-    if (size >= parallelSize) {
-        std::thread second;
-        try {
-            second = std::thread([&] { whole->update(data, size); });
-        } catch (const std::system_error&) {
-        }
-        sealed->update(data, size);
-        if (second.joinable()) {
-            second.join();
-            return;
-        }
+    if (size >= DataLog::parallelDigestSize) {
+        DataLog::runBeside([&] { whole->update(data, size); }, [&] { sealed->update(data, size); });
     } else {
         sealed->update(data, size);
+        whole->update(data, size);
     }
-    whole->update(data, size);
 }
 
 std::string SealWriter::lastLine(const DataLog& log)

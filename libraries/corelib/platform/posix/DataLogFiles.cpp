@@ -3,7 +3,6 @@
 #include "corelib/platform/LastError.h"
 #include "corelib/platform/PrivateNameCreation.h"
 
-#include <atomic>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -14,7 +13,6 @@ namespace KelvraCorelib::Platform {
 
 namespace {
 
-std::atomic<bool> unnamedCreation{true};
 
 std::string parentOf(const std::string& path)
 {
@@ -69,15 +67,17 @@ int createUnnamedThenLink(const std::string& path, int& handle)
 
 }  // namespace
 
-int createLockedExclusive(const std::string& path, int& handle)
+int createLockedExclusive(const std::string& path, int& handle, FileCreation way)
 {
 #if defined(O_TMPFILE)
-    if (unnamedCreation) {
+    if (way == FileCreation::unnamedWhereAvailable) {
         const int result = createUnnamedThenLink(path, handle);
         if (result != -1) {
             return result;
         }
     }
+#else
+    (void)way;
 #endif
     // Created and locked under a private name, then renamed: the path never names an
     // unlocked file.
@@ -89,12 +89,7 @@ int createLockedExclusive(const std::string& path, int& handle)
     }, handle);
 }
 
-void setUnnamedCreation(bool enabled)
-{
-    unnamedCreation = enabled;
-}
-
-int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
+int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle, EntryRefusal& refusal)
 {
     refusal = EntryRefusal::none;
     // A FIFO or a device is refused before it is opened (opening some devices acts).
@@ -112,7 +107,7 @@ int openOwnRegularFile(const std::string& path, bool writable, int& handle, Entr
     }
     int descriptor;
     do {
-        descriptor = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        descriptor = open(path.c_str(), (access == EntryAccess::readWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0) {
         const int error = lastError();

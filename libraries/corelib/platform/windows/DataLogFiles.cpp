@@ -11,8 +11,9 @@
 
 namespace KelvraCorelib::Platform {
 
-int createLockedExclusive(const std::string& path, int& handle)
+int createLockedExclusive(const std::string& path, int& handle, FileCreation way)
 {
+    (void)way;
     // Windows cannot create an unnamed file: the file is created and locked under a private
     // name, then moved to the path without replacing, so that the path never names an
     // unlocked file (files are opened with delete sharing, so the open file can move). The
@@ -22,13 +23,9 @@ int createLockedExclusive(const std::string& path, int& handle)
     return createUnderPrivateName(path, folder, createPrivateFile, handle);
 }
 
-void setUnnamedCreation(bool enabled)
+int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle, EntryRefusal& refusal)
 {
-    (void)enabled;  // there is only the named way here
-}
-
-int openOwnRegularFile(const std::string& path, bool writable, int& handle, EntryRefusal& refusal)
-{
+    const bool writable = access == EntryAccess::readWrite;
     // Reparse points (symbolic links, junctions) are Windows' links: never opened through.
     // Ownership is left to the folder's access rules (an administrator's files may belong to
     // the Administrators group).
@@ -44,8 +41,8 @@ int openOwnRegularFile(const std::string& path, bool writable, int& handle, Entr
         refusal = EntryRefusal::notRegularFile;
         return ERROR_CANT_ACCESS_FILE;
     }
-    const DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
-    const HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const DWORD rights = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
+    const HANDLE file = CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE)
