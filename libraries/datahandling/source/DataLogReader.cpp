@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "corelib/Crypto.h"
+#include "corelib/FileTools.h"
 #include "corelib/MatchGlob.h"
 #include "corelib/StringTools.h"
 #include "corelib/platform/DataLogFiles.h"

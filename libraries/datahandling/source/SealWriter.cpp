@@ -1,6 +1,6 @@
-#include "corelib/Codecs.h"
 #include "datahandling/SealWriter.h"
 
+#include "corelib/Codecs.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealLine.h"
 
@@ -76,7 +76,6 @@ void SealWriter::startFile()
     if (!sealed->usable() || !whole->usable()) {
         sealing = false;
         fail("Cannot seal: the crypto library cannot be used");
-        wipe(epoch.seed);
     }
 }
 
