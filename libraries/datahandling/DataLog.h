@@ -179,8 +179,10 @@ private:
     // An opened working file, or the error number why there is none.
     struct Opened;
 
-    Opened createWorkingFile(const std::string& name);
-    Opened openExistingOrCreate(const std::string& name, bool truncate);
+    // The folder of dir, opened once (0 or the error number).
+    int openFolder();
+    Opened createWorkingFile(const DataLogName& name);
+    Opened openExistingOrCreate(const DataLogName& name, bool truncate);
     bool finishOpening(OpenMode mode);
     bool writeLine(WorkFile& to, const std::string& text, Feed feed);
     bool flushFile(WorkFile& to);
@@ -203,6 +205,7 @@ private:
     std::string rawLine;
     bool invalidSignature = true;
     std::string dir;
+    std::shared_ptr<const Platform::Folder> folder;  // dir's folder, held from makeReadyToOpenWriteFile on
     std::string lead;
     std::unique_ptr<WorkFile> file;
     bool autoRotate = true;

@@ -613,11 +613,30 @@ TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
             describe(log);
             EXPECT_TRUE(log.makeReadyToOpenWriteFile(sub, "app", true, false));
             EXPECT_TRUE(log.openWriteFile(DataLog::createNew));
-            fs::rename(sub, dir + "moved" + std::to_string(round));  // the working name is gone
+            fs::remove(log.currentFileName());  // the working name is gone
             return log.closeFile();
         },
         "CloseFile_FailedToMakeFinal", "@data-log.close-file.failed-to-make-final{");
 }
+
+#ifndef _WIN32
+// The folder is opened once: a path that names another folder by the time the file is finalised
+// changes nothing.
+TEST(DataLogErrors, FolderReplacedByALinkKeepsEveryFileInTheFolderOpened)
+{
+    const std::string dir = testDir();
+    fs::create_directories(dir + "other");
+    DataLog log;
+    describe(log);
+    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "target", "app", true, false));
+    ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
+    fs::rename(dir + "target", dir + "checked");
+    fs::create_directory_symlink(dir + "other", dir + "target");
+    EXPECT_TRUE(log.closeFile());
+    EXPECT_EQ(namesIn(dir + "checked"), std::set<std::string>{"app-app.mod-3850000000000-00.data"});
+    EXPECT_TRUE(fs::is_empty(dir + "other"));
+}
+#endif
 
 TEST(DataLogErrors, WriteFailuresUnderBothModes)
 {

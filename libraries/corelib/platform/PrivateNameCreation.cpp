@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/Process.h"
 
@@ -13,15 +14,15 @@ std::atomic<unsigned> privateNameCount{0};
 
 }  // namespace
 
-int createUnderPrivateName(const std::string& path, const std::string& folder,
-                           const std::function<int(const std::string& name, int& handle)>& create, int& handle)
+int createUnderPrivateName(const Folder& folder, const std::string& name,
+                           const std::function<int(const std::string& entry, int& handle)>& create, int& handle)
 {
     // A private name that no working-file pattern matches.
     std::string temporary;
     ScopedFile descriptor;
     int error = 0;
     for (int attempt = 0; attempt < 100 && !descriptor.isOpen(); ++attempt) {
-        temporary = folder + ".working-" + std::to_string(currentProcessId()) + "-" +
+        temporary = ".working-" + std::to_string(currentProcessId()) + "-" +
                     std::to_string(privateNameCount++) + ".new";
         error = create(temporary, descriptor.value);
         if (error != 0 && !isAlreadyExists(error)) {
@@ -33,11 +34,11 @@ int createUnderPrivateName(const std::string& path, const std::string& folder,
     }
     error = lockFile(descriptor.get());
     if (error == 0) {
-        error = renameNoReplace(temporary, path);
+        error = folder.renameNoReplace(temporary, name);
     }
     if (error != 0) {
         descriptor.reset();
-        removeFile(temporary);
+        folder.remove(temporary);
         return error;
     }
     handle = descriptor.release();

@@ -45,38 +45,27 @@ TimeZone localZone()
     return zone;
 }
 
-// Ensures the path itself (not a link's target) names the file open under handle (it was not
-// renamed or replaced between opening and locking).
-bool namesOpenFile(const std::string& path, int handle)
-{
-    Platform::FileStatus byName;
-    Platform::FileStatus byHandle;
-    return Platform::linkStatus(path, byName) == 0 && Platform::handleStatus(handle, byHandle) == 0 &&
-           byName.device == byHandle.device && byName.node == byHandle.node;
-}
-
 // Opens an existing regular file of this account for reading and writing under an exclusive
 // lock, never through a link. Gives the error number; a file that another process holds
 // locked gives an error accepted by isLockedElsewhere.
-int openExistingLocked(const std::string& path, Platform::ScopedFile& handle)
+int openExistingLocked(const Platform::Folder& folder, const std::string& name, Platform::ScopedFile& handle)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        int opened = -1;
+        Platform::ScopedFile owned;
         Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
-        const int error = Platform::openOwnRegularFile(path, Platform::EntryAccess::readWrite, opened, refusal);
+        const int error = folder.openOwnRegularFile(name, Platform::EntryAccess::readWrite, owned.value, refusal);
         if (error != 0) {
             return error;
         }
-        Platform::ScopedFile owned(opened);
         const int lockError = Platform::lockFile(owned.get());
         if (lockError != 0) {
             return lockError;
         }
-        if (namesOpenFile(path, owned.get())) {
+        // Still the name of the file locked: not renamed or replaced between opening and locking.
+        if (folder.namesOpenFile(name, owned.get())) {
             handle = std::move(owned);
             return 0;
         }
-        // Renamed or replaced meanwhile: look again.
     }
     return -1;
 }
@@ -95,31 +84,28 @@ const char* refusalText(Platform::EntryRefusal refusal)
     }
 }
 
-// The part of a name before its last "n" characters.
-std::string withoutTail(const std::string& name, size_t n)
-{
-    return name.size() >= n ? name.substr(0, name.size() - n) : std::string();
-}
-
-// Renames without replacing: to first, then base + "-NN" + extension for NN = 00, 01, ...
-// when the name is taken. Gives the error number; finalName receives the last name tried.
-int renameToFreeName(const std::string& from, const std::string& first, const std::string& base,
-                     const std::string& extension, std::string& finalName)
+// Renames the folder's entry from without replacing: to first (unless counted only), then to
+// first's counter forms 00, 01, ... while the name is taken. Gives the error number; finalName
+// receives the last name tried.
+enum class FreeName { firstThenCounted, countedOnly };
+int renameToFreeName(const Platform::Folder& folder, const std::string& from, const DataLogName& first,
+                     FreeName tried, DataLogName& finalName)
 {
     int error = 0;
-    if (!first.empty()) {
+    if (tried == FreeName::firstThenCounted) {
         finalName = first;
-        error = Platform::renameNoReplace(from, first);
+        error = folder.renameNoReplace(from, first.text());
         if (!Platform::isAlreadyExists(error)) {
             return error;
         }
     }
     for (uint32_t n = 0; n < DataLogName::counters; ++n) {
-        finalName = base + "-" + DataLogName::counterText(n) + extension;
-        if (Platform::pathExists(finalName)) {
+        finalName = first.withCounter(n);
+        const std::string to = finalName.text();
+        if (folder.hasEntry(to)) {
             continue;
         }
-        error = Platform::renameNoReplace(from, finalName);
+        error = folder.renameNoReplace(from, to);
         if (!Platform::isAlreadyExists(error)) {
             return error;
         }
@@ -246,15 +232,19 @@ private:
 
 // One open working file under its exclusive lock: everything that lasts as long as the file.
 // A file this run created is removed when dropped before it holds its header.
+// Every name change acts through the folder the file was opened in.
 struct DataLog::WorkFile {
-    WorkFile(std::string name, Platform::ScopedFile handle, bool createdNow, Sealer* sealer)
-        : path(std::move(name)), created(createdNow), output(std::move(handle), sealer)
+    WorkFile(std::shared_ptr<const Platform::Folder> in, std::string folderPath, DataLogName named,
+             Platform::ScopedFile handle, bool createdNow, Sealer* sealer)
+        : folder(std::move(in)), dir(std::move(folderPath)), name(std::move(named)), path(dir + name.text()),
+          created(createdNow),
+          output(std::move(handle), sealer)
     {
     }
     ~WorkFile()
     {
         if (created && !ready && output.descriptor() >= 0) {
-            Platform::removeFile(path);  // still under this run's lock
+            folder->remove(name.text());  // still under this run's lock
         }
         output.close();
     }
@@ -264,7 +254,10 @@ struct DataLog::WorkFile {
     bool isOpen() const { return output.descriptor() >= 0; }
     bool flush() { return output.flush(); }
 
-    const std::string path;
+    const std::shared_ptr<const Platform::Folder> folder;
+    const std::string dir;  // the folder's path, for messages
+    const DataLogName name;
+    const std::string path;  // dir and name
     const bool created;
     OpenMode mode = OpenMode::createNew;
     bool ready = false;  // the header is written
@@ -470,6 +463,9 @@ bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const s
                                           KELVRA_HERE, ParamStream() << dir),
                      fileLogger());
     }
+    // Opened once: later calls act on the folder checked now, whatever its path names then.
+    folder.reset();
+    openFolder();
     if (finalizeOld) {
         finaliseOldFiles();
     }
@@ -477,12 +473,27 @@ bool DataLog::makeReadyToOpenWriteFile(const std::string& directoryPath, const s
     return true;
 }
 
+int DataLog::openFolder()
+{
+    if (folder) {
+        return 0;
+    }
+    auto opened = std::make_shared<Platform::Folder>();
+    const int error = opened->open(dir);
+    if (error == 0) {
+        folder = std::move(opened);
+    }
+    return error;
+}
+
 void DataLog::finaliseOldFiles()
 {
-    const std::string listed = dir.empty() ? std::string(".") : dir;
+    if (openFolder() != 0) {
+        return;
+    }
     const DataLogName own = nameAt(DateTime(int64_t(0)));
     std::vector<Platform::DirectoryEntry> entries;
-    Platform::listDirectory(listed, entries, own.prefix());
+    folder->list(entries, own.prefix());
     std::sort(entries.begin(), entries.end(),
               [](const Platform::DirectoryEntry& a, const Platform::DirectoryEntry& b) { return a.name < b.name; });
     const std::string ownText = own.text();
@@ -494,13 +505,11 @@ void DataLog::finaliseOldFiles()
         }
         const std::string from = dir + entry.name;
         left->kind = DataLogName::Kind::final;
-        const std::string first = dir + left->text();
-        const std::string base = withoutTail(first, DataLogName::finalExtension.size());
         // Only a regular file of this account, opened without following links or waiting;
         // for writing, as network file systems lock only such files.
-        int handle = -1;
+        Platform::ScopedFile handle;
         Platform::EntryRefusal refusal = Platform::EntryRefusal::none;
-        if (Platform::openOwnRegularFile(from, Platform::EntryAccess::readWrite, handle, refusal) != 0) {
+        if (folder->openOwnRegularFile(entry.name, Platform::EntryAccess::readWrite, handle.value, refusal) != 0) {
             if (refusal != Platform::EntryRefusal::none) {
                 fileLogger().warning("@data-log.finalise.skipped{Left \"%\" as it is: %};",
                                      ParamStream() << from << refusalText(refusal));
@@ -508,58 +517,64 @@ void DataLog::finaliseOldFiles()
             continue;  // or gone meanwhile
         }
         // A working file that another run holds locked is still being written.
-        const int lockError = Platform::lockFile(handle);
-        if (lockError != 0 || !namesOpenFile(from, handle)) {
+        const int lockError = Platform::lockFile(handle.get());
+        if (lockError != 0 || !folder->namesOpenFile(entry.name, handle.get())) {
             if (lockError != 0 && debugEnabled()) {
                 logger.debug("DataLog: Working file \"%\" is in use, not finalised", ParamStream() << from);
             }
-            Platform::closeFile(handle);
             continue;
         }
-        std::string to;
-        const int error = renameToFreeName(from, first, base, std::string(DataLogName::finalExtension), to);
-        Platform::closeFile(handle);
+        DataLogName to;
+        const int error = renameToFreeName(*folder, entry.name, *left, FreeName::firstThenCounted, to);
+        handle.reset();
         if (error != 0) {
             fileLogger().warning("@file.move.file.fail{Failed to rename old file \"%\" to \"%\"};",
-                                 ParamStream() << from << to);
+                                 ParamStream() << from << dir + to.text());
         } else {
             moved = true;
         }
     }
     if (moved) {
-        Platform::syncDirectory(listed);
+        folder->sync();
     }
 }
 
 // ---- Opening ----------------------------------------------------------------------------
 
-DataLog::Opened DataLog::createWorkingFile(const std::string& name)
+DataLog::Opened DataLog::createWorkingFile(const DataLogName& name)
 {
     Opened opened;
-    int handle = -1;
-    opened.error = Platform::createLockedExclusive(name, handle, creation);
+    opened.error = openFolder();
+    if (opened.error != 0) {
+        return opened;
+    }
+    Platform::ScopedFile owned;
+    opened.error = folder->createLockedExclusive(name.text(), owned.value, creation);
     if (opened.error == 0) {
-        Platform::ScopedFile owned(handle);
         // A file left at its creation mode (owner only) is stricter still: not a failure.
         Platform::setFileReaders(owned.get(), readers);
-        opened.file = std::make_unique<WorkFile>(name, std::move(owned), true, sealer);
+        opened.file = std::make_unique<WorkFile>(folder, dir, name, std::move(owned), true, sealer);
     }
     return opened;
 }
 
 // An existing file is opened under its lock (never one that another run holds); a missing one
 // is created, and a race between the two is tried again.
-DataLog::Opened DataLog::openExistingOrCreate(const std::string& name, bool truncate)
+DataLog::Opened DataLog::openExistingOrCreate(const DataLogName& name, bool truncate)
 {
     Opened opened;
+    opened.error = openFolder();
+    if (opened.error != 0) {
+        return opened;
+    }
     for (int tries = 0; tries < 5; ++tries) {
         Platform::ScopedFile owned;
-        opened.error = openExistingLocked(name, owned);
+        opened.error = openExistingLocked(*folder, name.text(), owned);
         if (opened.error == 0) {
             if (truncate && Platform::truncateFile(owned.get(), 0) != 0) {
                 opened.error = -1;
             } else {
-                opened.file = std::make_unique<WorkFile>(name, std::move(owned), false, sealer);
+                opened.file = std::make_unique<WorkFile>(folder, dir, name, std::move(owned), false, sealer);
             }
             return opened;
         }
@@ -583,11 +598,12 @@ bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
                                                    KELVRA_HERE),
                      fileLogger());
     }
-    const std::string name = workingName(time);
+    const DataLogName working = nameAt(time);
+    const std::string name = dir + working.text();
     Opened opened;
     try {
-        opened = mode == OpenMode::createNew ? createWorkingFile(name)
-                                             : openExistingOrCreate(name, mode == OpenMode::replace);
+        opened = mode == OpenMode::createNew ? createWorkingFile(working)
+                                             : openExistingOrCreate(working, mode == OpenMode::replace);
     } catch (const std::bad_alloc&) {
         return raise(OpenWriteFile_OutOfMemory("@out-of-memory{Out of memory};", KELVRA_HERE), fileLogger());
     }
@@ -678,13 +694,14 @@ DataLog::Appended DataLog::appendToExisting()
                  ParamStream() << name);
     // Moved aside while still locked, so that no other run takes it in between; an earlier
     // backup of the same name is kept.
-    const std::string base = name + "-" + std::to_string(Platform::currentProcessId());
-    std::string backup;
-    const int error = renameToFreeName(name, base + "-tampered.make", base, "-tampered.make", backup);
+    DataLogName aside = file->name;
+    aside.process = std::to_string(Platform::currentProcessId());
+    DataLogName backup;
+    const int error = renameToFreeName(*file->folder, file->name.text(), aside, FreeName::firstThenCounted, backup);
     if (error != 0) {
         raise(OpenWriteFile_BackupFailure("@data-log.open-write-file.backup-failure{Failed to back up existing "
                                           "file \"%\" (with incorrect signature) to \"%\"};",
-                                          KELVRA_HERE, ParamStream() << name << backup),
+                                          KELVRA_HERE, ParamStream() << name << file->dir + backup.text()),
               fileLogger());
         return Appended::failed;
     }
@@ -967,22 +984,22 @@ bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
     // The content reaches the disk before the name says the file is complete; the rename
     // happens under the lock and never replaces a file.
     const std::string& working = closing.path;
-    const std::string base = withoutTail(working, DataLogName::workingExtension.size());
-    std::string finalName = base + "-00.data";
+    DataLogName final = closing.name;
+    final.kind = DataLogName::Kind::final;
+    DataLogName finalName = final.withCounter(0);
     int error = Platform::syncFile(closing.output.descriptor());
     if (error == 0) {
-        error = renameToFreeName(working, std::string(), base, ".data", finalName);
+        error = renameToFreeName(*closing.folder, closing.name.text(), final, FreeName::countedOnly, finalName);
     }
     if (error == 0) {
-        const std::string parent = parentDirectory(working);
-        Platform::syncDirectory(parent.empty() ? std::string(".") : parent);
+        closing.folder->sync();
         return true;
     }
     closing.output.close();
     failure = Platform::errorText(error);
     return raise(CloseFile_FailedToMakeFinal("@data-log.close-file.failed-to-make-final{Failed to finalize file "
                                              "from \"%\" to \"%\"};",
-                                             KELVRA_HERE, ParamStream() << working << finalName),
+                                             KELVRA_HERE, ParamStream() << working << closing.dir + finalName.text()),
                  fileLogger());
 }
 
@@ -1005,6 +1022,7 @@ void DataLog::reset()
     keyColumns.clear();
     rawLine.clear();
     dir.clear();
+    folder.reset();
     lead.clear();
     failure.clear();
     invalidSignature = true;

@@ -1,6 +1,7 @@
 // POSIX code only: files, directories, links and time stamps through the POSIX file calls.
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/LastError.h"
+#include "corelib/platform/posix/FolderCalls.h"
 
 #include <cerrno>
 #include <cstring>
@@ -58,14 +59,15 @@ int toWhence(SeekOrigin origin)
     return origin == SeekOrigin::current ? SEEK_CUR : origin == SeekOrigin::end ? SEEK_END : SEEK_SET;
 }
 
-int renameWithoutReplacingByCall(const std::string& from, const std::string& to)
+int renameWithoutReplacingByCall(int folder, const std::string& from, const std::string& to)
 {
 #if defined(__linux__) && defined(SYS_renameat2)
-    if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (syscall(SYS_renameat2, folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
     return lastError();
 #else
+    (void)folder;
     (void)from;
     (void)to;
     return ENOSYS;
@@ -216,14 +218,10 @@ int maxNameLength(const std::string& directory, size_t& length)
     return 0;
 }
 
-int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, const std::string& namePrefix)
+int listOpenDirectory(DIR* directory, std::vector<DirectoryEntry>& entries, const std::string& namePrefix)
 {
     entries.clear();
-    DIR* directory = opendir(path.c_str());
-    if (directory == nullptr) {
-        return lastError();
-    }
-    const std::string prefix = (!path.empty() && path.back() == '/') ? path : path + "/";
+    const int folder = dirfd(directory);
     int result = 0;
     for (;;) {
         errno = 0;
@@ -244,7 +242,7 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries,
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat info {};
-            if (lstat((prefix + name).c_str(), &info) == 0) {
+            if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
                 type = S_ISLNK(info.st_mode)   ? DT_LNK
                        : S_ISDIR(info.st_mode) ? DT_DIR
                        : S_ISREG(info.st_mode) ? DT_REG
@@ -257,12 +255,22 @@ int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries,
             item.isDirectory = true;
         } else if (type == DT_LNK) {
             struct stat info {};
-            item.isDirectory = stat((prefix + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            item.isDirectory = fstatat(folder, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         entries.push_back(item);
     }
     closedir(directory);
     return result;
+}
+
+int listDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, const std::string& namePrefix)
+{
+    entries.clear();
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) {
+        return lastError();
+    }
+    return listOpenDirectory(directory, entries, namePrefix);
 }
 
 int makeDirectory(const std::string& path)
@@ -293,18 +301,18 @@ int renameReplacing(const std::string& from, const std::string& to)
     return rename(from.c_str(), to.c_str()) == 0 ? 0 : lastError();
 }
 
-int renameNoReplace(const std::string& from, const std::string& to)
+int renameNoReplaceAt(int folder, const std::string& from, const std::string& to)
 {
-    const int error = renameWithoutReplacingByCall(from, to);
+    const int error = renameWithoutReplacingByCall(folder, from, to);
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP && error != EOPNOTSUPP) {
         return error;
     }
     // The file system cannot refuse to replace in one step: a hard link fails on an existing
     // name without touching it, then the old name goes.
-    if (link(from.c_str(), to.c_str()) == 0) {
-        if (unlink(from.c_str()) != 0) {
+    if (linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+        if (unlinkat(folder, from.c_str(), 0) != 0) {
             const int unlinkError = lastError();
-            unlink(to.c_str());
+            unlinkat(folder, to.c_str(), 0);
             return unlinkError;
         }
         return 0;
@@ -316,10 +324,15 @@ int renameNoReplace(const std::string& from, const std::string& to)
     // Neither is available (a directory, or a file system without hard links): the best that
     // remains is a test right before the rename.
     struct stat info {};
-    if (lstat(to.c_str(), &info) == 0) {
+    if (fstatat(folder, to.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
         return EEXIST;
     }
-    return renameReplacing(from, to);
+    return renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : lastError();
+}
+
+int renameNoReplace(const std::string& from, const std::string& to)
+{
+    return renameNoReplaceAt(AT_FDCWD, from, to);
 }
 
 int setPermissions(const std::string& path, bool readable, bool writable)

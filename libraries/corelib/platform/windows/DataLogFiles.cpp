@@ -1,4 +1,4 @@
-// Windows code only: locked exclusive creation, handle status and truncation for the data log.
+// Windows code only: the data log's folder, handle status and truncation.
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/OwnerAccess.h"
 #include "corelib/platform/PrivateNameCreation.h"
@@ -11,20 +11,68 @@
 
 namespace KelvraCorelib::Platform {
 
-int createLockedExclusive(const std::string& path, int& handle, FileCreation way)
+int Folder::open(const std::string& path)
+{
+    location = path.empty() || path.back() == '/' || path.back() == '\\' ? path : path + "\\";
+    const DWORD attributes = GetFileAttributesA(location.empty() ? "." : location.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        opened = false;
+        return static_cast<int>(GetLastError());
+    }
+    opened = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return opened ? 0 : ERROR_DIRECTORY;
+}
+
+int Folder::createLockedExclusive(const std::string& name, int& handle, FileCreation way) const
 {
     (void)way;
     // Windows cannot create an unnamed file: the file is created and locked under a private
-    // name, then moved to the path without replacing, so that the path never names an
+    // name, then moved to the name without replacing, so that the name never names an
     // unlocked file (files are opened with delete sharing, so the open file can move). The
     // file is open to its owner only from its creation; setFileReaders widens that.
-    const size_t slash = path.find_last_of("/\\");
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return createUnderPrivateName(path, folder, createPrivateFile, handle);
+    const std::string folder = location;
+    return createUnderPrivateName(*this, name, [&folder](const std::string& entry, int& descriptor) {
+        return createPrivateFile(folder + entry, descriptor);
+    }, handle);
 }
 
-int openOwnRegularFile(const std::string& path, EntryAccess access, int& handle, EntryRefusal& refusal)
+bool Folder::namesOpenFile(const std::string& name, int handle) const
 {
+    FileStatus byName;
+    FileStatus byHandle;
+    return linkStatus(location + name, byName) == 0 && handleStatus(handle, byHandle) == 0 &&
+           byName.device == byHandle.device && byName.node == byHandle.node;
+}
+
+bool Folder::hasEntry(const std::string& name) const
+{
+    FileStatus status;
+    return linkStatus(location + name, status) == 0;
+}
+
+int Folder::list(std::vector<DirectoryEntry>& entries, const std::string& namePrefix) const
+{
+    return listDirectory(location.empty() ? std::string(".") : location, entries, namePrefix);
+}
+
+int Folder::renameNoReplace(const std::string& from, const std::string& to) const
+{
+    return Platform::renameNoReplace(location + from, location + to);
+}
+
+int Folder::remove(const std::string& name) const
+{
+    return removeFile(location + name);
+}
+
+int Folder::sync() const
+{
+    return syncDirectory(location.empty() ? std::string(".") : location);
+}
+
+int Folder::openOwnRegularFile(const std::string& name, EntryAccess access, int& handle, EntryRefusal& refusal) const
+{
+    const std::string path = location + name;
     const bool writable = access == EntryAccess::readWrite;
     // Reparse points (symbolic links, junctions) are Windows' links: never opened through.
     // Ownership is left to the folder's access rules (an administrator's files may belong to
