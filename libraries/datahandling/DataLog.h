@@ -126,7 +126,7 @@ public:
     // Who may read the files created from now on besides their owner (default everyone);
     // nobody but the owner may ever write them.
     void setReaders(Platform::FileReaders allowed) { readers = allowed; }
-    // How working files are created (Platform::createLockedExclusive); tests take the named way.
+    // How working files are created (Platform::Folder::createLockedExclusive); tests take the named way.
     void setFileCreation(Platform::FileCreation way) { creation = way; }
     // The sealer of the files this object writes (not owned; nullptr for none).
     void setSealer(Sealer* newSealer);

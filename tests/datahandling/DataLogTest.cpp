@@ -613,7 +613,7 @@ TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
             describe(log);
             EXPECT_TRUE(log.makeReadyToOpenWriteFile(sub, "app", true, false));
             EXPECT_TRUE(log.openWriteFile(DataLog::createNew));
-            fs::remove(log.currentFileName());  // the working name is gone
+            fs::rename(log.currentFileName(), log.currentFileName() + "-gone");  // the working name is gone
             return log.closeFile();
         },
         "CloseFile_FailedToMakeFinal", "@data-log.close-file.failed-to-make-final{");

@@ -231,14 +231,13 @@ private:
 };
 
 // One open working file under its exclusive lock: everything that lasts as long as the file.
-// A file this run created is removed when dropped before it holds its header.
-// Every name change acts through the folder the file was opened in.
+// A file this run created is removed when dropped before it holds its header. Its name changes
+// act through the folder it was opened in.
 struct DataLog::WorkFile {
     WorkFile(std::shared_ptr<const Platform::Folder> in, std::string folderPath, DataLogName named,
              Platform::ScopedFile handle, bool createdNow, Sealer* sealer)
         : folder(std::move(in)), dir(std::move(folderPath)), name(std::move(named)), path(dir + name.text()),
-          created(createdNow),
-          output(std::move(handle), sealer)
+          created(createdNow), output(std::move(handle), sealer)
     {
     }
     ~WorkFile()
@@ -984,12 +983,12 @@ bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
     // The content reaches the disk before the name says the file is complete; the rename
     // happens under the lock and never replaces a file.
     const std::string& working = closing.path;
-    DataLogName final = closing.name;
-    final.kind = DataLogName::Kind::final;
-    DataLogName finalName = final.withCounter(0);
+    DataLogName completed = closing.name;
+    completed.kind = DataLogName::Kind::final;
+    DataLogName finalName = completed.withCounter(0);
     int error = Platform::syncFile(closing.output.descriptor());
     if (error == 0) {
-        error = renameToFreeName(*closing.folder, closing.name.text(), final, FreeName::countedOnly, finalName);
+        error = renameToFreeName(*closing.folder, closing.name.text(), completed, FreeName::countedOnly, finalName);
     }
     if (error == 0) {
         closing.folder->sync();
