@@ -42,7 +42,10 @@ protected:
                 "--args",   std::to_string(size), std::to_string(seed)};
     }
 
-    std::set<std::string> names() const { return fs::is_directory(target) ? TestSupport::namesIn(target) : std::set<std::string>{}; }
+    std::set<std::string> names() const
+    {
+        return fs::is_directory(target) ? TestSupport::namesIn(target) : std::set<std::string>{};
+    }
 };
 
 // Mostly small outputs (some empty), some of a few MiB, a few up to 64 MiB.

@@ -279,7 +279,8 @@ TEST_F(SealTest, AStoreThatIsNotPrivateIsRefusedAndTheCollectionKeptUnsealed)
 
 TEST_F(SealTest, ChainShowsAMissingFileButNotRenamingOrOrder)
 {
-    ASSERT_EQ(runProgram(folder, sealPath, {"init", "--until", KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 26 * hour).toText(false)}).exitCode, 0);
+    const std::string tomorrow = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 26 * hour).toText(false);
+    ASSERT_EQ(runProgram(folder, sealPath, {"init", "--until", tomorrow}).exitCode, 0);
     keyFile = store / "verification.key";
     for (int i = 0; i < 20; ++i)
         ASSERT_EQ(collect("run " + std::to_string(i)).exitCode, 0);
@@ -389,7 +390,8 @@ TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
 
     const std::string later = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 100 * hour).toText(false);
     writeFile(folder / "other", "trawlex-seal-1-master 0000000000000000 " + std::string(43, 'A') + "=\n");
-    EXPECT_EQ(runProgram(folder, sealPath, {"extend", "--master", (folder / "other").string(), "--until", later}).exitCode, 1);
+    EXPECT_EQ(runProgram(folder, sealPath, {"extend", "--master", (folder / "other").string(), "--until", later}).exitCode,
+              1);
     const Outcome extended = runProgram(folder, sealPath, {"extend", "--master", master.string(), "--until", later});
     ASSERT_EQ(extended.exitCode, 0) << extended.out;
     SealStore opened;

@@ -77,9 +77,9 @@ TEST(WorkingFileEntries, ForeignEntriesNamedLikeWorkingFilesAreLeftAlone)
         ASSERT_EQ(lstat((target / entry.name).c_str(), &entry.before), 0) << entry.name;
 
     const pid_t pid = startProgram(work, programPath,
-                            {"--target", target.string(), "--module", "os", "--datatype", "df", "--interval", "PT15M",
-                             "--timeout", "PT20S", "--exe", (work / "utility.sh").string(), "--args", ""},
-                            work / ".stdout", work / ".stderr");
+                                   {"--target", target.string(), "--module", "os", "--datatype", "df", "--interval",
+                                    "PT15M", "--timeout", "PT20S", "--exe", (work / "utility.sh").string(), "--args", ""},
+                                   work / ".stdout", work / ".stderr");
     ASSERT_GT(pid, 0);
     EXPECT_EQ(waitGuarded(pid, std::chrono::seconds(60)), 0) << readFile(work / ".stdout");
 

@@ -32,6 +32,7 @@ using TestSupport::testFolder;
 using TestSupport::writeFile;
 
 const int64_t sourceTime = 3850000000000LL;
+const std::string writer = TestSupport::helper("datalog_writer");
 
 void describe(DataLog& log, const std::string& app = "app", const std::string& module = "mod",
               const std::string& datatype = "mod", int64_t time = sourceTime)
@@ -581,9 +582,9 @@ TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
 TEST(DataLogErrors, WriteFailuresUnderBothModes)
 {
     const std::string dir = testFolder();
-    EXPECT_EQ(run(TestSupport::helper("datalog_writer") + " limit " + dir + "on on", dir + "on.out"),
+    EXPECT_EQ(run(writer + " limit " + dir + "on on", dir + "on.out"),
               "open true\nraw Write_FileError>WriteLine_WriteError\nclose CloseFile_WriteError>WriteLine_WriteError\n");
-    EXPECT_EQ(run(TestSupport::helper("datalog_writer") + " limit " + dir + "off off", dir + "off.out"), "open true\nraw false\nclose false\n");
+    EXPECT_EQ(run(writer + " limit " + dir + "off off", dir + "off.out"), "open true\nraw false\nclose false\n");
 }
 
 TEST(DataLogErrors, SetColumnsErrorsLeaveAsPlainExceptionWithLocation)
@@ -768,8 +769,8 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
 TEST(DataLogConcurrency, TwoProcessesWriteIntoOneDirectory)
 {
     const std::string dir = testFolder();
-    const std::string one = TestSupport::helper("datalog_writer") + " write " + dir + "files A 200 > " + dir + "a.out 2>&1";
-    const std::string two = TestSupport::helper("datalog_writer") + " write " + dir + "files B 200 > " + dir + "b.out 2>&1";
+    const std::string one = writer + " write " + dir + "files A 200 > " + dir + "a.out 2>&1";
+    const std::string two = writer + " write " + dir + "files B 200 > " + dir + "b.out 2>&1";
     const std::string both = "(" + one + ") & (" + two + ") & wait";
     ASSERT_EQ(std::system(both.c_str()), 0);
     EXPECT_EQ(readFile(dir + "a.out"), "done\n");

@@ -62,7 +62,8 @@ protected:
     {
         const fs::path outPath = dir / ".stdout";
         const fs::path errPath = dir / ".stderr";
-        const pid_t pid = ProgramRuns::startProgram(dir, ProgramRuns::verifierPath, arguments, outPath, errPath, {}, beforeExec);
+        const pid_t pid =
+            ProgramRuns::startProgram(dir, ProgramRuns::verifierPath, arguments, outPath, errPath, {}, beforeExec);
         EXPECT_GT(pid, 0);
         ProgramRuns::Outcome outcome;
         int status = 0;
