@@ -15,7 +15,6 @@
 #include <thread>
 
 #include "cli/ProgramRuns.h"
-#include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"

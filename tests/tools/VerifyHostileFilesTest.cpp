@@ -21,7 +21,6 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ProgramRuns.h"
-#include "corelib/Crypto.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
