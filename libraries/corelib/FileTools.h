@@ -93,6 +93,8 @@ int readChunks(int handle, const std::function<bool(const char* data, size_t siz
 // Everything from the handle's position to its end, of at most maxBytes bytes: a longer
 // content is not read on (tooLarge set, bytes untouched).
 int readToEnd(int handle, std::string& bytes, uint64_t maxBytes, bool& tooLarge);
+// Writes all bytes at the handle's position and forces them to the storage device.
+int writeSynced(int handle, const std::string& bytes);
 // size bytes at offset (the handle's position moves); -1 when the file ends before.
 int readAt(int handle, uint64_t offset, size_t size, std::string& bytes);
 

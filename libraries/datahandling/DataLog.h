@@ -187,6 +187,9 @@ private:
     bool writeLine(WorkFile& to, const std::string& text, Feed feed);
     bool flushFile(WorkFile& to);
     bool writeFailed(const WorkFile& to);
+    bool openFailed(const std::string& name);
+    // Whether the open file's first segment is signed; nothing when it cannot be read.
+    std::optional<bool> firstSegmentValid();
     bool ensureOpen();
     void rotateIfNeeded();
     bool signAndFinalise(WorkFile& closing, bool keepIfRotating);

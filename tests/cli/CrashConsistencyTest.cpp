@@ -24,7 +24,7 @@ namespace {
 using namespace ProgramRuns;
 using Clock = std::chrono::steady_clock;
 
-const std::string utilityPath = std::string(TEST_HELPER_DIR) + "/pattern_output";
+const std::string utilityPath = TestSupport::helper("pattern_output");
 
 constexpr int killsWanted = 220;
 constexpr int killsNeeded = 200;
@@ -44,18 +44,9 @@ protected:
 
     std::set<std::string> names() const
     {
-        std::set<std::string> found;
-        if (fs::is_directory(target))
-            for (const auto& entry : fs::directory_iterator(target))
-                found.insert(entry.path().filename().string());
-        return found;
+        return fs::is_directory(target) ? TestSupport::namesIn(target) : std::set<std::string>{};
     }
 };
-
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // Mostly small outputs (some empty), some of a few MiB, a few up to 64 MiB.
 uint64_t outputSize(int attempt, std::mt19937_64& random)
@@ -121,7 +112,7 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
                                        : 1.2 * share * share * std::max(0.001, learnt.ended - learnt.opened);
         const std::set<std::string> before = names();
         const auto begun = Clock::now();
-        const pid_t pid = start(work, programPath, arguments(size, seed), work / ".stdout", work / ".stderr", [] {});
+        const pid_t pid = startProgram(work, programPath, arguments(size, seed), work / ".stdout", work / ".stderr");
         ASSERT_GT(pid, 0);
         int status = 0;
         bool ended = false;
@@ -131,7 +122,7 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
                 ended = true;
             if (opened < 0)
                 for (const std::string& name : names())
-                    if (endsWith(name, ".make") && !before.count(name))
+                    if (name.ends_with(".make") && !before.count(name))
                         opened = since(begun);
         };
         if (fromStart) {
@@ -182,18 +173,18 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
         for (const std::string& name : after) {
             if (before.count(name))
                 continue;
-            if (endsWith(name, ".make")) {
+            if (name.ends_with(".make")) {
                 std::string reason;
                 const bool signedAlready =
                     KelvraCorelib::DataLog::checkFileSignature((target / name).string(), reason) ==
                     KelvraCorelib::DataLog::Check::valid;
                 phase = signedAlready ? "closing (signed, not renamed)" : "writing (working file)";
-            } else if (endsWith(name, ".data")) {
+            } else if (name.ends_with(".data")) {
                 ++newData;
             }
         }
         for (const std::string& name : before)
-            if (endsWith(name, ".make") && !after.count(name))
+            if (name.ends_with(".make") && !after.count(name))
                 ++goneMake;
         if (phase.rfind("start-up", 0) == 0 && newData > goneMake)
             phase = "after the final rename";
@@ -203,7 +194,7 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
     EXPECT_GE(fewestInAPhase(), killsPerPhase) << "too few kills in start-up or writing";
 
     // One more normal collection finalises what the killed runs left.
-    const Outcome last = ProgramRuns::run(work, programPath, arguments(1000, 999999));
+    const Outcome last = ProgramRuns::runProgram(work, programPath, arguments(1000, 999999));
     ASSERT_EQ(last.exitCode, 0) << last.out;
     EXPECT_EQ(last.out, "");
     completedSeeds.insert(999999);
@@ -213,8 +204,8 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
     std::set<uint64_t> validSeeds;
     std::string verdicts;  // what the verifier must print for the files, in name order
     for (const std::string& name : names()) {
-        ASSERT_FALSE(endsWith(name, ".make")) << name << " was not finalised";
-        ASSERT_TRUE(endsWith(name, ".data")) << name;
+        ASSERT_FALSE(name.ends_with(".make")) << name << " was not finalised";
+        ASSERT_TRUE(name.ends_with(".data")) << name;
         const fs::path path = target / name;
         std::string reason;
         const auto check = KelvraCorelib::DataLog::checkFileSignature(path.string(), reason);
@@ -245,7 +236,7 @@ TEST_F(CrashConsistency, KilledCollectionsLeaveOnlyCompleteOrUnverifiableFiles)
     std::vector<std::string> all;
     for (const std::string& name : names())
         all.push_back((target / name).string());
-    const Outcome verified = ProgramRuns::run(work, verifierPath, all);
+    const Outcome verified = ProgramRuns::runProgram(work, verifierPath, all);
     EXPECT_EQ(verified.exitCode, invalid > 0 ? 1 : 0);
     EXPECT_EQ(verified.out,
               verdicts + std::to_string(valid) + " valid, " + std::to_string(invalid) + " invalid, 0 unreadable\n");

@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <fstream>
 #include <map>
 
 #include "cli/ProgramRuns.h"
@@ -18,7 +19,7 @@ namespace {
 
 using namespace ProgramRuns;
 
-const std::string utilityPath = std::string(TEST_HELPER_DIR) + "/pattern_output";
+const std::string utilityPath = TestSupport::helper("pattern_output");
 
 class FullDisk : public ProgramTest {
 protected:
@@ -66,7 +67,7 @@ protected:
     // Runs a collection; fileSizeLimit (when not 0) limits the program's files.
     Outcome collect(uint64_t size, uint64_t seed, uint64_t fileSizeLimit = 0)
     {
-        return ProgramRuns::run(work, programPath, arguments(size, seed), [fileSizeLimit] {
+        return ProgramRuns::runProgram(work, programPath, arguments(size, seed), {}, [fileSizeLimit] {
             if (fileSizeLimit != 0) {
                 signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails
                 const rlimit limit = {fileSizeLimit, fileSizeLimit};

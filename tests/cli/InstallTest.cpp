@@ -16,15 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string work = std::string(TEST_BINARY_DIR) + "/install-test/";
-
 using TestSupport::readFile;
 
 // Runs a shell command; its standard output and error together, and its exit code.
 int run(const std::string& command, std::string& output)
 {
-    fs::create_directories(work);
-    const TestSupport::Outcome outcome = TestSupport::runShell(work, "(" + command + ") 2>&1");
+    const TestSupport::Outcome outcome = TestSupport::runShell(TestSupport::testFolder(), "(" + command + ") 2>&1");
     output = outcome.out;
     return outcome.exitCode;
 }
@@ -117,7 +114,7 @@ TEST(ManualPages, RenderWithoutWarnings)
 TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
 {
     const std::string bin = TEST_BINARY_DIR;
-    const std::string prefix = work + "prefix";
+    const std::string prefix = TestSupport::testFolder() + "prefix";
     fs::remove_all(prefix);
     std::string output;
     ASSERT_EQ(run("cmake --build " + bin + " --target trawlex-docs", output), 0) << output;

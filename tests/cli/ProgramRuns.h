@@ -1,16 +1,13 @@
 #pragma once
-// Starting the built trawlex program from black-box tests: the program started in a folder
-// with its output in files, a fixture around it, and the parts of a data log file.
+// Black-box tests of the built programs: their paths, a fixture around a run of trawlex, and
+// the parts of a data log file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,32 +18,12 @@ namespace ProgramRuns {
 namespace fs = std::filesystem;
 using TestSupport::Outcome;
 using TestSupport::readFile;
+using TestSupport::runProgram;
+using TestSupport::startProgram;
 using TestSupport::writeFile;
 
 inline const std::string programPath = std::string(TEST_BINARY_DIR) + "/collector/trawlex";
 inline const std::string verifierPath = std::string(TEST_BINARY_DIR) + "/tools/trawlex-verify/trawlex-verify";
-
-// Starts program with arguments in folder, standard output and error to the given files.
-// Gives the process id, or -1. beforeExec runs in the child (resource limits and the like).
-template <typename Prepare>
-pid_t start(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
-            const fs::path& outPath, const fs::path& errPath, Prepare beforeExec)
-{
-    return TestSupport::startProgram(folder, program, arguments, outPath, errPath, {}, beforeExec);
-}
-
-// Runs the program to its end; the exit code is -1 when it did not exit normally.
-template <typename Prepare>
-Outcome run(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments,
-            Prepare beforeExec)
-{
-    return TestSupport::runProgram(folder, program, arguments, {}, beforeExec);
-}
-
-inline Outcome run(const fs::path& folder, const std::string& program, const std::vector<std::string>& arguments)
-{
-    return TestSupport::runProgram(folder, program, arguments);
-}
 
 // A temporary folder with the registry in it and "out" as the target.
 class ProgramTest : public ::testing::Test {
@@ -55,7 +32,7 @@ protected:
 
     Outcome run(const std::vector<std::string>& arguments, const TestSupport::Environment& environment = {}) const
     {
-        return TestSupport::runProgram(work, programPath, arguments, environment);
+        return runProgram(work, programPath, arguments, environment);
     }
     // A shell-script utility with the given body, executable.
     fs::path utility(const std::string& name, const std::string& body) const
@@ -87,7 +64,7 @@ protected:
         if (files.size() != 1)
             return "";
         EXPECT_EQ(files.front().extension(), ".data");
-        EXPECT_EQ(TestSupport::runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
+        EXPECT_EQ(runProgram(work, verifierPath, {files.front().string()}).exitCode, 0);
         return readFile(files.front());
     }
 

@@ -15,16 +15,11 @@
 #include "cli/ProgramRuns.h"
 
 using namespace ProgramRuns;
+using TestSupport::modeOf;
 
 namespace {
 
 constexpr uid_t nobody = 65534;
-
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0xFFFFu;
-}
 
 class SafePaths : public ::testing::Test {
 protected:
@@ -32,9 +27,7 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to plant entries of another account";
-        char pattern[] = "/tmp/trawlex-safe-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
+        fs::permissions(work, fs::perms::owner_all);  // as private as a folder of mkdtemp
         target = work / "out";
         drop = work / "drop";  // like /tmp: everyone may add entries, only their owner removes them
         fs::create_directory(drop);
@@ -50,12 +43,6 @@ protected:
         chmod(utility.c_str(), 0700);
         setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
     }
-    void TearDown() override
-    {
-        if (!work.empty())
-            fs::remove_all(work);
-    }
-
     std::vector<std::string> settings(const fs::path& into, const std::vector<std::string>& extra = {})
     {
         std::vector<std::string> words = {"--target",  into.string(), "--module",   "os",     "--datatype",
@@ -71,7 +58,7 @@ protected:
     {
         const fs::path outPath = work / ".stdout";
         const fs::path errPath = work / ".stderr";
-        const pid_t pid = start(work, programPath, arguments, outPath, errPath, [mask] { umask(mask); });
+        const pid_t pid = startProgram(work, programPath, arguments, outPath, errPath, {}, [mask] { umask(mask); });
         Outcome outcome;
         int status = 0;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -99,7 +86,9 @@ protected:
         return found;
     }
 
-    fs::path work, target, drop, secretDir, secret, utility;
+    TestSupport::TempDir folder{"trawlex-safe"};
+    fs::path work = folder.path();
+    fs::path target, drop, secretDir, secret, utility;
 };
 
 TEST_F(SafePaths, InputFileThatAnotherAccountCouldPlaceIsRefusedAndKept)
@@ -174,7 +163,7 @@ TEST_F(SafePaths, OwnInputFileIsStoredNoMoreReadableAndDeletedUnlessTesting)
     ASSERT_TRUE(rawData(readFile(files[0]), data));
     EXPECT_EQ(data, "private\ntext");
     EXPECT_EQ(modeOf(files[0]), 0600u);
-    EXPECT_EQ(run(work, verifierPath, {files[0].string()}).exitCode, 0);
+    EXPECT_EQ(runProgram(work, verifierPath, {files[0].string()}).exitCode, 0);
     fs::remove(files[0]);
 
     chmod(report.c_str(), 0640);

@@ -21,14 +21,8 @@ class SafeSettings : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/trawlex-safe-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        target = work / "out";
-        marker = work / "utility-ran";
         setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(work); }
 
     // A utility that leaves the marker file behind and prints a line.
     fs::path utility(const std::string& name, const std::string& exitCode = "0")
@@ -49,7 +43,7 @@ protected:
     {
         words.push_back("--args");
         words.insert(words.end(), arguments.begin(), arguments.end());
-        return run(work, programPath, words);
+        return runProgram(work, programPath, words);
     }
 
     std::string configuration(const fs::path& exe, const std::string& arguments) const
@@ -88,9 +82,10 @@ protected:
         fs::remove(marker);
     }
 
-    fs::path work;
-    fs::path target;
-    fs::path marker;
+    TestSupport::TempDir folder{"trawlex-safe"};
+    fs::path work = folder.path();
+    fs::path target = work / "out";
+    fs::path marker = work / "utility-ran";
 };
 
 const std::string badArguments = "Exe_InvalidArgs: Executable arguments cannot contain control characters other than tab";
@@ -107,7 +102,7 @@ TEST_F(SafeSettings, ControlCharactersInTheArgumentTextAreRefusedBeforeTheUtilit
 
     // The same text from the configuration file, where a line break belongs to the value.
     writeFile(work / "args.conf", configuration(exe, "hello\nsource.host=evilhost"));
-    expectRefused(run(work, programPath, {"-c", "args.conf"}), badArguments, "configuration value");
+    expectRefused(runProgram(work, programPath, {"-c", "args.conf"}), badArguments, "configuration value");
 
     // A tab stays part of the text, and the run goes on.
     const Outcome tab = runWith(settings(exe), {"a\tb"});
@@ -123,7 +118,7 @@ TEST_F(SafeSettings, ControlCharactersInTheExecutablePathAreRefusedBeforeTheUtil
     const fs::path exe = utility("tool\nsource.host=evilhost");
     expectRefused(runWith(settings(exe), {"-k"}), badPath, "line feed on the command line");
     writeFile(work / "path.conf", configuration(exe, "-k"));
-    expectRefused(run(work, programPath, {"-c", "path.conf"}), badPath, "line feed in the configuration");
+    expectRefused(runProgram(work, programPath, {"-c", "path.conf"}), badPath, "line feed in the configuration");
 
     const fs::path carriage = utility("tool\rx");
     expectRefused(runWith(settings(carriage), {"-k"}), badPath, "carriage return");
@@ -159,7 +154,7 @@ TEST_F(SafeSettings, ADataTypeTooLongForAFileNameIsRefusedBeforeTheUtilityRuns)
     EXPECT_EQ(fits.exitCode, 0) << fits.out;
     ASSERT_EQ(stored().size(), 1u);
     EXPECT_EQ(stored().front().extension(), ".data");
-    EXPECT_EQ(run(work, verifierPath, {stored().front().string()}).exitCode, 0);
+    EXPECT_EQ(runProgram(work, verifierPath, {stored().front().string()}).exitCode, 0);
 }
 
 // Runs the program with standard output a pipe whose reader has gone; the wait status.
@@ -169,7 +164,7 @@ int statusWithClosedOutput(const fs::path& folder, const std::vector<std::string
     if (pipe(ends) != 0)
         return -1;
     close(ends[0]);
-    const pid_t pid = start(folder, programPath, arguments, folder / ".stdout", folder / ".stderr", [&ends] {
+    const pid_t pid = startProgram(folder, programPath, arguments, folder / ".stdout", folder / ".stderr", {}, [&ends] {
         signal(SIGPIPE, SIG_DFL);  // as a shell hands it down
         dup2(ends[1], 1);
         close(ends[1]);
@@ -200,7 +195,7 @@ TEST_F(SafeSettings, AClosedStandardOutputKeepsTheDocumentedExitCode)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 8);
     ASSERT_EQ(stored().size(), 1u);
-    EXPECT_EQ(run(work, verifierPath, {stored().front().string()}).exitCode, 0);
+    EXPECT_EQ(runProgram(work, verifierPath, {stored().front().string()}).exitCode, 0);
 }
 
 }  // namespace

@@ -51,9 +51,8 @@ struct Planted {
 
 TEST(WorkingFileEntries, ForeignEntriesNamedLikeWorkingFilesAreLeftAlone)
 {
-    char pattern[] = "/tmp/trawlex-entries-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path work = pattern;
+    const TestSupport::TempDir folder("trawlex-entries");
+    const fs::path work = folder.path();
     const fs::path target = work / "out";
     fs::create_directories(target);
     setenv("TRAWLEX_REGISTRY_DIR", (work / "registry").c_str(), 1);
@@ -77,10 +76,10 @@ TEST(WorkingFileEntries, ForeignEntriesNamedLikeWorkingFilesAreLeftAlone)
     for (Planted& entry : planted)
         ASSERT_EQ(lstat((target / entry.name).c_str(), &entry.before), 0) << entry.name;
 
-    const pid_t pid = start(work, programPath,
-                            {"--target", target.string(), "--module", "os", "--datatype", "df", "--interval", "PT15M",
-                             "--timeout", "PT20S", "--exe", (work / "utility.sh").string(), "--args", ""},
-                            work / ".stdout", work / ".stderr", [] {});
+    const pid_t pid = startProgram(work, programPath,
+                                   {"--target", target.string(), "--module", "os", "--datatype", "df", "--interval",
+                                    "PT15M", "--timeout", "PT20S", "--exe", (work / "utility.sh").string(), "--args", ""},
+                                   work / ".stdout", work / ".stderr");
     ASSERT_GT(pid, 0);
     EXPECT_EQ(waitGuarded(pid, std::chrono::seconds(60)), 0) << readFile(work / ".stdout");
 
@@ -115,6 +114,5 @@ TEST(WorkingFileEntries, ForeignEntriesNamedLikeWorkingFilesAreLeftAlone)
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added.front().extension(), ".data");
     EXPECT_NE(readFile(added.front()).find("\n@DATA:\ncollected\n"), std::string::npos);
-    EXPECT_EQ(run(work, verifierPath, {added.front().string()}).exitCode, 0);
-    fs::remove_all(work);
+    EXPECT_EQ(runProgram(work, verifierPath, {added.front().string()}).exitCode, 0);
 }

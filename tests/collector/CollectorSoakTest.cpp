@@ -132,7 +132,7 @@ protected:
     // open and its output in a file of the work folder.
     pid_t startRunner(const std::string& tag, int count)
     {
-        const std::string program = std::string(TEST_HELPER_DIR) + "/collector_runner";
+        const std::string program = TestSupport::helper("collector_runner");
         const std::string out = (work / (tag + ".out")).string();
         const std::string countText = std::to_string(count);
         const std::string targetText = target.string();

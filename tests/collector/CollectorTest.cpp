@@ -318,7 +318,7 @@ TEST_F(CollectorRun, BlankTargetAndNamesThatWouldLeaveTheTargetAreRefused)
 // the same millisecond get distinct source times, and the name's time stays the header's.
 TEST_F(CollectorRun, ConcurrentCollectionsOfOneSourceAllLand)
 {
-    const std::string runner = std::string(TEST_HELPER_DIR) + "/collector_runner " + target.string() + " /bin/echo ";
+    const std::string runner = TestSupport::helper("collector_runner") + " " + target.string() + " /bin/echo ";
     ASSERT_EQ(runShell(work, "(" + runner + "A 200 > a.out 2>&1) & (" + runner + "B 200 > b.out 2>&1) & wait").exitCode, 0);
     EXPECT_EQ(readFile(work / "a.out"), "done\n");
     EXPECT_EQ(readFile(work / "b.out"), "done\n");

@@ -12,6 +12,7 @@
 
 #include "collector/Collector.h"
 #include "corelib/Exception.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using Kelvra::Collector;
@@ -20,20 +21,6 @@ namespace {
 
 class SkipOnRegex : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        KelvraCorelib::setErrorModeThrows(false);
-        char pattern[] = "/tmp/trawlex-skip-regex-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        work = pattern;
-        target = work / "target";
-    }
-    void TearDown() override
-    {
-        KelvraCorelib::setErrorModeThrows(true);
-        fs::remove_all(work);
-    }
-
     // True when a collection with the pattern wrote nothing (the output was skipped).
     bool skips(const std::string& pattern)
     {
@@ -58,13 +45,11 @@ protected:
         return !fs::exists(target) || fs::is_empty(target);
     }
 
-    fs::path work;
-    fs::path target;
-#if defined(_WIN32)
-    const fs::path helper = fs::path(TEST_HELPER_DIR) / "proc_exit.exe";
-#else
-    const fs::path helper = fs::path(TEST_HELPER_DIR) / "proc_exit";
-#endif
+    TestSupport::ErrorModeGuard quiet{false};
+    TestSupport::TempDir folder{"trawlex-skip-regex"};
+    fs::path work = folder.path();
+    fs::path target = work / "target";
+    const fs::path helper = TestSupport::helper("proc_exit");
 };
 
 TEST_F(SkipOnRegex, PerlSyntaxAndItsDefaults)

@@ -12,6 +12,7 @@
 #include "corelib/ConfNode.h"
 #include "corelib/FileTools.h"
 #include "corelib/PathTools.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
@@ -32,14 +33,6 @@ Error caught(Call call)
 
 class ConfAgentTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "confagent-XXXXXX").make_preferred().string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
     // A path below the folder as the platform writes it ("a/b" is "a\b" on Windows).
     std::string path(const std::string& relative) const
     {
@@ -59,7 +52,8 @@ protected:
         ASSERT_TRUE(agent.sendMessage(message));
     }
 
-    std::string folder;
+    TestSupport::TempDir scratch{"confagent"};
+    std::string folder = std::filesystem::path(scratch.path()).make_preferred().string();
     ConfNodeHandle root = createRoot();
     ConfBase store;
     ConfAgent agent;

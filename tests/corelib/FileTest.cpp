@@ -273,7 +273,7 @@ TEST_F(FileTest, CompressedStreamCutShortOrDamagedFails)
     damaged[bytes.size() / 2] = static_cast<char>(damaged[bytes.size() / 2] ^ 0x55);
     TestSupport::writeFile(path("damaged.gz"), damaged);
 
-    const auto readAll = [this](const std::string& name, bool& failed) {
+    const auto readThroughFile = [this](const std::string& name, bool& failed) {
         File file(path(name));
         EXPECT_TRUE(file.openRead());
         std::string content;
@@ -284,11 +284,11 @@ TEST_F(FileTest, CompressedStreamCutShortOrDamagedFails)
         return content;
     };
     bool failed = true;
-    EXPECT_EQ(readAll("whole.gz", failed), text);
+    EXPECT_EQ(readThroughFile("whole.gz", failed), text);
     EXPECT_FALSE(failed);
-    EXPECT_LT(readAll("cut.gz", failed).size(), text.size());
+    EXPECT_LT(readThroughFile("cut.gz", failed).size(), text.size());
     EXPECT_TRUE(failed);
-    readAll("damaged.gz", failed);
+    readThroughFile("damaged.gz", failed);
     EXPECT_TRUE(failed);
 }
 

@@ -10,27 +10,15 @@
 
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/OwnerAccess.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace KelvraCorelib::Platform;
 
 namespace {
 
-std::string testDir()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path path = fs::path(TEST_BINARY_DIR) / "owner-access-test" / info->name();
-    fs::remove_all(path);
-    fs::create_directories(path);
-    return path.string() + "/";
-}
-
-mode_t modeOf(const std::string& path)
-{
-    struct stat info {};
-    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
+using TestSupport::modeOf;
+using TestSupport::testFolder;
 
 struct Umask {
     explicit Umask(mode_t mask) : old(umask(mask)) {}
@@ -42,7 +30,7 @@ struct Umask {
 
 TEST(OwnerAccess, PrivateCreationAndReadersWhateverTheUmask)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const Umask open(0);
     int handle = -1;
     ASSERT_EQ(createPrivateFile(dir + "log", handle), 0);
@@ -64,7 +52,7 @@ TEST(OwnerAccess, PrivateCreationAndReadersWhateverTheUmask)
 
 TEST(OwnerAccess, NeverThroughALink)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     ASSERT_EQ(mkdir((dir + "outside").c_str(), 0755), 0);
     ASSERT_EQ(symlink("outside", (dir + "link").c_str()), 0);
     EXPECT_NE(restrictToOwnerAndAdministrators(dir + "link"), 0);

@@ -3,18 +3,13 @@
 #include <cfloat>
 
 #include "corelib/ParamStream.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string text;
-    for (const int value : values)
-        text += static_cast<char>(value);
-    return text;
-}
+using TestSupport::bytes;
 
 Primitive item(int32_t type, const std::string& text)
 {

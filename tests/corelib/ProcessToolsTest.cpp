@@ -23,14 +23,11 @@ using KelvraCorelib::WideString;
 
 namespace {
 
-std::string helper(const std::string& name)
-{
-    return std::string(TEST_HELPER_DIR) + "/" + name;
-}
+using TestSupport::helper;
 
 std::string scratchFile(const std::string& name)
 {
-    return std::string(TEST_BINARY_DIR) + "/proc-test-" + std::to_string(getpid()) + "-" + name;
+    return TestSupport::testFolder() + name;
 }
 
 using Args = std::vector<std::string>;

@@ -260,7 +260,7 @@ namespace {
 TestSupport::Outcome runHelper(const std::vector<std::string>& arguments)
 {
     const TestSupport::TempDir folder("trawlex-entry");
-    return TestSupport::runProgram(folder.path(), std::string(TEST_HELPER_DIR) + "/entry_app", arguments);
+    return TestSupport::runProgram(folder.path(), TestSupport::helper("entry_app"), arguments);
 }
 
 }  // namespace

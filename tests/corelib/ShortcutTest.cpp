@@ -12,6 +12,7 @@
 #include "corelib/ConfNode.h"
 #include "corelib/FileTools.h"
 #include "corelib/StringTools.h"
+#include "support/TestSupport.h"
 
 #ifdef _WIN32
 #include "windows/ShellLinkMaker.h"
@@ -26,16 +27,8 @@ class ShortcutTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "trawlex-shortcut-XXXXXX").make_preferred().string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
         ASSERT_TRUE(fs::create_directory(path("data")));
         ASSERT_TRUE(writeWholeFile("tool", path("tool.exe")));
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
     }
 
     std::string path(const std::string& name) const { return folder + separator() + name; }
@@ -53,7 +46,8 @@ protected:
         ASSERT_TRUE(agent.sendMessage(message));
     }
 
-    std::string folder;
+    TestSupport::TempDir scratch{"trawlex-shortcut"};
+    std::string folder = fs::path(scratch.path()).make_preferred().string();
     ConfBase store;
     ConfAgent agent;
 };

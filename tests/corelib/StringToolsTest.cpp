@@ -4,19 +4,14 @@
 #include <cmath>
 
 #include "corelib/StringTools.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 using namespace KelvraCorelib::StringTools;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string text;
-    for (const int value : values)
-        text += static_cast<char>(value);
-    return text;
-}
+using TestSupport::bytes;
 
 }  // namespace
 

@@ -321,7 +321,7 @@ std::string runProbe(const std::string& environment)
 {
     const TestSupport::TempDir folder("trawlex-tz");
     const TestSupport::Outcome outcome =
-        TestSupport::runShell(folder.path(), environment + " " + std::string(TEST_HELPER_DIR) + "/time_zone_probe 2>&1");
+        TestSupport::runShell(folder.path(), environment + " " + TestSupport::helper("time_zone_probe") + " 2>&1");
     EXPECT_EQ(outcome.exitCode, 0) << environment;
     return outcome.out;
 }

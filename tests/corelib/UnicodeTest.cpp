@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "corelib/Unicode.h"
+#include "support/TestSupport.h"
 
 using KelvraCorelib::Unicode;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string text;
-    for (const int value : values) {
-        text += static_cast<char>(value);
-    }
-    return text;
-}
+using TestSupport::bytes;
 
 // The rendered message of the error raised by decoding, or "" when decoding succeeds.
 std::string decodeError(const std::string& input, bool littleEndian)

@@ -25,24 +25,14 @@ namespace {
 
 using TestSupport::ErrorModeGuard;
 using TestSupport::LogSink;
+using TestSupport::namesIn;
 using TestSupport::readFile;
+using TestSupport::signatureLine;
+using TestSupport::testFolder;
 using TestSupport::writeFile;
 
 const int64_t sourceTime = 3850000000000LL;
-
-// A fresh directory per test.
-std::string testDir()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path path = fs::path(TEST_BINARY_DIR) / "datalog-test" / (std::string(info->test_suite_name()) + "." + info->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-#ifdef _WIN32
-    return fs::absolute(path).make_preferred().string() + "\\";  // as the writer shows it: on a drive
-#else
-    return path.string() + "/";
-#endif
-}
+const std::string writer = TestSupport::helper("datalog_writer");
 
 void describe(DataLog& log, const std::string& app = "app", const std::string& module = "mod",
               const std::string& datatype = "mod", int64_t time = sourceTime)
@@ -52,23 +42,6 @@ void describe(DataLog& log, const std::string& app = "app", const std::string& m
     log.setSourceMeta("module", module);
     log.setSourceMeta("datatype", datatype);
     log.setSourceMeta("time", std::to_string(time));
-}
-
-std::set<std::string> namesIn(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-// The signature line for the given signed lines, as the writer computes it.
-std::string signatureLineFor(const std::string& signedPart)
-{
-    Crypto::Signature s(2, true);
-    s.update(signedPart);
-    return "@SIGNATURE: " + s.signatureText(2, true, 0) + "\n";
 }
 
 bool verifies(const std::string& path)
@@ -123,11 +96,6 @@ void expectBothModes(const std::function<bool()>& action, const std::string& cla
     EXPECT_NE(errors[0].text.find("@logsrc{file=\"DataLog.cpp\" line="), std::string::npos) << errors[0].text;
 }
 
-std::string helper()
-{
-    return std::string(TEST_HELPER_DIR) + "/datalog_writer";
-}
-
 // Runs a command and gives what it printed.
 std::string run(const std::string& command, const std::string& outPath)
 {
@@ -142,7 +110,7 @@ std::string run(const std::string& command, const std::string& outPath)
 
 TEST(DataLogFormat, OneRawTextByteForByte)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, true));
@@ -157,7 +125,7 @@ TEST(DataLogFormat, OneRawTextByteForByte)
     EXPECT_EQ(namesIn(dir), (std::set<std::string>{"app-app.mod-3850000000000-00.data"}));
     const std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     const std::string signedPart = header + "\n@DATA:\nabc\n\n\n";
-    EXPECT_EQ(content, signedPart + signatureLineFor(signedPart));
+    EXPECT_EQ(content, signedPart + signatureLine(signedPart));
     const std::string line = content.substr(signedPart.size());
     ASSERT_EQ(line.size(), 12u + 7u + 64u + 1u);
     EXPECT_EQ(line.substr(0, 19), "@SIGNATURE: C2(S2):");
@@ -167,7 +135,7 @@ TEST(DataLogFormat, OneRawTextByteForByte)
 
 TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     {
         DataLog log;
         describe(log);
@@ -176,7 +144,7 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
         ASSERT_TRUE(log.closeFile());
     }
     std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
-    EXPECT_EQ(content, header + "\n\n" + signatureLineFor(header + "\n\n"));
+    EXPECT_EQ(content, header + "\n\n" + signatureLine(header + "\n\n"));
 
     DataLog log;
     describe(log);
@@ -191,21 +159,21 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
     ASSERT_TRUE(log.closeFile());
     content = readFile(dir + "app-app.mod-3850000000000-01.data");
     const std::string signedPart = header + "\n@DATA:\none\r\ntwo\r\n\n\nthree\n\n\n";
-    EXPECT_EQ(content, signedPart + signatureLineFor(signedPart));
+    EXPECT_EQ(content, signedPart + signatureLine(signedPart));
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-01.data"));
 }
 
 TEST(DataLogFormat, LargeTextSignedLikeASmallOne)
 {
     // Large texts take another path through the writer; the bytes and the signature are the same.
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     std::string text(5 * 1024 * 1024 + 3, '\0');
     for (size_t i = 0; i < text.size(); ++i) {
         text[i] = char((i * 131) % 251);
     }
     const std::string path = writeOne(dir, text);
     const std::string signedPart = header + "\n@DATA:\n" + text + "\n\n\n";
-    EXPECT_TRUE(readFile(path) == signedPart + signatureLineFor(signedPart));
+    EXPECT_TRUE(readFile(path) == signedPart + signatureLine(signedPart));
     EXPECT_TRUE(verifies(path));
 }
 
@@ -249,7 +217,7 @@ TEST(DataLogNames, SourceNameAndEveryFileNameForm)
 
 TEST(DataLogNames, FileTimeAndCounters)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "sub/./x/../", "app", true, false));
@@ -296,7 +264,7 @@ TEST(DataLogNames, DataTimeRotationTakesTheTimeColumn)
 
 TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     writeFile(dir + "app-app.mod-100.make", "left behind");
     writeFile(dir + "app-app.mod-200.make", "left behind too");
     writeFile(dir + "app-app.mod-200.data", "older data file");        // never replaced
@@ -328,7 +296,7 @@ TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
 
 TEST(DataLogFinalise, BadSaveDirUnderBothModes)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     writeFile(dir + "file", "x");
     expectBothModes(
         [&] {
@@ -343,7 +311,7 @@ TEST(DataLogFinalise, BadSaveDirUnderBothModes)
 
 TEST(DataLogOpen, ModesAndTheirFailures)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
@@ -377,7 +345,7 @@ TEST(DataLogOpen, ModesAndTheirFailures)
 
 TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     // A signed working file kept open for rotation (interval differs from the period).
     {
         DataLog log;
@@ -410,13 +378,13 @@ TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
     const std::string content = readFile(dir + "app-app.mod-3850000000000-00.data");
     ASSERT_EQ(content.substr(0, first.size()), first);
     const std::string segment = "@META:\nsource.exe=tool\n\n@DATA:\nsecond\n\n\n";
-    EXPECT_EQ(content.substr(first.size()), segment + signatureLineFor(segment));
+    EXPECT_EQ(content.substr(first.size()), segment + signatureLine(segment));
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-00.data"));
 }
 
 TEST(DataLogAppend, NoDifferingKeyMeansNoMetaLine)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     for (int round = 0; round < 2; ++round) {
         DataLog log;
         describe(log);
@@ -428,13 +396,13 @@ TEST(DataLogAppend, NoDifferingKeyMeansNoMetaLine)
     const std::string content = readFile(dir + "app-app.mod-3850000000000.make");
     std::string firstPart = header + "\n\n";
     firstPart.insert(firstPart.find("source.datatype="), "source.collection-interval=1\n");
-    const std::string first = firstPart + signatureLineFor(firstPart);
-    EXPECT_EQ(content, first + "\n\n" + signatureLineFor("\n\n"));
+    const std::string first = firstPart + signatureLine(firstPart);
+    EXPECT_EQ(content, first + "\n\n" + signatureLine("\n\n"));
 }
 
 TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const std::string working = dir + "app-app.mod-3850000000000.make";
     writeFile(working, header + "\n\n@SIGNATURE: C2(S2):00\n");
     LogSink capture;
@@ -448,7 +416,7 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
                                "-tampered.make";
     EXPECT_EQ(namesIn(dir), (std::set<std::string>{backup, "app-app.mod-3850000000000-00.data"}));
     EXPECT_EQ(readFile(dir + backup), header + "\n\n@SIGNATURE: C2(S2):00\n");
-    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), header + "\n\n" + signatureLineFor(header + "\n\n"));
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), header + "\n\n" + signatureLine(header + "\n\n"));
     bool logged = false;
     for (const auto& r : capture.at(LogError)) {
         logged = logged || (r.module == "datalog" && r.text.rfind("@data-log.append.invalid-signature{", 0) == 0);
@@ -469,7 +437,7 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
 
 TEST(DataLogAppend, RetryAfterMovingATamperedFileAsideTakesTheSourceTime)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const int64_t given = sourceTime + 5000;
     const std::string givenName = "app-app.mod-" + std::to_string(given) + ".make";
     writeFile(dir + givenName, "garbage\n");
@@ -486,7 +454,7 @@ TEST(DataLogAppend, RetryAfterMovingATamperedFileAsideTakesTheSourceTime)
 
 TEST(DataLogAppend, BackupFailureUnderBothModes)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     // A working name so long that the backup name cannot be made.
     const std::string lead(220, 'L');
     DataLog log;
@@ -506,7 +474,7 @@ TEST(DataLogAppend, BackupFailureUnderBothModes)
 
 TEST(DataLogRotation, BySizeClosesAndOpensANewFile)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     log.setRotationMode(DataLog::rotateBySize);
@@ -523,7 +491,7 @@ TEST(DataLogRotation, BySizeClosesAndOpensANewFile)
     ASSERT_TRUE(log.closeFile());
 
     const std::string firstSigned = header + "\n@DATA:\n0123456789\n\n\n";
-    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), firstSigned + signatureLineFor(firstSigned));
+    EXPECT_EQ(readFile(dir + "app-app.mod-3850000000000-00.data"), firstSigned + signatureLine(firstSigned));
     const std::string prefix = dir + "app-app.mod-";
     ASSERT_EQ(second.rfind(prefix, 0), 0u);
     const int64_t secondTime = std::stoll(second.substr(prefix.size()));
@@ -538,7 +506,7 @@ TEST(DataLogRotation, BySizeClosesAndOpensANewFile)
 
 TEST(DataLogRotation, SizeRotationNeedsThePatternToMatch)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     log.setRotationMode(DataLog::rotateBySize);
@@ -584,7 +552,7 @@ TEST(DataLogErrors, NoFileUnderBothModes)
 
 TEST(DataLogErrors, OpeningFailureInsideWriteRawIsWrappedTwice)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     DataLog log;
     describe(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "missing", "app", false, false));
@@ -604,7 +572,7 @@ TEST(DataLogErrors, OpeningFailureInsideWriteRawIsWrappedTwice)
 
 TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     int round = 0;
     expectBothModes(
         [&] {
@@ -640,10 +608,10 @@ TEST(DataLogErrors, FolderReplacedByALinkKeepsEveryFileInTheFolderOpened)
 
 TEST(DataLogErrors, WriteFailuresUnderBothModes)
 {
-    const std::string dir = testDir();
-    EXPECT_EQ(run(helper() + " limit " + dir + "on on", dir + "on.out"),
+    const std::string dir = testFolder();
+    EXPECT_EQ(run(writer + " limit " + dir + "on on", dir + "on.out"),
               "open true\nraw Write_FileError>WriteLine_WriteError\nclose CloseFile_WriteError>WriteLine_WriteError\n");
-    EXPECT_EQ(run(helper() + " limit " + dir + "off off", dir + "off.out"), "open true\nraw false\nclose false\n");
+    EXPECT_EQ(run(writer + " limit " + dir + "off off", dir + "off.out"), "open true\nraw false\nclose false\n");
 }
 
 TEST(DataLogErrors, SetColumnsErrorsLeaveAsPlainExceptionWithLocation)
@@ -666,7 +634,7 @@ TEST(DataLogErrors, SetColumnsErrorsLeaveAsPlainExceptionWithLocation)
 
 TEST(DataLogLifecycle, DestructorFinalisesAndResetClears)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     {
         DataLog log;
         describe(log);
@@ -694,7 +662,7 @@ TEST(DataLogLifecycle, DestructorFinalisesAndResetClears)
 
 TEST(DataLogSignature, AnyChangeBeforeTheSignatureLineIsDetected)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const std::string path = writeOne(dir, "a\r\nb");
     const std::string original = readFile(path);
     ASSERT_TRUE(verifies(path));
@@ -727,7 +695,7 @@ TEST(DataLogSignature, AnyChangeBeforeTheSignatureLineIsDetected)
 
 TEST(DataLogSignature, SignatureLikeDataLinesAreData)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const std::string text = "x\n@SIGNATURE: C2(S2):00\n@SIGNATURE: 0123abcd\n@SIGNATURE: \n@SIGNATURE: " +
                              std::string(100000, 'F') + "\ny";
     const std::string path = writeOne(dir, text);
@@ -755,7 +723,7 @@ TEST(DataLogSignature, SignatureLikeDataLinesAreData)
 
 TEST(DataLogSignature, OlderFormIsComparedInLowerCase)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const std::string lines = header + "\n@DATA:\nold\n\n\n";
     Crypto::Signature legacy(2, false);
     legacy.update(lines);
@@ -778,7 +746,7 @@ TEST(DataLogSignature, OlderFormIsComparedInLowerCase)
 
 TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     const std::string path = writeOne(dir, "data");
     const std::string original = readFile(path);
     writeFile(dir + "cut", original.substr(0, original.find("@SIGNATURE: ")));
@@ -799,9 +767,9 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
         {"\n", false},
         {forged, false},
         {forged + "@SIGNATURE: C2(S2):00\n", false},
-        {forged + signatureLineFor(forged) + "x", false},
-        {forged + signatureLineFor(forged), true},
-        {forged + signatureLineFor(forged) + "\n\n" + signatureLineFor("\n\n"), true},
+        {forged + signatureLine(forged) + "x", false},
+        {forged + signatureLine(forged), true},
+        {forged + signatureLine(forged) + "\n\n" + signatureLine("\n\n"), true},
     };
     for (const auto& [tail, valid] : appended) {
         writeFile(dir + "appended", original + tail);
@@ -827,9 +795,9 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
 
 TEST(DataLogConcurrency, TwoProcessesWriteIntoOneDirectory)
 {
-    const std::string dir = testDir();
-    const std::string one = helper() + " write " + dir + "files A 200 > " + dir + "a.out 2>&1";
-    const std::string two = helper() + " write " + dir + "files B 200 > " + dir + "b.out 2>&1";
+    const std::string dir = testFolder();
+    const std::string one = writer + " write " + dir + "files A 200 > " + dir + "a.out 2>&1";
+    const std::string two = writer + " write " + dir + "files B 200 > " + dir + "b.out 2>&1";
     const std::string both = "(" + one + ") & (" + two + ") & wait";
     ASSERT_EQ(std::system(both.c_str()), 0);
     EXPECT_EQ(readFile(dir + "a.out"), "done\n");

@@ -7,9 +7,7 @@
 
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -23,35 +21,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using TestSupport::namesIn;
+using TestSupport::readFile;
+using TestSupport::writeFile;
+
+// A folder of that name in the test's own.
 std::string freshDir(const std::string& name)
 {
-    const fs::path path = fs::path(TEST_BINARY_DIR) / "datalog-working-files" / name;
-    fs::remove_all(path);
-    fs::create_directories(path);
-    return path.string() + "/";
-}
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeAll(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-std::set<std::string> namesIn(const std::string& dir)
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
+    fs::create_directory(TestSupport::testFolder() + name);
+    return TestSupport::testFolder() + name + "/";
 }
 
 // Prepares a run of the source with finalising; each planted name holds its own name.
@@ -59,7 +37,7 @@ std::set<std::string> finaliseAmong(const std::string& dir, const std::string& m
                                     const std::set<std::string>& planted)
 {
     for (const std::string& name : planted) {
-        writeAll(dir + name, name);
+        writeFile(dir + name, name);
     }
     DataLog log;
     log.setLogType(DataCommons::logRaw);
@@ -88,7 +66,7 @@ TEST(DataLogWorkingFiles, OnlyTheRunsOwnSourceIsFinalised)
                          "Trawlex-Trawlex.os.df-5-8.make", "Trawlex-Trawlex.os.df-.make",
                          "Trawlex-Trawlex.os.dfx-5.make", "Trawlex-Trawlex.os.df-5.make-x-tampered.make",
                          "Trawlex-Trawlex.os.df-9.make.make"}));
-    EXPECT_EQ(readAll(dir + "Trawlex-Trawlex.os.df-5.data"), "Trawlex-Trawlex.os.df-5.make");
+    EXPECT_EQ(readFile(dir + "Trawlex-Trawlex.os.df-5.data"), "Trawlex-Trawlex.os.df-5.make");
 
     // Glob characters in the module and data type are only themselves.
     const std::string globDir = freshDir("glob-source");
@@ -106,7 +84,7 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
 {
     // Created by name on a name that is taken: the file stays, no private name is left.
     const std::string taken = freshDir("named-taken");
-    writeAll(taken + "w-app-5.make", "taken");
+    writeFile(taken + "w-app-5.make", "taken");
     {
         const TestSupport::ErrorModeGuard quiet(false);
         DataLog log;
@@ -122,7 +100,7 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
         EXPECT_TRUE(log.openWriteFile(DataLog::createNew) && log.closeFile(false));
     }
     EXPECT_EQ(namesIn(taken), (std::set<std::string>{"w-app-5.make", "w-app-6-00.data"}));
-    EXPECT_EQ(readAll(taken + "w-app-5.make"), "taken");
+    EXPECT_EQ(readFile(taken + "w-app-5.make"), "taken");
 
     const std::string dir = freshDir("named-pairs");
     const std::string helper = std::string(TEST_HELPER_DIR) + "/named_create_run";
@@ -186,7 +164,7 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
     for (const std::string& name : expected) {
         const std::string time = name.substr(6, name.size() - 6 - 8);
         std::string reason;
-        const std::string text = readAll(dir + name);
+        const std::string text = readFile(dir + name);
         if (DataLog::checkFileSignature(dir + name, reason) != DataLog::Check::valid ||
             text.find("\n@DATA:\nrun " + time + "\n") == std::string::npos) {
             ++bad;

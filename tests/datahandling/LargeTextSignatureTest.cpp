@@ -4,13 +4,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "corelib/Crypto.h"
 #include "datahandling/DataLog.h"
+#include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -29,14 +28,6 @@ std::string makeText(size_t size)
         c = static_cast<char>(state % 41 == 0 ? '\n' : state >> 24);
     }
     return text;
-}
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 TEST(LargeTextSignature, HalvesOnTwoThreadsEqualOnePass)
@@ -61,9 +52,7 @@ TEST(LargeTextSignature, HalvesOnTwoThreadsEqualOnePass)
 
 TEST(LargeTextSignature, FileCarriesTheOnePassSignature)
 {
-    const fs::path dir = fs::path(TEST_BINARY_DIR) / "large-text-signature";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const fs::path dir = TestSupport::testFolder();
     // Larger than the size from which the digest runs beside the write.
     const std::string text = makeText(DataLog::parallelDigestSize + 2 * 1024 * 1024 + 5);
     DataLog log;
@@ -72,13 +61,13 @@ TEST(LargeTextSignature, FileCarriesTheOnePassSignature)
     log.setSourceMeta("module", "mod");
     log.setSourceMeta("datatype", "mod");
     log.setSourceMeta("time", "3850000000000");
-    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir.string() + "/", "app", true, false));
+    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir.string(), "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     ASSERT_TRUE(log.setRawLine(text));
     ASSERT_TRUE(log.writeRaw());
     ASSERT_TRUE(log.closeFile());
 
-    const std::string content = readAll(dir / "app-app.mod-3850000000000-00.data");
+    const std::string content = TestSupport::readFile(dir / "app-app.mod-3850000000000-00.data");
     const size_t signatureAt = content.rfind("@SIGNATURE: ");
     ASSERT_NE(signatureAt, std::string::npos);
     ASSERT_NE(content.find("\n@DATA:\n" + text + "\n"), std::string::npos);
@@ -89,7 +78,6 @@ TEST(LargeTextSignature, FileCarriesTheOnePassSignature)
     EXPECT_EQ(DataLog::checkFileSignature((dir / "app-app.mod-3850000000000-00.data").string(), reason),
               DataLog::Check::valid)
         << reason;
-    fs::remove_all(dir);
 }
 
 }  // namespace

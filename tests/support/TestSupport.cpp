@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "corelib/Crypto.h"
 #include "corelib/Exception.h"
 #include "corelib/Logger.h"
 
@@ -54,6 +57,52 @@ std::vector<fs::path> filesEndingIn(const fs::path& dir, const std::string& suff
     }
     std::sort(found.begin(), found.end());
     return found;
+}
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string text;
+    for (const int value : values)
+        text += static_cast<char>(value);
+    return text;
+}
+
+std::string signatureLine(const std::string& signedPart)
+{
+    KelvraCorelib::Crypto::Signature signature(2, true);
+    signature.update(signedPart);
+    return "@SIGNATURE: " + signature.signatureText(2, true, 0) + "\n";
+}
+
+std::set<std::string> namesIn(const fs::path& dir)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    return static_cast<unsigned>(fs::symlink_status(path).permissions() & fs::perms::mask);
+}
+
+std::string helper(const std::string& name)
+{
+#ifdef _WIN32
+    return std::string(TEST_HELPER_DIR) + "/" + name + ".exe";
+#else
+    return std::string(TEST_HELPER_DIR) + "/" + name;
+#endif
+}
+
+std::string testFolder()
+{
+    static const TempDir all("trawlex-test");
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path folder = all / test->test_suite_name() / test->name();
+    fs::create_directories(folder);
+    return (fs::absolute(folder).make_preferred() / "").string();
 }
 
 TempDir::TempDir(const std::string& prefix)

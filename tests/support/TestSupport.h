@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -24,6 +26,16 @@ void writeFile(const fs::path& path, const std::string& bytes);
 fs::path writeScript(const fs::path& path, const std::string& body);
 // The files in the folder whose names end in the suffix, sorted.
 std::vector<fs::path> filesEndingIn(const fs::path& dir, const std::string& suffix);
+// The names of the folder's entries.
+std::set<std::string> namesIn(const fs::path& dir);
+// The permission bits of the entry itself (a link is not followed).
+unsigned modeOf(const fs::path& path);
+// The bytes of the values (each 0 to 255).
+std::string bytes(std::initializer_list<int> values);
+// The signature line over the signed part, as the writer makes it.
+std::string signatureLine(const std::string& signedPart);
+// The path of the helper program of that name that the tests start.
+std::string helper(const std::string& name);
 
 // A fresh folder under the system's temporary folder, removed with everything in it when the
 // object goes (so also when an assertion ends the test early).
@@ -43,6 +55,11 @@ private:
     fs::path root;
     std::error_code ignored;
 };
+
+// The running test's own folder (made on its first call, the same on later ones), inside a
+// temporary folder of the program that goes with everything in it when the program ends. The
+// text ends in a separator.
+std::string testFolder();
 
 // Sets the process-wide error mode and restores the previous one when it goes.
 class ErrorModeGuard {

@@ -21,7 +21,6 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ProgramRuns.h"
-#include "corelib/Crypto.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -40,18 +39,14 @@ namespace {
 std::string signedLog(const std::string& metaLines)
 {
     const std::string lines = "@META:\n" + metaLines + "log.type=raw\n\n@DATA:\nsome data\n\n\n";
-    Crypto::Signature signature(2, true);
-    signature.update(lines);
-    return lines + "@SIGNATURE: " + signature.signatureText(2, true, 0) + "\n";
+    return lines + TestSupport::signatureLine(lines);
 }
 
 class VerifyHostileFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = fs::path(TEST_BINARY_DIR) / "verify-hostile-test";
-        fs::remove_all(dir);
-        fs::create_directories(dir / "tree");
+        fs::create_directory(dir / "tree");
         good = (dir / "tree" / "good.data").string();
         ProgramRuns::writeFile(good, signedLog("source.host=web1\n"));
         std::string tampered = signedLog("source.host=web1\n");
@@ -60,15 +55,14 @@ protected:
         ProgramRuns::writeFile(bad, tampered);
     }
 
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs the verifier; a run that has not ended after a minute is killed (exit code -1).
     template <typename Prepare>
     ProgramRuns::Outcome verify(const std::vector<std::string>& arguments, Prepare beforeExec)
     {
         const fs::path outPath = dir / ".stdout";
         const fs::path errPath = dir / ".stderr";
-        const pid_t pid = ProgramRuns::start(dir, ProgramRuns::verifierPath, arguments, outPath, errPath, beforeExec);
+        const pid_t pid =
+            ProgramRuns::startProgram(dir, ProgramRuns::verifierPath, arguments, outPath, errPath, {}, beforeExec);
         EXPECT_GT(pid, 0);
         ProgramRuns::Outcome outcome;
         int status = 0;
@@ -94,7 +88,8 @@ protected:
         return verify(arguments, [] {});
     }
 
-    fs::path dir;
+    TestSupport::TempDir folder{"trawlex-verify-hostile"};
+    fs::path dir = folder.path();
     std::string good;
     std::string bad;
 };

@@ -34,9 +34,11 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
 // ended it); -1 when the query fails (`error` set).
 int queryChild(uint32_t processId, int32_t& exitCode, int& error);
 
-// Sends the child's whole process group the request to quit (forcibly false) or the kill
-// (forcibly true). True when the signal was delivered.
-bool signalChildGroup(uint32_t processId, bool forcibly);
+// What signalChildGroup sends: the request to quit, or the kill.
+enum class GroupSignal { askToQuit, kill };
+
+// Sends the child's whole process group the signal. True when it was delivered.
+bool signalChildGroup(uint32_t processId, GroupSignal signal);
 
 // A descriptor that becomes ready when the child ends, or -1 when the platform offers none
 // (callers then look with queryChild at short intervals).

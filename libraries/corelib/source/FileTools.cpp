@@ -389,6 +389,12 @@ bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& 
     return true;
 }
 
+int writeSynced(int handle, const std::string& bytes)
+{
+    const int error = Platform::writeFile(handle, bytes.data(), bytes.size());
+    return error != 0 ? error : Platform::syncFile(handle);
+}
+
 bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem)
 {
     const std::string temporary = path + "." + std::to_string(Platform::currentProcessId()) + ".new";
@@ -397,10 +403,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, std::str
         Platform::ScopedFile handle;
         int error = Platform::createPrivateFile(temporary, handle.value);
         if (error == 0) {
-            error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
-        }
-        if (error == 0) {
-            error = Platform::syncFile(handle.get());
+            error = writeSynced(handle.get(), bytes);
         }
         if (error != 0) {
             problem = failed("write", temporary, error);
@@ -429,10 +432,7 @@ bool overwriteAt(const std::string& path, uint64_t offset, const std::string& by
         error = Platform::seekFile(handle.get(), int64_t(offset), Platform::SeekOrigin::start, position);
     }
     if (error == 0) {
-        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
-    }
-    if (error == 0) {
-        error = Platform::syncFile(handle.get());
+        error = writeSynced(handle.get(), bytes);
     }
     if (error != 0) {
         problem = failed("overwrite", path, error);
@@ -446,10 +446,7 @@ bool appendSynced(const std::string& path, const std::string& bytes, std::string
     Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenWrite | Platform::OpenAppend, handle.value);
     if (error == 0) {
-        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
-    }
-    if (error == 0) {
-        error = Platform::syncFile(handle.get());
+        error = writeSynced(handle.get(), bytes);
     }
     if (error != 0) {
         problem = failed("append to", path, error);

@@ -285,7 +285,7 @@ bool ProcessTools::Process::askToQuit()
     if (!isRunning()) {
         return false;
     }
-    return Platform::signalChildGroup(processId, false);
+    return Platform::signalChildGroup(processId, Platform::GroupSignal::askToQuit);
 }
 
 bool ProcessTools::Process::terminate()
@@ -293,7 +293,7 @@ bool ProcessTools::Process::terminate()
     if (!isRunning()) {
         return false;
     }
-    if (!Platform::signalChildGroup(processId, true)) {
+    if (!Platform::signalChildGroup(processId, Platform::GroupSignal::kill)) {
         return false;
     }
     // Collect the killed child so that it does not linger as a zombie.
@@ -418,7 +418,7 @@ void ProcessTools::Process::killGroup()
         return;
     }
     if (processId != 0) {
-        Platform::signalChildGroup(processId, true);
+        Platform::signalChildGroup(processId, Platform::GroupSignal::kill);
     }
 }
 

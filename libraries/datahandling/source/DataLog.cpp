@@ -32,6 +32,9 @@ Logger& fileLogger()
 }
 
 const std::string signaturePrefix(DataLogFormat::signaturePrefix);
+const std::string metaLine(DataLogFormat::metaMark);
+// Before the first data text: an empty line and the data mark.
+const std::string dataStartLines = "\n" + std::string(DataLogFormat::dataMark);
 
 // Pieces of this size go to the file and the digest in turn, so that each piece is still in
 // the cache for the second pass.
@@ -608,10 +611,7 @@ bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
     }
     if (!opened.file) {
         failure = opened.error > 0 ? Platform::errorText(opened.error) : std::string();
-        return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
-                                             "writing};",
-                                             KELVRA_HERE, ParamStream() << name),
-                     fileLogger());
+        return openFailed(name);
     }
     opened.file->mode = mode;
     file = std::move(opened.file);
@@ -631,6 +631,13 @@ bool DataLog::openWriteFile(OpenMode mode, const DateTime& time)
         logger.debug("DataLog::openWriteFile: Opened \"%\"", ParamStream() << file->path);
     }
     return true;
+}
+
+bool DataLog::openFailed(const std::string& name)
+{
+    return raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for writing};",
+                                         KELVRA_HERE, ParamStream() << name),
+                 fileLogger());
 }
 
 // Checks a file opened for appending and writes the header of the open file; false (the file
@@ -662,28 +669,26 @@ bool DataLog::finishOpening(OpenMode mode)
 DataLog::Appended DataLog::appendToExisting()
 {
     const std::string name = file->path;
-    bool readable = false;
+    std::optional<bool> valid;
     try {
-        readable = checkSignature();
+        valid = firstSegmentValid();
     } catch (const Exception& e) {
         throw OpenWriteFile_InvalidSignature(KELVRA_HERE, e);
     }
-    if (!readable) {
+    if (!valid) {
         raise(OpenWriteFile_InvalidSignature("@data-log.open-write-file.invalid-signature{Invalid signature in "
                                              "existing (append) file \"%\"};",
                                              KELVRA_HERE, ParamStream() << name),
               fileLogger());
         return Appended::failed;
     }
-    if (!invalidSignature) {
+    invalidSignature = !*valid;  // for hasInvalidSignature
+    if (*valid) {
         // Writing continues at the end of the file.
         int64_t position = 0;
         if (!file->flush() ||
             Platform::seekFile(file->output.descriptor(), 0, Platform::SeekOrigin::end, position) != 0) {
-            raise(OpenWriteFile_FileError("@data-log.open-write-file.file-error{Failed to open file \"%\" for "
-                                          "writing};",
-                                          KELVRA_HERE, ParamStream() << name),
-                  fileLogger());
+            openFailed(name);
             return Appended::failed;
         }
         return Appended::continued;
@@ -710,7 +715,7 @@ DataLog::Appended DataLog::appendToExisting()
 bool DataLog::writeHeader(WorkFile& to)
 {
     if (to.existingMeta.empty()) {
-        if (!writeLine(to, "@META:", Feed::signedAndSealed)) {
+        if (!writeLine(to, metaLine, Feed::signedAndSealed)) {
             return false;
         }
         for (const auto& [key, value] : meta) {
@@ -726,7 +731,7 @@ bool DataLog::writeHeader(WorkFile& to)
         if (found != to.existingMeta.end() && found->second == value) {
             continue;
         }
-        if (first && !writeLine(to, "@META:", Feed::signedAndSealed)) {
+        if (first && !writeLine(to, metaLine, Feed::signedAndSealed)) {
             return false;
         }
         first = false;
@@ -747,20 +752,30 @@ bool DataLog::checkSignature()
                                              KELVRA_HERE),
                      fileLogger());
     }
+    const std::optional<bool> valid = firstSegmentValid();
+    if (valid) {
+        invalidSignature = !*valid;
+    }
+    return valid.has_value();
+}
+
+std::optional<bool> DataLog::firstSegmentValid()
+{
     int64_t position = 0;
-    if (!file->flush() || Platform::seekFile(file->output.descriptor(), 0, Platform::SeekOrigin::current, position) != 0) {
-        return false;
+    if (!file->flush() ||
+        Platform::seekFile(file->output.descriptor(), 0, Platform::SeekOrigin::current, position) != 0) {
+        return std::nullopt;
     }
     bool valid = false;
     const bool read = DataLogReader::checkFirstSegment(
         file->output.descriptor(), file->mode == OpenMode::append ? &file->existingMeta : nullptr, valid);
     int64_t ignored = 0;
-    const bool restored = Platform::seekFile(file->output.descriptor(), position, Platform::SeekOrigin::start, ignored) == 0;
+    const bool restored =
+        Platform::seekFile(file->output.descriptor(), position, Platform::SeekOrigin::start, ignored) == 0;
     if (!read || !restored) {
-        return false;
+        return std::nullopt;
     }
-    invalidSignature = !valid;
-    return true;
+    return valid;
 }
 
 DataLog::Check DataLog::checkFileSignature(const std::string& path, std::string& reason,
@@ -840,7 +855,7 @@ bool DataLog::writeRaw()
                                           KELVRA_HERE),
                          fileLogger());
         }
-        if (!file->inData && !writeLine(*file, "\n@DATA:", Feed::signedAndSealed)) {
+        if (!file->inData && !writeLine(*file, dataStartLines, Feed::signedAndSealed)) {
             return false;
         }
         file->inData = true;

@@ -63,10 +63,7 @@ bool writeNewPrivate(const std::string& path, const std::string& bytes, std::str
     Platform::ScopedFile handle;
     int error = Platform::createPrivateFile(path, handle.value);
     if (error == 0) {
-        error = Platform::writeFile(handle.get(), bytes.data(), bytes.size());
-    }
-    if (error == 0) {
-        error = Platform::syncFile(handle.get());
+        error = writeSynced(handle.get(), bytes);
     }
     if (error != 0) {
         problem = "cannot write \"" + path + "\" (" + Platform::errorText(error) + ")";

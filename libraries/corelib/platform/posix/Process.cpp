@@ -271,12 +271,12 @@ int queryChild(uint32_t processId, int32_t& exitCode, int& error)
     return 0;
 }
 
-bool signalChildGroup(uint32_t processId, bool forcibly)
+bool signalChildGroup(uint32_t processId, GroupSignal signal)
 {
     if (!validChild(processId)) {
         return false;
     }
-    return kill(-static_cast<pid_t>(processId), forcibly ? SIGKILL : SIGTERM) == 0;
+    return kill(-static_cast<pid_t>(processId), signal == GroupSignal::kill ? SIGKILL : SIGTERM) == 0;
 }
 
 int openChildWatch(uint32_t processId)

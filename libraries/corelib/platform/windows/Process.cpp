@@ -270,14 +270,14 @@ int queryChild(uint32_t processId, int32_t& exitCode, int& error)
     return 0;
 }
 
-bool signalChildGroup(uint32_t processId, bool forcibly)
+bool signalChildGroup(uint32_t processId, GroupSignal signal)
 {
     std::lock_guard<std::mutex> guard(childLock());
     const auto found = children().find(processId);
     if (found == children().end())
         return false;
     Child& child = found->second;
-    if (!forcibly) {
+    if (signal == GroupSignal::askToQuit) {
         if (child.collected)
             return false;
         // The quit request: WM_QUIT to the main thread and WM_CLOSE to the windows; a console

@@ -1,0 +1,165 @@
+// The seal's state: the key store's erasure, the chain per source under concurrent runs, and
+// the verifier's witness.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "corelib/DateTime.h"
+#include "datahandling/SealChain.h"
+#include "datahandling/SealStore.h"
+#include "datahandling/SealWitness.h"
+#include "support/TestSupport.h"
+
+using namespace KelvraCorelib;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t hour = 3600000;
+
+// A 64-digit hash standing for the file with that sequence number ("none" before the first).
+std::string hashOf(uint64_t sequence)
+{
+    const std::string digits = std::to_string(sequence);
+    return sequence == 0 ? "none" : std::string(64 - digits.size(), '0') + digits;
+}
+
+}  // namespace
+
+TEST(SealStore, ErasingLeavesNoByteOfAnEndedEpochsKey)
+{
+    const TestSupport::TempDir folder;
+    const std::string dir = (folder / "store").string();
+    SealStore::Settings settings;
+    const int64_t now = DateTime::now().count;
+    settings.span = hour;
+    settings.now = now - 3 * hour;
+    settings.until = now + 2 * hour;
+    std::string line;
+    std::string problem;
+    ASSERT_TRUE(SealStore::create(dir, settings, line, problem)) << problem;
+    const std::string before = TestSupport::readFile(folder / "store" / "epochs.secret");
+    {
+        SealStore store;
+        ASSERT_TRUE(store.open(dir, problem)) << problem;
+        ASSERT_TRUE(store.eraseBefore(now, problem)) << problem;
+    }
+    SealStore store;
+    ASSERT_TRUE(store.open(dir, problem)) << problem;
+    std::string everything;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        everything += TestSupport::readFile(entry.path());
+    int ended = 0;
+    for (int64_t time = settings.now; time < settings.until; time += hour / 2) {
+        const uint64_t number = uint64_t(time / hour);
+        const std::string seed = before.substr(size_t(number - store.firstEpoch()) * 32, 32);
+        SealStore::Epoch epoch;
+        if (int64_t(number + 1) * hour <= now) {
+            ++ended;
+            EXPECT_FALSE(store.epochAt(time, epoch, problem)) << "epoch " << number;
+            EXPECT_NE(problem.find("was erased"), std::string::npos) << problem;
+            EXPECT_EQ(everything.find(seed), std::string::npos) << "epoch " << number;
+        } else {
+            ASSERT_TRUE(store.epochAt(time, epoch, problem)) << problem;
+            EXPECT_EQ(epoch.seed, seed) << "epoch " << number;
+        }
+    }
+    EXPECT_GE(ended, 5);  // three or four epochs, each met twice
+}
+
+// Two processes take numbers of one source at once: each number once, each file's previous
+// the hash the run before recorded, and the last number readable per source.
+TEST(SealChain, ConcurrentRunsTakeEveryNumberOnceInOrder)
+{
+    const TestSupport::TempDir folder;
+    const std::string source = "app.mod/type x";
+    constexpr int perProcess = 150;
+    for (int child = 0; child < 2; ++child) {
+        if (fork() == 0) {
+            std::ofstream taken(folder / std::to_string(child));
+            for (int i = 0; i < perProcess; ++i) {
+                SealChain chain;
+                std::string problem;
+                if (!chain.begin(folder.path().string(), source, problem))
+                    _exit(1);
+                taken << chain.sequence() << ' ' << chain.previous() << '\n' << std::flush;
+                if (!chain.complete(hashOf(chain.sequence()), problem))
+                    _exit(2);
+            }
+            _exit(0);
+        }
+    }
+    for (int child = 0; child < 2; ++child) {
+        int status = 0;
+        ASSERT_GT(wait(&status), 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::map<uint64_t, std::string> previous;
+    for (const char* child : {"0", "1"}) {
+        std::istringstream lines(TestSupport::readFile(folder / child));
+        uint64_t sequence = 0;
+        std::string head;
+        while (lines >> sequence >> head)
+            EXPECT_TRUE(previous.emplace(sequence, head).second) << "sequence " << sequence << " taken twice";
+    }
+    ASSERT_EQ(previous.size(), 2u * perProcess);
+    EXPECT_EQ(previous.rbegin()->first, 2u * perProcess);
+    for (const auto& [sequence, head] : previous)
+        EXPECT_EQ(head, hashOf(sequence - 1)) << "sequence " << sequence;
+    EXPECT_EQ(SealChain::lastSequences(folder.path().string()),
+              (std::map<std::string, uint64_t>{{source, 2u * perProcess}}));
+}
+
+TEST(SealWitness, ReportsALowerHeadAnotherHeadFileAndABreakButNotRetention)
+{
+    const TestSupport::TempDir folder;
+    const std::string state = (folder / "witness").string();
+    // The chain of one source with the given numbers; the file with number "altered" differs.
+    auto chain = [](uint64_t from, uint64_t to, uint64_t altered = 0) {
+        SealChainCheck chains;
+        for (uint64_t sequence = from; sequence <= to; ++sequence) {
+            SealCheck::Result link;
+            link.valid = true;
+            link.host = "web1";
+            link.source = "Trawlex.os.df";
+            link.keyId = "0123456789abcdef";
+            link.sequence = sequence;
+            link.previous = hashOf(sequence - 1);
+            link.hash = sequence == altered ? hashOf(sequence + 1000) : hashOf(sequence);
+            if (altered != 0 && sequence == altered + 1)
+                link.previous = hashOf(sequence + 999);
+            chains.add(link, "f" + std::to_string(sequence));
+        }
+        return chains;
+    };
+    // The findings of a check against the witness saved before; the witness saved again.
+    auto check = [&state](const SealChainCheck& chains) {
+        SealWitness witness;
+        std::string problem;
+        EXPECT_TRUE(witness.load(state, problem)) << problem;  // a missing file is an empty witness
+        std::string found;
+        for (const SealChainCheck::Finding& finding : witness.compare(chains))
+            found += finding.text.substr(finding.text.find(": ") + 2) + "\n";
+        EXPECT_TRUE(witness.save(state, problem)) << problem;
+        return found;
+    };
+    EXPECT_EQ(check(chain(1, 5)), "");
+    EXPECT_EQ(check(chain(3, 5)), "");  // the oldest files gone
+    EXPECT_EQ(check(chain(1, 3)), "the newest file has sequence 3, but the witness saw sequence 5\n");
+    EXPECT_EQ(check(chain(1, 6, 5)), "f5 is another file for sequence 5 than the witness saw\n"
+                                     "f6 (sequence 6) does not extend the head the witness saw\n");
+    EXPECT_EQ(check(chain(4, 7)), "");  // the head moved on to 6 with the altered chain
+
+    TestSupport::writeFile(state, "trawlex-seal-witness-1\nweb1\tTrawlex.os.df\tkey\tx\th\n");
+    SealWitness damaged;
+    std::string problem;
+    EXPECT_FALSE(damaged.load(state, problem));
+    EXPECT_NE(problem.find("is damaged"), std::string::npos) << problem;
+}
