@@ -592,7 +592,7 @@ TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
 // changes nothing.
 TEST(DataLogErrors, FolderReplacedByALinkKeepsEveryFileInTheFolderOpened)
 {
-    const std::string dir = testDir();
+    const std::string dir = testFolder();
     fs::create_directories(dir + "other");
     DataLog log;
     describe(log);
