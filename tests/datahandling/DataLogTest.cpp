@@ -14,6 +14,7 @@
 #include "corelib/Ims.h"
 #include "corelib/Logger.h"
 #include "corelib/PathTools.h"
+#include "support/DataLogSupport.h"
 #include "support/TestSupport.h"
 #include "corelib/platform/Process.h"
 #include "datahandling/DataLog.h"
@@ -31,18 +32,10 @@ using TestSupport::signatureLine;
 using TestSupport::testFolder;
 using TestSupport::writeFile;
 
-const int64_t sourceTime = 3850000000000LL;
+using TestSupport::sourceTime;
 const std::string writer = TestSupport::helper("datalog_writer");
 
-void describe(DataLog& log, const std::string& app = "app", const std::string& module = "mod",
-              const std::string& datatype = "mod", int64_t time = sourceTime)
-{
-    log.setLogType(DataCommons::logRaw);
-    log.setSourceMeta("application", app);
-    log.setSourceMeta("module", module);
-    log.setSourceMeta("datatype", datatype);
-    log.setSourceMeta("time", std::to_string(time));
-}
+using TestSupport::describeRawLog;
 
 bool verifies(const std::string& path)
 {
@@ -54,14 +47,9 @@ bool verifies(const std::string& path)
 std::string writeOne(const std::string& dir, const std::string& text, int64_t time = sourceTime)
 {
     DataLog log;
-    describe(log, "app", "mod", "mod", time);
-    EXPECT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
-    EXPECT_TRUE(log.openWriteFile(DataLog::createNew));
-    const std::string working = log.currentFileName();
-    EXPECT_TRUE(log.setRawLine(text));
-    EXPECT_TRUE(log.writeRaw());
-    EXPECT_TRUE(log.closeFile());
-    return working.substr(0, working.size() - 5) + "-00.data";
+    describeRawLog(log, "app", "mod", "mod", time);
+    EXPECT_TRUE(TestSupport::writeCollection(log, dir, text));
+    return dir + "app-app.mod-" + std::to_string(time) + "-00.data";
 }
 
 const std::string header = "@META:\n"
@@ -112,7 +100,7 @@ TEST(DataLogFormat, OneRawTextByteForByte)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, true));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     EXPECT_EQ(log.currentFileName(), dir + "app-app.mod-3850000000000.make");
@@ -138,7 +126,7 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
     const std::string dir = testFolder();
     {
         DataLog log;
-        describe(log);
+        describeRawLog(log);
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
         ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
         ASSERT_TRUE(log.closeFile());
@@ -147,7 +135,7 @@ TEST(DataLogFormat, DataMarkOnceAndOnlyWithData)
     EXPECT_EQ(content, header + "\n\n" + signatureLine(header + "\n\n"));
 
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     ASSERT_TRUE(log.setRawLine("one\r\ntwo\r\n"));
@@ -219,7 +207,7 @@ TEST(DataLogNames, FileTimeAndCounters)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "sub/./x/../", "app", true, false));
     EXPECT_EQ(log.directory(), dir + "sub" + separator());
     EXPECT_EQ(log.stem(DateTime(int64_t(0))), "app-app.mod-3850000000000");
@@ -274,12 +262,12 @@ TEST(DataLogFinalise, LeftBehindFilesGetTheirDataNames)
 
     // A working file that another writer holds open stays.
     DataLog live;
-    describe(live, "app", "mod", "mod", 400);
+    describeRawLog(live, "app", "mod", "mod", 400);
     ASSERT_TRUE(live.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(live.openWriteFile(DataLog::createNew));
 
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, true));
     EXPECT_EQ(namesIn(dir), (std::set<std::string>{"app-app.mod-100.data", "app-app.mod-200.data",
                                                    "app-app.mod-200-00.data", "app-app.mod-3850000000000.make",
@@ -301,7 +289,7 @@ TEST(DataLogFinalise, BadSaveDirUnderBothModes)
     expectBothModes(
         [&] {
             DataLog log;
-            describe(log);
+            describeRawLog(log);
             return log.makeReadyToOpenWriteFile(dir + "file/sub", "app", true, true);
         },
         "MakeReady_BadSaveDir", "@data-log.make-ready.bad-savedir{");
@@ -313,7 +301,7 @@ TEST(DataLogOpen, ModesAndTheirFailures)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     writeFile(dir + "app-app.mod-3850000000000.make", "exists");
     expectBothModes([&] { return log.openWriteFile(DataLog::createNew); }, "OpenWriteFile_FileError",
@@ -328,7 +316,7 @@ TEST(DataLogOpen, ModesAndTheirFailures)
 
     // No mode opens a working file that another writer holds.
     DataLog other;
-    describe(other);
+    describeRawLog(other);
     ASSERT_TRUE(other.makeReadyToOpenWriteFile(dir, "app", true, false));
     expectBothModes([&] { return other.openWriteFile(DataLog::replace); }, "OpenWriteFile_FileError",
                     "@data-log.open-write-file.file-error{");
@@ -349,7 +337,7 @@ TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
     // A signed working file kept open for rotation (interval differs from the period).
     {
         DataLog log;
-        describe(log);
+        describeRawLog(log);
         log.setSourceMeta("collection-interval", "3600000");
         log.setSourceMeta("rotation-period", "0");
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
@@ -363,7 +351,7 @@ TEST(DataLogAppend, ValidFileGetsOnlyTheDifferingKeys)
     ASSERT_TRUE(verifies(working));
 
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     log.setSourceMeta("collection-interval", "3600000");
     log.setSourceMeta("rotation-period", "0");
     log.setSourceMeta("exe", "tool");
@@ -387,7 +375,7 @@ TEST(DataLogAppend, NoDifferingKeyMeansNoMetaLine)
     const std::string dir = testFolder();
     for (int round = 0; round < 2; ++round) {
         DataLog log;
-        describe(log);
+        describeRawLog(log);
         log.setSourceMeta("collection-interval", "1");
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
         ASSERT_TRUE(log.openWriteFile(DataLog::append));
@@ -407,7 +395,7 @@ TEST(DataLogAppend, TamperedFileIsMovedAsideAndStartedAfresh)
     writeFile(working, header + "\n\n@SIGNATURE: C2(S2):00\n");
     LogSink capture;
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::append));
     ASSERT_TRUE(log.closeFile());
@@ -442,7 +430,7 @@ TEST(DataLogAppend, RetryAfterMovingATamperedFileAsideTakesTheSourceTime)
     const std::string givenName = "app-app.mod-" + std::to_string(given) + ".make";
     writeFile(dir + givenName, "garbage\n");
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::append, DateTime(given)));
     EXPECT_EQ(log.currentFileName(), dir + "app-app.mod-3850000000000.make");
@@ -458,7 +446,7 @@ TEST(DataLogAppend, BackupFailureUnderBothModes)
     // A working name so long that the backup name cannot be made.
     const std::string lead(220, 'L');
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, lead, true, false));
     const std::string working = log.workingName(DateTime(int64_t(0)));
     expectBothModes(
@@ -476,7 +464,7 @@ TEST(DataLogRotation, BySizeClosesAndOpensANewFile)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     log.setRotationMode(DataLog::rotateBySize);
     log.setMaxBytes(10);
     log.setRotationPattern("*");
@@ -508,7 +496,7 @@ TEST(DataLogRotation, SizeRotationNeedsThePatternToMatch)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     log.setRotationMode(DataLog::rotateBySize);
     log.setMaxBytes(1);
     log.setRotationPattern("boundary*");
@@ -527,7 +515,7 @@ TEST(DataLogRotation, SizeRotationNeedsThePatternToMatch)
 TEST(DataLogErrors, NoFileUnderBothModes)
 {
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     expectBothModes([&] { return log.closeFile(); }, "CloseFile_NoFile", "@data-log.close-file.no-file{");
     expectBothModes([&] { return log.checkSignature(); }, "GetSignature_CannotRead",
                     "@data-log.get-signature.cannot-read{");
@@ -554,7 +542,7 @@ TEST(DataLogErrors, OpeningFailureInsideWriteRawIsWrappedTwice)
 {
     const std::string dir = testFolder();
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "missing", "app", false, false));
     ASSERT_TRUE(log.setRawLine("x"));
     try {
@@ -578,7 +566,7 @@ TEST(DataLogErrors, FinalRenameFailureUnderBothModes)
         [&] {
             const std::string sub = dir + "round" + std::to_string(round++) + "/";
             DataLog log;
-            describe(log);
+            describeRawLog(log);
             EXPECT_TRUE(log.makeReadyToOpenWriteFile(sub, "app", true, false));
             EXPECT_TRUE(log.openWriteFile(DataLog::createNew));
             fs::rename(log.currentFileName(), log.currentFileName() + "-gone");  // the working name is gone
@@ -595,7 +583,7 @@ TEST(DataLogErrors, FolderReplacedByALinkKeepsEveryFileInTheFolderOpened)
     const std::string dir = testFolder();
     fs::create_directories(dir + "other");
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir + "target", "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     fs::rename(dir + "target", dir + "checked");
@@ -637,7 +625,7 @@ TEST(DataLogLifecycle, DestructorFinalisesAndResetClears)
     const std::string dir = testFolder();
     {
         DataLog log;
-        describe(log);
+        describeRawLog(log);
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
         ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
         ASSERT_TRUE(log.setRawLine("kept"));
@@ -646,7 +634,7 @@ TEST(DataLogLifecycle, DestructorFinalisesAndResetClears)
     EXPECT_TRUE(verifies(dir + "app-app.mod-3850000000000-00.data"));
 
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
     log.reset();
@@ -709,7 +697,7 @@ TEST(DataLogSignature, SignatureLikeDataLinesAreData)
     const std::string working = dir + "app-app.mod-" + std::to_string(sourceTime) + ".make";
     fs::rename(path, working);
     DataLog log;
-    describe(log);
+    describeRawLog(log);
     log.setSourceMeta("exe", "tool");
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::append));
@@ -780,7 +768,7 @@ TEST(DataLogSignature, EverySegmentMustBeSignedAndNothingMayFollow)
     const std::string working = dir + "app-app.mod-" + std::to_string(sourceTime + 1) + ".make";
     writeFile(working, original + "anything after\n");
     DataLog log;
-    describe(log, "app", "mod", "mod", sourceTime + 1);
+    describeRawLog(log, "app", "mod", "mod", sourceTime + 1);
     ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
     ASSERT_TRUE(log.openWriteFile(DataLog::append));
     EXPECT_FALSE(log.hasInvalidSignature());

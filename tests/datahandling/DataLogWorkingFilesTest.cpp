@@ -14,6 +14,7 @@
 #include "corelib/Exception.h"
 #include "corelib/platform/DataLogFiles.h"
 #include "datahandling/DataLog.h"
+#include "support/DataLogSupport.h"
 #include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
@@ -40,11 +41,7 @@ std::set<std::string> finaliseAmong(const std::string& dir, const std::string& m
         writeFile(dir + name, name);
     }
     DataLog log;
-    log.setLogType(DataCommons::logRaw);
-    log.setSourceMeta("application", "Trawlex");
-    log.setSourceMeta("module", module);
-    log.setSourceMeta("datatype", datatype);
-    log.setSourceMeta("time", "3850000000000");
+    TestSupport::describeRawLog(log, "Trawlex", module, datatype);
     EXPECT_TRUE(log.makeReadyToOpenWriteFile(dir, "Trawlex", true, true));
     return namesIn(dir);
 }
@@ -89,11 +86,7 @@ TEST(DataLogWorkingFiles, NamedCreationNeverHandsALiveFileToAnotherRun)
         const TestSupport::ErrorModeGuard quiet(false);
         DataLog log;
         log.setFileCreation(Platform::FileCreation::namedOnly);
-        log.setLogType(DataCommons::logRaw);
-        log.setSourceMeta("application", "app");
-        log.setSourceMeta("module", "app");
-        log.setSourceMeta("datatype", "app");
-        log.setSourceMeta("time", "5");
+        TestSupport::describeRawLog(log, "app", "app", "app", 5);
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(taken, "w", true, false));
         EXPECT_FALSE(log.openWriteFile(DataLog::createNew));
         log.setSourceMeta("time", "6");

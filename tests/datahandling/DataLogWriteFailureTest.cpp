@@ -12,6 +12,7 @@
 
 #include "corelib/Exception.h"
 #include "datahandling/DataLog.h"
+#include "support/DataLogSupport.h"
 #include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
@@ -47,11 +48,7 @@ class DataLogWriteFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        log.setLogType(DataCommons::logRaw);
-        log.setSourceMeta("application", "app");
-        log.setSourceMeta("module", "mod");
-        log.setSourceMeta("datatype", "mod");
-        log.setSourceMeta("time", "3850000000000");
+        TestSupport::describeRawLog(log);
         ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir.string(), "app", true, false));
     }
 

@@ -9,6 +9,7 @@
 
 #include "corelib/Crypto.h"
 #include "datahandling/DataLog.h"
+#include "support/DataLogSupport.h"
 #include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
@@ -56,16 +57,8 @@ TEST(LargeTextSignature, FileCarriesTheOnePassSignature)
     // Larger than the size from which the digest runs beside the write.
     const std::string text = makeText(DataLog::parallelDigestSize + 2 * 1024 * 1024 + 5);
     DataLog log;
-    log.setLogType(DataCommons::logRaw);
-    log.setSourceMeta("application", "app");
-    log.setSourceMeta("module", "mod");
-    log.setSourceMeta("datatype", "mod");
-    log.setSourceMeta("time", "3850000000000");
-    ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir.string(), "app", true, false));
-    ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
-    ASSERT_TRUE(log.setRawLine(text));
-    ASSERT_TRUE(log.writeRaw());
-    ASSERT_TRUE(log.closeFile());
+    TestSupport::describeRawLog(log);
+    ASSERT_TRUE(TestSupport::writeCollection(log, dir.string(), text));
 
     const std::string content = TestSupport::readFile(dir / "app-app.mod-3850000000000-00.data");
     const size_t signatureAt = content.rfind("@SIGNATURE: ");

@@ -11,6 +11,7 @@
 
 #include "corelib/Crypto.h"
 #include "datahandling/DataLog.h"
+#include "support/DataLogSupport.h"
 #include "support/TestSupport.h"
 
 using namespace KelvraCorelib;
@@ -29,16 +30,8 @@ protected:
     {
         setErrorModeThrows(true);
         DataLog log;
-        log.setLogType(DataCommons::logRaw);
-        log.setSourceMeta("application", "app");
-        log.setSourceMeta("module", "app");
-        log.setSourceMeta("datatype", "app");
-        log.setSourceMeta("time", "3850000000000");
-        ASSERT_TRUE(log.makeReadyToOpenWriteFile(dir, "app", true, false));
-        ASSERT_TRUE(log.openWriteFile(DataLog::createNew));
-        ASSERT_TRUE(log.setRawLine("line one\r\nline two"));
-        ASSERT_TRUE(log.writeRaw());
-        ASSERT_TRUE(log.closeFile());
+        TestSupport::describeRawLog(log, "app", "app", "app");
+        ASSERT_TRUE(TestSupport::writeCollection(log, dir, "line one\r\nline two"));
         valid = dir + "app-app-3850000000000-00.data";
         ASSERT_TRUE(fs::exists(valid));
     }
