@@ -238,6 +238,22 @@ TEST_F(SealTest, EpochKeyWithoutCertificateAndLaterEpochAreRefused)
     EXPECT_NE(uncertified.out.find("has no valid certificate"), std::string::npos) << uncertified.out;
 }
 
+TEST_F(SealTest, ASecretKeyThatIsNotThePublishedOneSealsNothing)
+{
+    makeStore();
+    const fs::path secrets = store / "epochs.secret";
+    writeFile(secrets, std::string(fs::file_size(secrets), '\x07'));
+    const Outcome outcome = collect();
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(outcome.out.rfind("ERROR: Cannot seal: the secret key of epoch ", 0), 0u) << outcome.out;
+    EXPECT_NE(outcome.out.find("does not match its published key"), std::string::npos) << outcome.out;
+    // Kept unsealed, never with a seal that does not verify.
+    const std::string kept = readFile(dataFiles(folder / "out").at(0));
+    EXPECT_EQ(kept.find("@SEAL: "), std::string::npos);
+    EXPECT_EQ(metaValue(kept, "seal.key-id"), "");
+    EXPECT_EQ(runProgram(folder, verifierPath, {dataFiles(folder / "out").at(0).string()}).exitCode, 0);
+}
+
 TEST_F(SealTest, AStoreThatIsNotPrivateIsRefusedAndTheCollectionKeptUnsealed)
 {
     makeStore();

@@ -1,5 +1,7 @@
 #include "datahandling/SealWriter.h"
 
+#include <optional>
+
 #include "corelib/Codecs.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealLine.h"
@@ -15,6 +17,26 @@ void wipe(std::string& secret)
         bytes[i] = 0;
     }
     secret.clear();
+}
+
+// The public key of the epoch's seed, when it is the key the store publishes for the epoch;
+// else nothing, and problem says why. A pair that does not match would sign files that never
+// verify.
+std::optional<std::string> publishedKeyOf(const SealStore::Epoch& epoch, std::string& problem)
+{
+    std::string derived(Platform::ed25519PublicKeySize, '\0');
+    if (epoch.seed.size() != Platform::ed25519SeedSize ||
+        !Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
+                                    reinterpret_cast<uint8_t*>(derived.data()))) {
+        problem = "the key of epoch " + std::to_string(epoch.number) + " cannot be used";
+        return std::nullopt;
+    }
+    if (derived != epoch.publicKey) {
+        problem = "the secret key of epoch " + std::to_string(epoch.number) + " in the seal store \"" +
+                  SealStore::directory() + "\" does not match its published key";
+        return std::nullopt;
+    }
+    return derived;
 }
 
 }  // namespace
@@ -50,7 +72,7 @@ bool SealWriter::begin(DataLog& log)
     // final time (lastLine).
     SealStore::Epoch now;
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
-                       store.epochAt(time, now, problem) &&
+                       store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
                        chain.begin(store.chainFolder(), log.sourceName(), problem);
     wipe(now.seed);
     if (!ready || !sealed->usable() || !whole->usable()) {
@@ -108,6 +130,13 @@ std::string SealWriter::lastLine(const DataLog& log)
         fail("Cannot seal: " + problem);
         return std::string();
     }
+    const std::optional<std::string> publicKey = publishedKeyOf(epoch, problem);
+    if (!publicKey) {
+        wipe(epoch.seed);
+        sealing = false;
+        fail("Cannot seal: " + problem);
+        return std::string();
+    }
     SealLine seal;
     seal.keyId = store.keyId();
     seal.epoch = epoch.number;
@@ -119,7 +148,7 @@ std::string SealWriter::lastLine(const DataLog& log)
     const std::string message = SealLine::fileMessage(sealed->finish());
     const bool signedOk =
         Platform::ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
-                              reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
+                              reinterpret_cast<const uint8_t*>(publicKey->data()),
                               reinterpret_cast<const uint8_t*>(message.data()), message.size(),
                               reinterpret_cast<uint8_t*>(seal.signature.data()));
     wipe(epoch.seed);
