@@ -238,6 +238,35 @@ TEST_F(SealTest, EpochKeyWithoutCertificateAndLaterEpochAreRefused)
     EXPECT_NE(uncertified.out.find("has no valid certificate"), std::string::npos) << uncertified.out;
 }
 
+TEST_F(SealTest, ASealedFileHasOneEncodingOnly)
+{
+    // Anyone can make a second valid file from a real one if another encoding passes: S + L
+    // in the file's signature or in the certificate, or the seal line without its line feed.
+    makeStore();
+    ASSERT_EQ(collect().exitCode, 0);
+    const std::string sealed = readFile(dataFiles(folder / "out").at(0));
+    const std::string line = sealLineOf(sealed);
+    const std::string body = sealed.substr(0, sealed.size() - line.size());
+    const std::optional<SealLine> seal = SealLine::parse(line.substr(0, line.size() - 1));
+    ASSERT_TRUE(seal);
+    SealLine fileSignature = *seal;
+    fileSignature.signature = TestSupport::withGroupOrderAdded(seal->signature);
+    SealLine certificate = *seal;
+    certificate.certificate = TestSupport::withGroupOrderAdded(seal->certificate);
+    const std::pair<std::string, std::string> cases[] = {
+        {body + fileSignature.text() + "\n", "INVALID (the seal's signature or epoch key is not in its canonical"},
+        {body + certificate.text() + "\n", "INVALID (the certificate of epoch " + std::to_string(seal->epoch) +
+                                               " is not a canonical signature)"},
+        {sealed.substr(0, sealed.size() - 1), "INVALID (the seal line does not end in a line feed)"},
+    };
+    for (const auto& [text, says] : cases) {
+        writeFile(folder / "copy.data", text);
+        const Outcome outcome = verify({(folder / "copy.data").string()});
+        EXPECT_EQ(outcome.exitCode, 1) << says;
+        EXPECT_NE(outcome.out.find(says), std::string::npos) << outcome.out;
+    }
+}
+
 TEST_F(SealTest, ASecretKeyThatIsNotThePublishedOneSealsNothing)
 {
     makeStore();

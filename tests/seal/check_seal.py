@@ -4,7 +4,8 @@
 check_seal.py VERIFICATION-KEY FILE...   exit 0 when every file's seal is valid
 
 With --self-test TRAWLEX TRAWLEX_SEAL it makes a store and a sealed file in a temporary
-folder, checks it, and checks that every copy with one bit changed fails.
+folder, checks it, and checks that every copy with one bit changed fails, as do the copy
+whose signature has S + L and the copy without the final line feed.
 """
 import base64
 import hashlib
@@ -18,6 +19,29 @@ from cryptography.exceptions import InvalidSignature
 from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PublicKey
 
 FORMAT = "trawlex-seal-1"
+P = 2**255 - 19  # the field prime
+L = 2**252 + 27742317777372353535851937790883648493  # the group order
+
+
+def canonical(key, signature):
+    """Whether a public key and a signature have their one encoding: S below L, and the
+    points (key, R) with y below P and no sign bit where x is 0 (y is 1 or P - 1)."""
+    def point(raw):
+        y = int.from_bytes(raw, "little") & (2**255 - 1)
+        return y < P and not (raw[31] & 0x80 and y in (1, P - 1))
+    return (len(key) == 32 and len(signature) == 64 and point(key) and point(signature[:32])
+            and int.from_bytes(signature[32:], "little") < L)
+
+
+def verify(key, signature, message):
+    """Whether the signature of message under the raw public key holds, in canonical form."""
+    if not canonical(key, signature):
+        return False
+    try:
+        Ed25519PublicKey.from_public_bytes(key).verify(signature, message)
+    except InvalidSignature:
+        return False
+    return True
 
 
 def read_key(path):
@@ -25,7 +49,7 @@ def read_key(path):
     raw = base64.b64decode(key, validate=True)
     if tag != FORMAT or hashlib.sha256(raw).hexdigest()[:16] != key_id:
         raise ValueError("not a verification key")
-    return key_id, Ed25519PublicKey.from_public_bytes(raw)
+    return key_id, raw
 
 
 def check(data, key_id, master):
@@ -41,6 +65,8 @@ def check_fields(data, key_id, master):
     cut = body.rfind(b"\n@SEAL: ")
     if cut < 0:
         return "no seal"
+    if body == data:
+        return "no line feed after the seal line"
     sealed, line = data[:cut + 1], body[cut + 1:].decode("ascii")
     fields = line[len("@SEAL: "):].split(" ")
     if len(fields) != 8 or fields[0] != FORMAT:
@@ -55,17 +81,13 @@ def check_fields(data, key_id, master):
     if header.get("seal.key-id") != kid:
         return "header key id differs"
     message = f"{FORMAT} epoch {kid} {epoch} {start} {end} {epoch_key}".encode("ascii")
-    try:
-        master.verify(base64.b64decode(certificate, validate=True), message)
-    except InvalidSignature:
+    if not verify(master, base64.b64decode(certificate, validate=True), message):
         return "no valid certificate"
     if not int(start) <= int(header.get("source.time", "-1")) < int(end):
         return "time outside the epoch"
     digest = hashlib.sha512(sealed).digest()
-    try:
-        Ed25519PublicKey.from_public_bytes(base64.b64decode(epoch_key, validate=True)).verify(
-            base64.b64decode(signature, validate=True), FORMAT.encode("ascii") + b" file\n" + digest)
-    except InvalidSignature:
+    if not verify(base64.b64decode(epoch_key, validate=True), base64.b64decode(signature, validate=True),
+                  FORMAT.encode("ascii") + b" file\n" + digest):
         return "signature does not match"
     return None
 
@@ -84,6 +106,14 @@ def self_test(trawlex, trawlex_seal):
         failures = []
         if check(data, key_id, master) is not None:
             failures.append("the sealed file: " + check(data, key_id, master))
+        # The same signature with S + L, and the file without its final line feed.
+        line_at = data.rfind(b"@SEAL: ")
+        fields = data[line_at:-1].split(b" ")
+        raw = base64.b64decode(fields[-1])
+        fields[-1] = base64.b64encode(raw[:32] + (int.from_bytes(raw[32:], "little") + L).to_bytes(32, "little"))
+        for what, copy in (("S + L", data[:line_at] + b" ".join(fields) + b"\n"), ("no final line feed", data[:-1])):
+            if check(copy, key_id, master) is None:
+                failures.append(f"the copy with {what} passed")
         for position in range(len(data)):  # every byte, one bit changed
             changed = bytearray(data)
             changed[position] ^= 1

@@ -39,6 +39,19 @@ void writeFile(const fs::path& path, const std::string& bytes)
     out << bytes;
 }
 
+std::string withGroupOrderAdded(std::string signature)
+{
+    static const uint8_t order[32] = {0xed, 0xd3, 0xf5, 0x5c, 0x1a, 0x63, 0x12, 0x58, 0xd6, 0x9c, 0xf7,
+                                      0xa2, 0xde, 0xf9, 0xde, 0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10};
+    unsigned carry = 0;
+    for (size_t i = 0; i < 32; ++i) {
+        carry += uint8_t(signature[32 + i]) + order[i];
+        signature[32 + i] = char(carry & 0xff);
+        carry >>= 8;
+    }
+    return signature;
+}
+
 fs::path writeScript(const fs::path& path, const std::string& body)
 {
     writeFile(path, "#!/bin/sh\n" + body + "\n");

@@ -34,6 +34,8 @@ unsigned modeOf(const fs::path& path);
 std::string bytes(std::initializer_list<int> values);
 // The signature line over the signed part, as the writer makes it.
 std::string signatureLine(const std::string& signedPart);
+// A 64-byte Ed25519 signature with the group order L added to its S (another encoding of it).
+std::string withGroupOrderAdded(std::string signature);
 // The path of the helper program of that name that the tests start.
 std::string helper(const std::string& name);
 

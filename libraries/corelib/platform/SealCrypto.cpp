@@ -78,7 +78,49 @@ bool messageSexp(Sexp& data, const uint8_t* message, size_t size)
                                  message) == 0;
 }
 
+// The group order L = 2^252 + 27742317777372353535851937790883648493, little-endian.
+constexpr uint8_t groupOrder[32] = {0xed, 0xd3, 0xf5, 0x5c, 0x1a, 0x63, 0x12, 0x58, 0xd6, 0x9c, 0xf7,
+                                    0xa2, 0xde, 0xf9, 0xde, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10};
+
+// Whether a little-endian 32-byte number is below L.
+bool belowGroupOrder(const uint8_t* value)
+{
+    for (size_t i = 32; i-- > 0;) {
+        if (value[i] != groupOrder[i]) {
+            return value[i] < groupOrder[i];
+        }
+    }
+    return false;
+}
+
+// Whether a point's encoding is canonical: y (the low 255 bits) below p = 2^255 - 19, and the
+// sign bit clear where x is 0 (y = 1 or y = p - 1).
+bool canonicalPoint(const uint8_t* point)
+{
+    bool middleAllOnes = true;  // bytes 1 to 30 are 0xff
+    bool middleAllZeros = true;
+    for (size_t i = 1; i < 31; ++i) {
+        middleAllOnes = middleAllOnes && point[i] == 0xff;
+        middleAllZeros = middleAllZeros && point[i] == 0;
+    }
+    const uint8_t top = point[31] & 0x7f;
+    const bool signBit = (point[31] & 0x80) != 0;
+    // y >= p: 0x7fff...ffed and above.
+    if (top == 0x7f && middleAllOnes && point[0] >= 0xed) {
+        return false;
+    }
+    const bool yIsOne = top == 0 && middleAllZeros && point[0] == 0x01;
+    const bool yIsMinusOne = top == 0x7f && middleAllOnes && point[0] == 0xec;
+    return !(signBit && (yIsOne || yIsMinusOne));
+}
+
 }  // namespace
+
+bool ed25519Canonical(const uint8_t* publicKey, const uint8_t* signature)
+{
+    return canonicalPoint(publicKey) && canonicalPoint(signature) && belowGroupOrder(signature + 32);
+}
 
 bool randomBytes(uint8_t* output, size_t size)
 {
@@ -137,7 +179,7 @@ bool ed25519Sign(const uint8_t* seed, const uint8_t* publicKey, const uint8_t* m
 
 bool ed25519Verify(const uint8_t* publicKey, const uint8_t* message, size_t size, const uint8_t* signature)
 {
-    if (!ready()) {
+    if (!ready() || !ed25519Canonical(publicKey, signature)) {
         return false;
     }
     Sexp key;

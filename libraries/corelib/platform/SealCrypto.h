@@ -29,7 +29,14 @@ bool randomBytes(uint8_t* output, size_t size);
 bool ed25519PublicKey(const uint8_t* seed, uint8_t* publicKey);
 bool ed25519Sign(const uint8_t* seed, const uint8_t* publicKey, const uint8_t* message, size_t size,
                  uint8_t* signature);
+// False for a signature or key that is not in its one canonical encoding (below) as well.
 bool ed25519Verify(const uint8_t* publicKey, const uint8_t* message, size_t size, const uint8_t* signature);
+
+// Whether a public key and a signature are in their canonical encodings (RFC 8032, 5.1.7):
+// S below the group order L, and the points (key, R) with y below 2^255 - 19 and no sign
+// bit on a point whose x is 0. Any other form would make a second valid signature of one
+// message.
+bool ed25519Canonical(const uint8_t* publicKey, const uint8_t* signature);
 
 // A running SHA-256 or SHA-512 digest. update may be called from one thread at a time.
 class HashDigest {

@@ -414,7 +414,7 @@ bool DataLogReader::checkFirstSegment(int handle, std::map<std::string, std::str
     return checkHandle(handle, true, header, valid);
 }
 
-std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start)
+std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start, bool* endsInLineFeed)
 {
     Platform::FileStatus status;
     if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
@@ -425,16 +425,20 @@ std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start
     if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
         return std::nullopt;
     }
-    if (tail.back() == '\n') {
+    const bool lineFeed = tail.back() == '\n';
+    if (lineFeed) {
         tail.pop_back();
     }
-    const size_t lineFeed = tail.rfind('\n');
-    if (lineFeed == std::string::npos) {
+    const size_t lineStart = tail.rfind('\n');
+    if (lineStart == std::string::npos) {
         return std::nullopt;
     }
-    std::optional<SealLine> seal = SealLine::parse(tail.substr(lineFeed + 1));
+    std::optional<SealLine> seal = SealLine::parse(tail.substr(lineStart + 1));
     if (seal) {
-        start = from + lineFeed + 1;
+        start = from + lineStart + 1;
+        if (endsInLineFeed != nullptr) {
+            *endsInLineFeed = lineFeed;
+        }
     }
     return seal;
 }

@@ -139,9 +139,15 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     result.host = valueOf(header, "source.host");
     result.source = sourceOf(header);
     uint64_t start = 0;
-    const std::optional<SealLine> seal = DataLogReader::sealLineAtEnd(handle, start);
+    bool endsInLineFeed = false;
+    const std::optional<SealLine> seal = DataLogReader::sealLineAtEnd(handle, start, &endsInLineFeed);
     if (!seal) {
         result.reason = "no seal";
+        return result;
+    }
+    // One encoding of a sealed file: its seal line ends in one line feed.
+    if (!endsInLineFeed) {
+        result.reason = "the seal line does not end in a line feed";
         return result;
     }
     result.keyId = seal->keyId;
@@ -161,6 +167,11 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     result.previous = valueOf(header, "seal.previous");
     if (result.previous != "none" && result.previous.size() != 64) {
         result.reason = "no valid seal.previous in the header";
+        return result;
+    }
+    if (!Platform::ed25519Canonical(reinterpret_cast<const uint8_t*>(key->second.data()),
+                                    reinterpret_cast<const uint8_t*>(seal->certificate.data()))) {
+        result.reason = "the certificate of epoch " + std::to_string(seal->epoch) + " is not a canonical signature";
         return result;
     }
     if (!certificateHolds(*seal, key->second)) {
@@ -203,6 +214,11 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         256 * 1024);
     if (readError != 0) {
         result.reason = "cannot be read";
+        return result;
+    }
+    if (!Platform::ed25519Canonical(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),
+                                    reinterpret_cast<const uint8_t*>(seal->signature.data()))) {
+        result.reason = "the seal's signature or epoch key is not in its canonical encoding";
         return result;
     }
     const std::string message = SealLine::fileMessage(sealed.finish());
