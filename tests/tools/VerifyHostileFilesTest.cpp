@@ -129,13 +129,13 @@ TEST_F(VerifyHostileFiles, NamedFilesThatAreNotRegularAreUnreadable)
 TEST_F(VerifyHostileFiles, NamesCannotForgeLines)
 {
     // A tampered file whose name would print a valid line and a clean last line of its own.
-    const fs::path forged = dir / "tree" / "bad\nz.data: OK\n9 valid, 0 invalid, 0 unreadable\r\\.data";
+    const fs::path forged = dir / "tree" / "bad\nz.data: OK\n9 valid, 0 invalid, 0 unreadable\r.data";
     fs::copy_file(bad, forged);
 
     const ProgramRuns::Outcome r = verify({"--quiet", (dir / "tree").string()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, (dir / "tree").string() +
-                         "/bad\\nz.data: OK\\n9 valid, 0 invalid, 0 unreadable\\r\\\\.data: INVALID\n" + bad +
+                         "/bad\\nz.data: OK\\n9 valid, 0 invalid, 0 unreadable\\r.data: INVALID\n" + bad +
                          ": INVALID\n1 valid, 2 invalid, 0 unreadable\n");
 }
 

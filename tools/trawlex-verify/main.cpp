@@ -48,9 +48,9 @@ const char* const usage =
     "\n"
     "Prints one line per file: \"FILE: OK\", \"FILE: INVALID\" or \"FILE: UNREADABLE (reason)\",\n"
     "and when more than one file was checked a last line \"N valid, M invalid, K unreadable\"\n"
-    "(\", F findings\" added when there are chain findings). In these lines a backslash is\n"
-    "printed as \\\\, a tab as \\t, a line feed as \\n, a carriage return as \\r and any other\n"
-    "control character as \\xhh.\n"
+    "(\", F findings\" added when there are chain findings). In these lines a tab is printed\n"
+    "as \\t, a line feed as \\n, a carriage return as \\r and any other control character as\n"
+    "\\xhh.\n"
     "\n"
     "  --quiet     print only the files that are not valid (and the last line)\n"
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
@@ -114,14 +114,14 @@ int finish(int code)
     return 2;
 }
 
-// Writes text to standard output with each backslash and control character as an escape
-// (\\, \t, \n, \r, else \xhh), so that a name, reason or finding stays on its own line.
-// Allocates nothing.
+// Writes text to standard output with each control character as an escape (\t, \n, \r, else
+// \xhh), so that a name, reason or finding stays on its own line; a backslash stays as it is,
+// as Windows paths hold them. Allocates nothing.
 void putEscaped(const std::string& text)
 {
     for (const char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        const char* const escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        const char* const escape = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
         if (escape != nullptr) {
             std::fputs(escape, stdout);
         } else if (byte < 0x20 || byte == 0x7f) {
