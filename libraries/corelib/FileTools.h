@@ -98,7 +98,8 @@ int writeSynced(int handle, const std::string& bytes);
 // size bytes at offset (the handle's position moves); -1 when the file ends before.
 int readAt(int handle, uint64_t offset, size_t size, std::string& bytes);
 
-bool readAll(const std::string& path, std::string& bytes, std::string& problem);
+// A regular file only (opened without waiting), of at most maxBytes bytes.
+bool readAll(const std::string& path, std::string& bytes, std::string& problem, uint64_t maxBytes = 16u << 20);
 bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem);
 // A new private file beside path, synced, renamed over path, and the folder synced.
 bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem);

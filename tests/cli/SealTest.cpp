@@ -411,6 +411,7 @@ TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
     EXPECT_EQ(second.exitCode, 1) << second.out;
     EXPECT_NE(second.out.find("the newest file has sequence 2, but the witness saw sequence 3"), std::string::npos)
         << second.out;
+    EXPECT_NE(second.out.find("\n2 valid, 0 invalid, 0 unreadable, 1 finding\n"), std::string::npos) << second.out;
 }
 
 TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)

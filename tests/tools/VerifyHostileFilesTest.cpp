@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ProgramRuns.h"
+#include "datahandling/SealLine.h"
 
 using namespace KelvraCorelib;
 namespace fs = std::filesystem;
@@ -123,6 +124,50 @@ TEST_F(VerifyHostileFiles, NamedFilesThatAreNotRegularAreUnreadable)
                          (dir / "x.data").string() + ": UNREADABLE (not a regular file)\n" +
                          (dir / "link.data").string() + ": OK\n" + bad + ": INVALID\n" +
                          "1 valid, 1 invalid, 2 unreadable\n");
+}
+
+TEST_F(VerifyHostileFiles, NamesCannotForgeLines)
+{
+    // A tampered file whose name would print a valid line and a clean last line of its own.
+    const fs::path forged = dir / "tree" / "bad\nz.data: OK\n9 valid, 0 invalid, 0 unreadable\r.data";
+    fs::copy_file(bad, forged);
+
+    const ProgramRuns::Outcome r = verify({"--quiet", (dir / "tree").string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, (dir / "tree").string() +
+                         "/bad\\nz.data: OK\\n9 valid, 0 invalid, 0 unreadable\\r.data: INVALID\n" + bad +
+                         ": INVALID\n1 valid, 2 invalid, 0 unreadable\n");
+}
+
+// Key and witness files that another account may have replaced: no abort and no endless read,
+// but exit 2 with a message that names the file.
+TEST_F(VerifyHostileFiles, HostileKeyAndStateFilesEndWithTwo)
+{
+    fs::create_directories(dir / "keys");
+    const std::string key = (dir / "keys" / "host.key").string();
+    ProgramRuns::writeFile(key, SealLine::verificationKeyLine(std::string(32, '\x42')) + "\n");
+    const std::string state = (dir / "state").string();
+    ProgramRuns::writeFile(state, "trawlex-seal-witness-1\nweb1\tos\tkey\t12345678901234567890123\thash\n");
+    fs::create_symlink("/dev/zero", dir / "zero");
+    fs::create_symlink("/dev/zero", dir / "keys" / "zero.key");
+    const auto limit = [] {
+#ifndef VERIFY_SANITIZED
+        const rlimit lowered{256ull << 20, 256ull << 20};
+        if (setrlimit(RLIMIT_AS, &lowered) != 0)
+            _exit(123);
+#endif
+    };
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"--seal-key", key, "--state", state, good}, state},
+        {{"--seal-key", key, "--state", (dir / "zero").string(), good}, (dir / "zero").string()},
+        {{"--seal-key", (dir / "keys").string(), good}, (dir / "keys" / "zero.key").string()}};
+    for (const auto& [arguments, named] : runs) {
+        const ProgramRuns::Outcome r = verify(arguments, limit);
+        EXPECT_EQ(r.exitCode, 2) << named;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("\"" + named + "\""), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(VerifyHostileFiles, HugeHeaderLineUnderAnAddressSpaceLimit)

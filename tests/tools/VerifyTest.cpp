@@ -171,6 +171,16 @@ TEST_F(VerifyTool, MissingFilesAndUsage)
     EXPECT_EQ(r.out.rfind("--help: UNREADABLE", 0), 0u);
 }
 
+// Output that could not be written is never a success, whatever the verdicts.
+TEST_F(VerifyTool, AFailedWriteOfTheOutputEndsWithTwo)
+{
+    for (const std::string& arguments : std::vector<std::string>{"--json " + valid, valid, "--help"}) {
+        const Result r = verify(arguments + " > /dev/full");
+        EXPECT_EQ(r.exitCode, 2) << arguments;
+        EXPECT_NE(r.err.find("cannot write the output"), std::string::npos) << r.err;
+    }
+}
+
 // Another account cannot read a folder of root's: it is unreadable, with the reason.
 TEST_F(VerifyTool, AnUnreadableFolderIsReportedAndEndsWithTwo)
 {

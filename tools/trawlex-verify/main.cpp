@@ -4,7 +4,9 @@
 // opened without waiting and read in pieces, and whatever one file holds or lacks, the others
 // are still checked.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <memory>
@@ -45,7 +47,10 @@ const char* const usage =
     "signature line is never valid.\n"
     "\n"
     "Prints one line per file: \"FILE: OK\", \"FILE: INVALID\" or \"FILE: UNREADABLE (reason)\",\n"
-    "and when more than one file was checked a last line \"N valid, M invalid, K unreadable\".\n"
+    "and when more than one file was checked a last line \"N valid, M invalid, K unreadable\"\n"
+    "(\", F findings\" added when there are chain findings). In these lines a tab is printed\n"
+    "as \\t, a line feed as \\n, a carriage return as \\r and any other control character as\n"
+    "\\xhh.\n"
     "\n"
     "  --quiet     print only the files that are not valid (and the last line)\n"
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
@@ -68,7 +73,8 @@ const char* const usage =
     "  --          end of the options: every argument after it is a path\n"
     "\n"
     "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding;\n"
-    "2 a usage error or a file or directory that could not be read.\n";
+    "2 a usage error, a file or directory that could not be read, or output that could not\n"
+    "be written.\n";
 
 struct Options {
     bool quiet = false;
@@ -96,6 +102,35 @@ struct Item {
     std::string reason;
     bool found = false;  // in a folder walk (never reached through a link)
 };
+
+// Flushes standard output: exit code 2 with a message when any write to it failed, else code.
+int finish(int code)
+{
+    errno = 0;
+    if (std::fflush(stdout) != EOF && !std::ferror(stdout)) {
+        return code;
+    }
+    std::fprintf(stderr, "trawlex-verify: cannot write the output (%s)\n", std::strerror(errno != 0 ? errno : EIO));
+    return 2;
+}
+
+// Writes text to standard output with each control character as an escape (\t, \n, \r, else
+// \xhh), so that a name, reason or finding stays on its own line; a backslash stays as it is,
+// as Windows paths hold them. Allocates nothing.
+void putEscaped(const std::string& text)
+{
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const char* const escape = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        if (escape != nullptr) {
+            std::fputs(escape, stdout);
+        } else if (byte < 0x20 || byte == 0x7f) {
+            std::printf("\\x%02x", byte);
+        } else {
+            std::fputc(c, stdout);
+        }
+    }
+}
 
 bool endsWith(const std::string& text, const std::string& end)
 {
@@ -264,17 +299,17 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     const char* status = "unreadable";
     unsigned* count = &counts.unreadable;
-    std::string text = item.path + ": UNREADABLE (" + reason + ")";
+    const char* verdict = ": UNREADABLE";
     switch (result) {
     case DataLogReader::Check::valid:
         count = &counts.valid;
         status = "valid";
-        text = item.path + ": OK";
+        verdict = ": OK";
         break;
     case DataLogReader::Check::invalid:
         count = &counts.invalid;
         status = "invalid";
-        text = item.path + (reason.empty() ? ": INVALID" : ": INVALID (" + reason + ")");
+        verdict = ": INVALID";
         break;
     case DataLogReader::Check::unreadable:
         break;
@@ -283,7 +318,14 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
         if (options.json) {
             printJson(item, status, reason, meta, metaCut, file.value);
         } else {
-            std::printf("%s\n", text.c_str());
+            putEscaped(item.path);
+            std::fputs(verdict, stdout);
+            if (result == DataLogReader::Check::unreadable || !reason.empty()) {
+                std::fputs(" (", stdout);
+                putEscaped(reason);
+                std::fputc(')', stdout);
+            }
+            std::fputc('\n', stdout);
         }
     }
     ++*count;  // only once the line is out: a failure before it makes the file unreadable
@@ -294,7 +336,8 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
 void printOutOfMemory(const Item& item, const Options& options)
 {
     if (!options.json) {
-        std::printf("%s: UNREADABLE (out of memory)\n", item.path.c_str());
+        putEscaped(item.path);
+        std::fputs(": UNREADABLE (out of memory)\n", stdout);
         return;
     }
     try {
@@ -322,7 +365,7 @@ int main(int argc, char** argv)
             optionsEnded = true;
         } else if (!optionsEnded && (argument == "--help" || argument == "-h")) {
             std::fputs(usage, stdout);
-            return 0;
+            return finish(0);
         } else if (!optionsEnded && argument == "--quiet") {
             options.quiet = true;
         } else if (!optionsEnded && argument == "--json") {
@@ -400,12 +443,16 @@ int main(int argc, char** argv)
                                          {"key-id", std::get<2>(finding.chain)}};
             std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         } else {
-            std::printf("%s\n", finding.text.c_str());
+            putEscaped(finding.text);
+            std::fputc('\n', stdout);
         }
     }
     if (counts.total() > 1 && !options.json) {
-        std::printf("%u valid, %u invalid, %u unreadable\n", counts.valid, counts.invalid, counts.unreadable);
+        std::printf("%u valid, %u invalid, %u unreadable", counts.valid, counts.invalid, counts.unreadable);
+        if (!findings.empty()) {
+            std::printf(", %s finding%s", std::to_string(findings.size()).c_str(), findings.size() == 1 ? "" : "s");
+        }
+        std::printf("\n");
     }
-    std::fflush(stdout);
-    return counts.unreadable > 0 ? 2 : counts.invalid > 0 || !findings.empty() ? 1 : 0;
+    return finish(counts.unreadable > 0 ? 2 : counts.invalid > 0 || !findings.empty() ? 1 : 0);
 }

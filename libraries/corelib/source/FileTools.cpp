@@ -9,6 +9,7 @@
 #include "corelib/DateTime.h"
 #include "corelib/MatchGlob.h"
 #include "corelib/StringTools.h"
+#include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
 #include "corelib/platform/Process.h"
@@ -354,7 +355,7 @@ int readAt(int handle, uint64_t offset, size_t size, std::string& bytes)
     return error;
 }
 
-bool readAll(const std::string& path, std::string& bytes, std::string& problem)
+bool readAll(const std::string& path, std::string& bytes, std::string& problem, uint64_t maxBytes)
 {
     Platform::ScopedFile handle;
     int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenNonBlocking, handle.value);
@@ -362,8 +363,24 @@ bool readAll(const std::string& path, std::string& bytes, std::string& problem)
         problem = failed("open", path, error);
         return false;
     }
-    bool tooLarge = false;
-    error = readToEnd(handle.get(), bytes, UINT64_MAX, tooLarge);
+    Platform::FileStatus status;
+    error = Platform::handleStatus(handle.get(), status);
+    if (error != 0) {
+        problem = failed("read", path, error);
+        return false;
+    }
+    if (!status.isRegular) {
+        problem = "cannot read \"" + path + "\" (not a regular file)";
+        return false;
+    }
+    bool tooLarge = status.size > maxBytes;
+    if (!tooLarge) {
+        error = readToEnd(handle.get(), bytes, maxBytes, tooLarge);
+    }
+    if (tooLarge) {
+        problem = "cannot read \"" + path + "\" (larger than " + std::to_string(maxBytes) + " bytes)";
+        return false;
+    }
     if (error != 0) {
         problem = failed("read", path, error);
         return false;

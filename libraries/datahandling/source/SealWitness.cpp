@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "corelib/Codecs.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/FileTools.h"
 
@@ -42,11 +43,12 @@ bool SealWitness::load(const std::string& path, std::string& problem)
     }
     while (std::getline(lines, line)) {
         const std::vector<std::string> parts = splitAtTabs(line);
-        if (parts.size() != 5 || parts[3].empty() || parts[3].find_first_not_of("0123456789") != std::string::npos) {
+        uint64_t sequence = 0;
+        if (parts.size() != 5 || !parseDecimal(parts[3], sequence, DecimalForm::zeroPadded)) {
             problem = "\"" + path + "\" is damaged";
             return false;
         }
-        heads[{parts[0], parts[1], parts[2]}] = {std::stoull(parts[3]), parts[4]};
+        heads[{parts[0], parts[1], parts[2]}] = {sequence, parts[4]};
     }
     return true;
 }
