@@ -20,6 +20,7 @@
 
 #include "corelib/ParamStream.h"
 #include "corelib/PathTools.h"
+#include "corelib/platform/FileSystem.h"
 
 namespace KelvraCorelib {
 
@@ -93,6 +94,9 @@ int readChunks(int handle, const std::function<bool(const char* data, size_t siz
 // Everything from the handle's position to its end, of at most maxBytes bytes: a longer
 // content is not read on (tooLarge set, bytes untouched).
 int readToEnd(int handle, std::string& bytes, uint64_t maxBytes, bool& tooLarge);
+// Opens the lock file at path (created private when missing) and waits for its exclusive
+// advisory lock, held until lock is closed. Gives 0 or the platform's error number.
+int holdLockFile(const std::string& path, Platform::ScopedFile& lock);
 // Writes all bytes at the handle's position and forces them to the storage device.
 int writeSynced(int handle, const std::string& bytes);
 // size bytes at offset (the handle's position moves); -1 when the file ends before.

@@ -7,6 +7,9 @@
 // File: "trawlex-seal-witness-1", then one line per chain: host, source, key id, sequence
 // and hash, separated by tabs.
 //
+// load takes an advisory lock on "<path>.lock" (waiting for another verifier) and holds it until
+// the object is destroyed, so that two checks never lose each other's heads.
+//
 //   SealWitness witness;
 //   witness.load("state", problem);      // a missing file is an empty witness
 //   findings = witness.compare(chains);  // and takes the new heads
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "corelib/platform/FileSystem.h"
 #include "datahandling/SealChainCheck.h"
 
 namespace KelvraCorelib {
@@ -35,6 +39,7 @@ public:
 
 private:
     std::map<SealChainCheck::ChainId, Head> heads;
+    Platform::ScopedFile lock;  // closing it releases the lock
 };
 
 }  // namespace KelvraCorelib

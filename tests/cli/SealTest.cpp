@@ -17,6 +17,7 @@
 #include "cli/ProgramRuns.h"
 #include "corelib/Codecs.h"
 #include "corelib/DateTime.h"
+#include "corelib/FileTools.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/SealCrypto.h"
 #include "datahandling/DataLog.h"
@@ -412,6 +413,26 @@ TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
     EXPECT_NE(second.out.find("the newest file has sequence 2, but the witness saw sequence 3"), std::string::npos)
         << second.out;
     EXPECT_NE(second.out.find("\n2 valid, 0 invalid, 0 unreadable, 1 finding\n"), std::string::npos) << second.out;
+}
+
+// A check waits for another one's hold of the witness: it neither reads nor replaces it meanwhile.
+TEST_F(SealTest, TwoChecksOfOneWitnessTakeTurns)
+{
+    makeStore();
+    ASSERT_EQ(collect().exitCode, 0);
+    const fs::path state = folder / "witness";
+    KelvraCorelib::Platform::ScopedFile held;
+    ASSERT_EQ(KelvraCorelib::holdLockFile(state.string() + ".lock", held), 0);
+    const int pid = TestSupport::startIn(folder, verifierPath,
+                                         {"--seal-key", keyFile.string(), "--state", state.string(),
+                                          (folder / "out").string()});
+    for (int i = 0; i < 40 && !fs::exists(state); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(fs::exists(state)) << "the witness was written while another check held it";
+    held.reset();
+    const Outcome checked = TestSupport::finishIn(folder, pid);
+    EXPECT_EQ(checked.exitCode, 0) << checked.out << checked.err;
+    EXPECT_TRUE(fs::exists(state));
 }
 
 TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)

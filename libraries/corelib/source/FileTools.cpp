@@ -406,6 +406,15 @@ bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& 
     return true;
 }
 
+int holdLockFile(const std::string& path, Platform::ScopedFile& lock)
+{
+    int error = Platform::createPrivateFile(path, lock.value);
+    if (Platform::isAlreadyExists(error)) {
+        error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite, lock.value);
+    }
+    return error != 0 ? error : Platform::lockFileWaiting(lock.get());
+}
+
 int writeSynced(int handle, const std::string& bytes)
 {
     const int error = Platform::writeFile(handle, bytes.data(), bytes.size());

@@ -76,13 +76,7 @@ bool SealChain::begin(const std::string& chainFolder, const std::string& source,
 {
     const std::string stem = joinPath(chainFolder, fileStem(source));
     const std::string lockPath = stem + ".lock";
-    int error = Platform::createPrivateFile(lockPath, lock.value);
-    if (Platform::isAlreadyExists(error)) {
-        error = Platform::openFile(lockPath, Platform::OpenRead | Platform::OpenWrite, lock.value);
-    }
-    if (error == 0) {
-        error = Platform::lockFileWaiting(lock.get());
-    }
+    const int error = holdLockFile(lockPath, lock);
     if (error != 0) {
         problem = "cannot lock the seal chain \"" + lockPath + "\" (" + Platform::errorText(error) + ")";
         return false;

@@ -28,6 +28,12 @@ std::vector<std::string> splitAtTabs(const std::string& line)
 bool SealWitness::load(const std::string& path, std::string& problem)
 {
     heads.clear();
+    const std::string lockPath = path + ".lock";
+    const int error = lock.isOpen() ? 0 : holdLockFile(lockPath, lock);
+    if (error != 0) {
+        problem = "cannot lock the witness \"" + lockPath + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
     if (!Platform::pathExists(path)) {
         return true;
     }
