@@ -5,7 +5,8 @@
 // master's signature over SealLine::certificateMessage.
 //
 // Folder layout (folder 0700, files 0600, owned by the running account):
-//   store            "format", "key-id", "master-key", "epoch-span", "first-epoch", "epochs" lines
+//   store            "format", "key-id", "host" (not in format 1), "master-key", "epoch-span",
+//                    "first-epoch", "epochs" lines
 //   verification.key the verification key line (SealLine::verificationKeyLine)
 //   epochs.public    one line of 173 bytes per epoch: number, start, end, public key, certificate
 //   epochs.secret    32 bytes per epoch, the key's seed; zero bytes once erased
@@ -38,6 +39,7 @@ public:
         int64_t span = 3600000;  // epoch length in milliseconds
         int64_t now = 0;         // the first epoch holds this time
         int64_t until = 0;       // the last epoch holds the time before this
+        std::string host;        // the host whose files the keys seal (its "source.host"); "" this host
         std::string masterOut;   // where the master secret goes; "" erases it
     };
 
@@ -65,6 +67,9 @@ public:
 
     const std::string& folder() const { return dir; }
     const std::string& keyId() const { return id; }
+    unsigned format() const { return storeFormat; }
+    // The host the keys are bound to; empty in format 1.
+    const std::string& host() const { return boundHost; }
     const std::string& masterKey() const { return master; }
     int64_t span() const { return epochSpan; }
     uint64_t firstEpoch() const { return first; }
@@ -75,14 +80,14 @@ public:
     static constexpr size_t secretRecordSize = 32;
 
 private:
-    static std::string describe(const std::string& keyId, const std::string& master, int64_t span, uint64_t first,
-                                uint64_t count);
-    static bool makeEpochs(const std::string& keyId, const std::string& masterSeed, const std::string& masterPublic,
-                           int64_t span, uint64_t from, uint64_t to, std::string& publicRecords,
-                           std::string& secretRecords, std::string& problem);
+    std::string describe() const;
+    bool makeEpochs(const std::string& masterSeed, uint64_t from, uint64_t to, std::string& publicRecords,
+                    std::string& secretRecords, std::string& problem) const;
 
     std::string dir;
+    unsigned storeFormat = 0;
     std::string id;
+    std::string boundHost;
     std::string master;
     int64_t epochSpan = 0;
     uint64_t first = 0;

@@ -137,7 +137,7 @@ std::string sealedWith(const std::string& signedText, const std::string& keyId, 
     seal.epochKey = epoch.publicKey;
     seal.certificate = epoch.certificate;
     seal.signature.assign(64, '\0');
-    const std::string message = SealLine::fileMessage(digest.finish());
+    const std::string message = SealLine::fileMessage(seal.format, digest.finish());
     EXPECT_TRUE(ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
                             reinterpret_cast<const uint8_t*>(epoch.publicKey.data()),
                             reinterpret_cast<const uint8_t*>(message.data()), message.size(),
@@ -204,6 +204,56 @@ TEST_F(SealTest, SealedFilesVerifyAndEveryForgeryFails)
     EXPECT_EQ(runProgram(folder, verifierPath, {(folder / "twice.data").string()}).exitCode, 1);
     writeFile(folder / "after.data", sealed + "x\n");
     EXPECT_EQ(runProgram(folder, verifierPath, {(folder / "after.data").string()}).exitCode, 1);
+}
+
+TEST_F(SealTest, AHostsKeyVouchesForThatHostAlone)
+{
+    makeStore();
+    ASSERT_EQ(collect().exitCode, 0);
+    const std::string sealed = readFile(dataFiles(folder / "out").at(0));
+    const std::string host = metaValue(sealed, "source.host");
+    EXPECT_NE(readFile(keyFile).find(" " + host + " "), std::string::npos);
+    SealStore opened;
+    std::string problem;
+    ASSERT_TRUE(opened.open(store.string(), problem)) << problem;
+    SealStore::Epoch current;
+    ASSERT_TRUE(opened.epochAt(std::stoll(metaValue(sealed, "source.time")), current, problem)) << problem;
+
+    // A taken-over collector writes another host's name and seals it with its own keys.
+    std::string forged = withoutTrailer(sealed);
+    const size_t at = forged.find("source.host=") + 12;
+    forged.replace(at, forged.find('\n', at) - at, "web2");
+    fs::create_directory(folder / "web2");
+    writeFile(folder / "web2" / "forged.data", sealedWith(resigned(forged), opened.keyId(), current));
+    Outcome checked = verify({"--json", (folder / "web2").string(), (folder / "out").string()});
+    EXPECT_EQ(checked.exitCode, 1) << checked.out;
+    EXPECT_NE(checked.out.find("sealed by the key of the host \\\"" + host +
+                               "\\\", not of the file's source.host \\\"web2\\\""),
+              std::string::npos)
+        << checked.out;
+    EXPECT_NE(checked.out.find("\"sealed_by\":{\"host\":\"" + host + "\",\"key-id\":\"" + opened.keyId() + "\"}"),
+              std::string::npos)
+        << checked.out;
+
+    // The collector does not seal with another host's store, and two keys with one id are refused.
+    fs::remove_all(store);
+    SealStore::Settings settings;
+    settings.now = KelvraCorelib::DateTime::now().count;
+    settings.until = settings.now + hour;
+    settings.host = "web2";
+    std::string line;
+    ASSERT_TRUE(SealStore::create(store.string(), settings, line, problem)) << problem;
+    const Outcome refused = collect();
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.out.find("belongs to the host \"web2\", not to this collection's source.host"), std::string::npos)
+        << refused.out;
+    const std::string relabelled = line.substr(0, line.rfind(' ') - 4) + host + line.substr(line.rfind(' '));
+    fs::create_directory(folder / "keys");
+    writeFile(folder / "keys" / "a.key", line + "\n");
+    writeFile(folder / "keys" / "b.key", relabelled + "\n");
+    const Outcome twice = runProgram(folder, verifierPath, {"--seal-key", (folder / "keys").string(), (folder / "out").string()});
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_NE(twice.err.find("two different verification keys with the key id"), std::string::npos) << twice.err;
 }
 
 TEST_F(SealTest, EpochKeyWithoutCertificateAndLaterEpochAreRefused)
@@ -456,7 +506,7 @@ TEST_F(SealTest, InitRefusesAStoreAndExtendNeedsItsMaster)
         EXPECT_EQ(readFile(entry.path()).find(seed), std::string::npos) << entry.path();
 
     const std::string later = KelvraCorelib::DateTime(KelvraCorelib::DateTime::now().count + 100 * hour).toText(false);
-    writeFile(folder / "other", "trawlex-seal-1-master 0000000000000000 " + std::string(43, 'A') + "=\n");
+    writeFile(folder / "other", "trawlex-seal-2-master 0000000000000000 " + std::string(43, 'A') + "=\n");
     EXPECT_EQ(runProgram(folder, sealPath, {"extend", "--master", (folder / "other").string(), "--until", later}).exitCode,
               1);
     const Outcome extended = runProgram(folder, sealPath, {"extend", "--master", master.string(), "--until", later});

@@ -29,9 +29,17 @@ TEST(SealLine, OnlyTheExactFormIsWellFormed)
     const std::optional<SealLine> parsed = SealLine::parse(text);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->text(), text);
-    EXPECT_EQ(parsed->certificateMessage(),
-              "trawlex-seal-1 epoch 0123456789abcdef 1112739 4005860400000 4005864000000 " +
-                  KelvraCorelib::toBase64(std::string(32, '\x11')));
+    const std::string epochKey = KelvraCorelib::toBase64(std::string(32, '\x11'));
+    EXPECT_EQ(parsed->certificateMessage("web1"),
+              "trawlex-seal-2 epoch 0123456789abcdef web1 1112739 4005860400000 4005864000000 " + epochKey);
+    // The first format binds no host and is still read.
+    SealLine first = sample();
+    first.format = SealLine::firstFormat;
+    const std::optional<SealLine> firstParsed = SealLine::parse(first.text());
+    ASSERT_TRUE(firstParsed);
+    EXPECT_EQ(firstParsed->format, SealLine::firstFormat);
+    EXPECT_EQ(firstParsed->certificateMessage("web1"),
+              "trawlex-seal-1 epoch 0123456789abcdef 1112739 4005860400000 4005864000000 " + epochKey);
 
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string changed = text;
@@ -39,7 +47,7 @@ TEST(SealLine, OnlyTheExactFormIsWellFormed)
         return changed;
     };
     for (const std::string& bad :
-         {text + " ", text + "\r", " " + text, replaced("@SEAL: ", "@SEAL:  "), replaced("trawlex-seal-1", "trawlex-seal-2"),
+         {text + " ", text + "\r", " " + text, replaced("@SEAL: ", "@SEAL:  "), replaced("trawlex-seal-2", "trawlex-seal-3"),
           replaced("0123456789abcdef", "0123456789ABCDEF"), replaced("0123456789abcdef", "0123456789abcde"),
           replaced(" 1112739 ", " 01112739 "), replaced(" 1112739 ", " -1112739 "),
           replaced(" 4005864000000 ", " 4005860400000 "),  // an empty range
@@ -49,19 +57,27 @@ TEST(SealLine, OnlyTheExactFormIsWellFormed)
     }
 }
 
-TEST(SealLine, VerificationKeyNamesItsOwnKeyId)
+TEST(SealLine, VerificationKeyNamesItsOwnKeyIdAndHost)
 {
     const std::string key(32, '\x42');
-    const std::string line = SealLine::verificationKeyLine(key);
-    std::string keyId;
-    const auto parsed = SealLine::parseVerificationKey(line + "\n", keyId);
+    const std::string line = SealLine::verificationKeyLine(key, "web1.example");
+    const auto parsed = SealLine::parseVerificationKey(line + "\n");
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(*parsed, key);
-    EXPECT_EQ(keyId, SealLine::keyIdOf(key));
-    EXPECT_EQ(keyId.size(), 16u);
+    EXPECT_EQ(parsed->key, key);
+    EXPECT_EQ(parsed->host, "web1.example");
+    EXPECT_EQ(parsed->keyId, SealLine::keyIdOf(key));
+    EXPECT_EQ(parsed->keyId.size(), 16u);
+    EXPECT_EQ(parsed->text(), line);
     std::string other = line;
     other[15] = other[15] == '0' ? '1' : '0';  // a digit of the key id
-    EXPECT_FALSE(SealLine::parseVerificationKey(other, keyId));
+    EXPECT_FALSE(SealLine::parseVerificationKey(other));
+    const std::string firstFormat = "trawlex-seal-1 " + parsed->keyId + " " + KelvraCorelib::toBase64(key);
+    ASSERT_TRUE(SealLine::parseVerificationKey(firstFormat));
+    EXPECT_EQ(SealLine::parseVerificationKey(firstFormat)->host, "");
+    for (const std::string& host : {std::string(), std::string("a b"), std::string("a\tb"), std::string(256, 'a')}) {
+        EXPECT_FALSE(SealLine::isHostName(host)) << host;
+    }
+    EXPECT_FALSE(SealLine::parseVerificationKey("trawlex-seal-2 " + parsed->keyId + " " + KelvraCorelib::toBase64(key)));
 }
 
 TEST(SealLine, OnlyCanonicalEd25519EncodingsPass)

@@ -18,7 +18,7 @@ import time
 from cryptography.exceptions import InvalidSignature
 from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PublicKey
 
-FORMAT = "trawlex-seal-1"
+FORMAT = "trawlex-seal-2"
 P = 2**255 - 19  # the field prime
 L = 2**252 + 27742317777372353535851937790883648493  # the group order
 
@@ -45,22 +45,22 @@ def verify(key, signature, message):
 
 
 def read_key(path):
-    tag, key_id, key = open(path, encoding="ascii").read().split()
+    tag, key_id, host, key = open(path, encoding="ascii").read().split()
     raw = base64.b64decode(key, validate=True)
     if tag != FORMAT or hashlib.sha256(raw).hexdigest()[:16] != key_id:
         raise ValueError("not a verification key")
-    return key_id, raw
+    return key_id, host, raw
 
 
-def check(data, key_id, master):
+def check(data, key_id, host, master):
     """None when the seal of the file's bytes is valid, else the reason."""
     try:
-        return check_fields(data, key_id, master)
+        return check_fields(data, key_id, host, master)
     except (ValueError, UnicodeDecodeError):  # bad base64, numbers or text
         return "malformed seal line"
 
 
-def check_fields(data, key_id, master):
+def check_fields(data, key_id, host, master):
     body = data[:-1] if data.endswith(b"\n") else data
     cut = body.rfind(b"\n@SEAL: ")
     if cut < 0:
@@ -80,7 +80,9 @@ def check_fields(data, key_id, master):
         header[key.strip()] = value.strip()
     if header.get("seal.key-id") != kid:
         return "header key id differs"
-    message = f"{FORMAT} epoch {kid} {epoch} {start} {end} {epoch_key}".encode("ascii")
+    if header.get("source.host") != host:
+        return "another host's key"
+    message = f"{FORMAT} epoch {kid} {host} {epoch} {start} {end} {epoch_key}".encode("ascii")
     if not verify(master, base64.b64decode(certificate, validate=True), message):
         return "no valid certificate"
     if not int(start) <= int(header.get("source.time", "-1")) < int(end):
@@ -100,24 +102,24 @@ def self_test(trawlex, trawlex_seal):
         out = os.path.join(folder, "out")
         subprocess.run([trawlex, "--target", out, "--module", "os", "--datatype", "df", "--interval", "PT1M",
                         "--timeout", "PT30S", "--exe", "/bin/echo", "--args", "disk 42%"], env=env, check=True)
-        key_id, master = read_key(os.path.join(folder, "store", "verification.key"))
+        key_id, host, master = read_key(os.path.join(folder, "store", "verification.key"))
         (name,) = os.listdir(out)
         data = open(os.path.join(out, name), "rb").read()
         failures = []
-        if check(data, key_id, master) is not None:
-            failures.append("the sealed file: " + check(data, key_id, master))
+        if check(data, key_id, host, master) is not None:
+            failures.append("the sealed file: " + check(data, key_id, host, master))
         # The same signature with S + L, and the file without its final line feed.
         line_at = data.rfind(b"@SEAL: ")
         fields = data[line_at:-1].split(b" ")
         raw = base64.b64decode(fields[-1])
         fields[-1] = base64.b64encode(raw[:32] + (int.from_bytes(raw[32:], "little") + L).to_bytes(32, "little"))
         for what, copy in (("S + L", data[:line_at] + b" ".join(fields) + b"\n"), ("no final line feed", data[:-1])):
-            if check(copy, key_id, master) is None:
+            if check(copy, key_id, host, master) is None:
                 failures.append(f"the copy with {what} passed")
         for position in range(len(data)):  # every byte, one bit changed
             changed = bytearray(data)
             changed[position] ^= 1
-            if check(bytes(changed), key_id, master) is None:
+            if check(bytes(changed), key_id, host, master) is None:
                 failures.append(f"a change at byte {position} passed")
         for failure in failures:
             print("FAILED:", failure)
@@ -131,10 +133,10 @@ def main(arguments):
     if len(arguments) < 2:
         print(__doc__)
         return 2
-    key_id, master = read_key(arguments[0])
+    key_id, host, master = read_key(arguments[0])
     result = 0
     for path in arguments[1:]:
-        reason = check(open(path, "rb").read(), key_id, master)
+        reason = check(open(path, "rb").read(), key_id, host, master)
         print(f"{path}: {'OK' if reason is None else 'INVALID (' + reason + ')'}")
         result = result if reason is None else 1
     return result

@@ -145,7 +145,7 @@ TEST_F(VerifyHostileFiles, HostileKeyAndStateFilesEndWithTwo)
 {
     fs::create_directories(dir / "keys");
     const std::string key = (dir / "keys" / "host.key").string();
-    ProgramRuns::writeFile(key, SealLine::verificationKeyLine(std::string(32, '\x42')) + "\n");
+    ProgramRuns::writeFile(key, SealLine::verificationKeyLine(std::string(32, '\x42'), "web1") + "\n");
     const std::string state = (dir / "state").string();
     ProgramRuns::writeFile(state, "trawlex-seal-witness-1\nweb1\tos\tkey\t12345678901234567890123\thash\n");
     fs::create_symlink("/dev/zero", dir / "zero");

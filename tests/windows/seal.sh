@@ -15,7 +15,7 @@ until=$(date -u -d '+1 day' +%Y-%m-%d)
 export TRAWLEX_SEAL_DIR
 TRAWLEX_SEAL_DIR=$(winpath "$work/store")
 "$wine" "$seal" init --until "$until" > "$work/init" 2>&1 || fail "trawlex-seal.exe init: $(cat "$work/init")"
-grep -q '^trawlex-seal-1 [0-9a-f]\{16\} ' "$work/init" || fail "no verification key: $(cat "$work/init")"
+grep -q '^trawlex-seal-2 [0-9a-f]\{16\} [^ ]* ' "$work/init" || fail "no verification key: $(cat "$work/init")"
 for n in 1 2 3; do
   "$wine" "$trawlex" --target "$(winpath "$work/out")" --module os --datatype sample --interval PT15M \
     --timeout PT20S --exe "$(winpath "$utility")" --args "echo $n" > "$work/run" 2>&1 ||

@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "corelib/DateTime.h"
+#include "corelib/SystemValues.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealChain.h"
+#include "datahandling/SealLine.h"
 #include "datahandling/SealStore.h"
 
 namespace {
@@ -15,7 +17,7 @@ using KelvraCorelib::DateTime;
 using KelvraCorelib::SealStore;
 
 const char* const usage =
-    "Usage: trawlex-seal init [--dir DIR] [--epoch SPAN] [--until DATE] [--master-out FILE]\n"
+    "Usage: trawlex-seal init [--dir DIR] [--host HOST] [--epoch SPAN] [--until DATE] [--master-out FILE]\n"
     "       trawlex-seal status [--dir DIR]\n"
     "       trawlex-seal extend --master FILE [--until DATE] [--dir DIR]\n"
     "\n"
@@ -24,7 +26,9 @@ const char* const usage =
     "%ProgramData%\\Trawlex\\seal).\n"
     "\n"
     "  init    creates the store: a master key, one key per epoch (SPAN, default PT1H) from\n"
-    "          now until DATE (default two years on) and the master's certificate for each;\n"
+    "          now until DATE (default two years on) and the master's certificate for each,\n"
+    "          which binds the key to HOST (default this host's name, as trawlex writes it in\n"
+    "          \"source.host\"): the keys seal only that host's files;\n"
     "          the master secret is then erased, or written to --master-out FILE only.\n"
     "          Prints the verification key line, also written to DIR/verification.key.\n"
     "          An existing store is never touched.\n"
@@ -91,6 +95,7 @@ struct Arguments {
     std::string command;
     std::string dir;
     std::string epoch = "PT1H";
+    std::string host;
     std::string until;
     std::string masterOut;
     std::string master;
@@ -127,6 +132,12 @@ int init(const Arguments& arguments, const std::string& dir)
         return usageError("not a date: \"" + arguments.until + "\"");
     }
     settings.masterOut = arguments.masterOut;
+    settings.host = arguments.host.empty() ? KelvraCorelib::systemValue(KelvraCorelib::SystemValueId::hostName)
+                                           : arguments.host;
+    if (!KelvraCorelib::SealLine::isHostName(settings.host)) {
+        return usageError("\"" + settings.host + "\" cannot name the host a store is bound to (1 to 255 printable "
+                          "characters, no blank); name it with --host");
+    }
     std::string line;
     std::string problem;
     if (!SealStore::create(dir, settings, line, problem)) {
@@ -144,8 +155,13 @@ int status(const std::string& dir)
         return failed(problem);
     }
     const int64_t now = DateTime::now().count;
-    std::printf("store: %s\nkey id: %s\nepoch span: %s\n", dir.c_str(), store.keyId().c_str(),
-                KelvraCorelib::TimeSpan(store.span()).toText().c_str());
+    std::printf("store: %s\nkey id: %s\n", dir.c_str(), store.keyId().c_str());
+    if (store.format() == KelvraCorelib::SealLine::firstFormat) {
+        std::printf("host: none (format 1: the keys are not bound to a host; make a new store with init)\n");
+    } else {
+        std::printf("host: %s\n", store.host().c_str());
+    }
+    std::printf("epoch span: %s\n", KelvraCorelib::TimeSpan(store.span()).toText().c_str());
     SealStore::Epoch epoch;
     const uint64_t current = uint64_t(now / store.span());
     if (current >= store.firstEpoch() && current < store.firstEpoch() + store.epochCount() &&
@@ -201,6 +217,7 @@ int main(int argc, char** argv)
             return 0;
         }
         std::string* value = word == "--dir"          ? &arguments.dir
+                             : word == "--host"       ? &arguments.host
                              : word == "--epoch"      ? &arguments.epoch
                              : word == "--until"      ? &arguments.until
                              : word == "--master-out" ? &arguments.masterOut
@@ -220,12 +237,12 @@ int main(int argc, char** argv)
         }
     }
     const std::string dir = arguments.dir.empty() ? SealStore::directory() : arguments.dir;
-    const bool initOnly = !arguments.masterOut.empty() || arguments.epoch != "PT1H";
+    const bool initOnly = !arguments.masterOut.empty() || arguments.epoch != "PT1H" || !arguments.host.empty();
     if (arguments.command == "init") {
         return init(arguments, dir);
     }
     if (initOnly) {
-        return usageError("--epoch and --master-out belong to init");
+        return usageError("--host, --epoch and --master-out belong to init");
     }
     if (arguments.command == "status") {
         return status(dir);

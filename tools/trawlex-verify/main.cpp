@@ -11,6 +11,8 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -226,14 +228,28 @@ void setName(nlohmann::json& line, const std::string& path)
     }
 }
 
+// What a valid seal says of a file: the key and host that sealed it, and what it does not prove.
+struct SealedBy {
+    std::string keyId;
+    std::string host;
+    std::string note;
+};
+
 // handle is the checked file, or -1 (the seal line is then read by name).
 void printJson(const Item& item, const char* status, const std::string& reason,
-               const std::map<std::string, std::string>& meta, bool metaCut, int handle = -1)
+               const std::map<std::string, std::string>& meta, bool metaCut, int handle = -1,
+               const SealedBy* sealedBy = nullptr)
 {
     nlohmann::json line = {{"status", status}, {"meta", meta}};
     setName(line, item.path);
     if (!reason.empty()) {
         line["reason"] = reason;
+    }
+    if (sealedBy != nullptr) {
+        line["sealed_by"] = {{"key-id", sealedBy->keyId}, {"host", sealedBy->host}};
+        if (!sealedBy->note.empty()) {
+            line["note"] = sealedBy->note;
+        }
     }
     if (metaCut) {
         line["meta_incomplete"] = true;
@@ -288,10 +304,12 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     if (reason.empty()) {
         result = checkFile(item, file, reason, meta, metaCut, options.json || sealing != nullptr);
     }
+    std::optional<SealedBy> sealedBy;
     if (result == DataLogReader::Check::valid && sealing != nullptr) {
         const SealCheck::Result seal = sealing->check.check(file.value, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
+            sealedBy = SealedBy{seal.keyId, seal.keyHost, seal.note};
         } else {
             result = DataLogReader::Check::invalid;
             reason = seal.reason;
@@ -316,13 +334,14 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     if (!options.quiet || result != DataLogReader::Check::valid) {
         if (options.json) {
-            printJson(item, status, reason, meta, metaCut, file.value);
+            printJson(item, status, reason, meta, metaCut, file.value, sealedBy ? &*sealedBy : nullptr);
         } else {
             putEscaped(item.path);
             std::fputs(verdict, stdout);
-            if (result == DataLogReader::Check::unreadable || !reason.empty()) {
+            const std::string& said = sealedBy && !sealedBy->note.empty() ? sealedBy->note : reason;
+            if (result == DataLogReader::Check::unreadable || !said.empty()) {
                 std::fputs(" (", stdout);
-                putEscaped(reason);
+                putEscaped(said);
                 std::fputc(')', stdout);
             }
             std::fputc('\n', stdout);
@@ -445,6 +464,24 @@ int main(int argc, char** argv)
         } else {
             putEscaped(finding.text);
             std::fputc('\n', stdout);
+        }
+    }
+    if (sealing && options.json) {
+        // A host whose files carry more than one key had its store made anew: each key has chains
+        // of its own.
+        std::map<std::string, std::set<std::string>> keysOfHost;
+        for (const auto& [chain, links] : sealing->chains.chains()) {
+            keysOfHost[std::get<0>(chain)].insert(std::get<2>(chain));
+        }
+        for (const auto& [host, keys] : keysOfHost) {
+            if (keys.size() > 1) {
+                const nlohmann::json line = {
+                    {"host", host},
+                    {"keys", keys},
+                    {"note", "the host's files are sealed under " + std::to_string(keys.size()) +
+                                 " keys (a store made anew): each key's chains are checked on their own"}};
+                std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+            }
         }
     }
     if (counts.total() > 1 && !options.json) {

@@ -72,16 +72,22 @@ bool SealCheck::addKeys(const std::string& path, std::string& problem)
         if (!readAll(file, text, problem)) {
             return false;
         }
-        std::string keyId;
-        const std::optional<std::string> key = SealLine::parseVerificationKey(text, keyId);
+        const std::optional<SealLine::VerificationKey> key = SealLine::parseVerificationKey(text);
         if (!key) {
             if (!folder) {
-                problem = "\"" + file + "\" is not a verification key (\"" + SealLine::format + " <key id> <key>\")";
+                problem = "\"" + file + "\" is not a verification key (\"" + SealLine::formatName(SealLine::currentFormat) +
+                          " <key id> <host> <key>\")";
                 return false;
             }
             continue;
         }
-        keys[keyId] = *key;
+        const auto known = keys.find(key->keyId);
+        if (known != keys.end() && known->second.key.text() != key->text()) {
+            problem = "two different verification keys with the key id " + key->keyId + ": \"" + known->second.file +
+                      "\" and \"" + file + "\"";
+            return false;
+        }
+        keys[key->keyId] = {*key, file};
         ++added;
     }
     if (added == 0) {
@@ -91,9 +97,10 @@ bool SealCheck::addKeys(const std::string& path, std::string& problem)
     return true;
 }
 
-bool SealCheck::certificateHolds(const SealLine& seal, const std::string& master)
+bool SealCheck::certificateHolds(const SealLine& seal, const SealLine::VerificationKey& key)
 {
-    const std::string message = seal.certificateMessage();
+    const std::string& master = key.key;
+    const std::string message = seal.certificateMessage(key.host);
     const std::string known = message + " " + seal.certificate;
     const auto found = certificates.find(known);
     if (found != certificates.end()) {
@@ -160,6 +167,19 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "the header's seal.key-id is not the seal's key " + seal->keyId;
         return result;
     }
+    const SealLine::VerificationKey& verificationKey = key->second.key;
+    result.format = seal->format;
+    result.keyHost = verificationKey.host;
+    if (seal->format != verificationKey.format) {
+        result.reason = "sealed in format " + std::to_string(seal->format) + ", but the key " + seal->keyId +
+                        " is of format " + std::to_string(verificationKey.format);
+        return result;
+    }
+    if (seal->format != SealLine::firstFormat && verificationKey.host != result.host) {
+        result.reason = "sealed by the key of the host \"" + verificationKey.host +
+                        "\", not of the file's source.host \"" + result.host + "\"";
+        return result;
+    }
     if (!parseSequence(valueOf(header, "seal.sequence"), result.sequence)) {
         result.reason = "no valid seal.sequence in the header";
         return result;
@@ -169,12 +189,12 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "no valid seal.previous in the header";
         return result;
     }
-    if (!Platform::ed25519Canonical(reinterpret_cast<const uint8_t*>(key->second.data()),
+    if (!Platform::ed25519Canonical(reinterpret_cast<const uint8_t*>(verificationKey.key.data()),
                                     reinterpret_cast<const uint8_t*>(seal->certificate.data()))) {
         result.reason = "the certificate of epoch " + std::to_string(seal->epoch) + " is not a canonical signature";
         return result;
     }
-    if (!certificateHolds(*seal, key->second)) {
+    if (!certificateHolds(*seal, verificationKey)) {
         result.reason = "the epoch key of epoch " + std::to_string(seal->epoch) + " has no valid certificate";
         return result;
     }
@@ -221,7 +241,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "the seal's signature or epoch key is not in its canonical encoding";
         return result;
     }
-    const std::string message = SealLine::fileMessage(sealed.finish());
+    const std::string message = SealLine::fileMessage(seal->format, sealed.finish());
     if (!Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),
                                  reinterpret_cast<const uint8_t*>(message.data()), message.size(),
                                  reinterpret_cast<const uint8_t*>(seal->signature.data()))) {
@@ -230,6 +250,9 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
     }
     result.hash = toHex(whole.finish());
     result.valid = true;
+    if (seal->format == SealLine::firstFormat) {
+        result.note = "sealed in format 1, whose keys are not bound to a host";
+    }
     return result;
 }
 

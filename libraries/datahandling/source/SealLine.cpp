@@ -44,11 +44,31 @@ bool decodeSized(const std::string& text, size_t size, std::string& bytes)
 }  // namespace
 
 const std::string SealLine::prefix = "@SEAL: ";
-const std::string SealLine::format = "trawlex-seal-1";
+
+std::string SealLine::formatName(unsigned format)
+{
+    return "trawlex-seal-" + std::to_string(format);
+}
+
+unsigned SealLine::formatOf(const std::string& name)
+{
+    for (const unsigned format : {firstFormat, hostFormat}) {
+        if (name == formatName(format)) {
+            return format;
+        }
+    }
+    return 0;
+}
+
+bool SealLine::isHostName(const std::string& host)
+{
+    return !host.empty() && host.size() <= 255 &&
+           std::all_of(host.begin(), host.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
 
 std::string SealLine::text() const
 {
-    return prefix + format + " " + keyId + " " + std::to_string(epoch) + " " + std::to_string(start) + " " +
+    return prefix + formatName(format) + " " + keyId + " " + std::to_string(epoch) + " " + std::to_string(start) + " " +
            std::to_string(end) + " " + toBase64(epochKey) + " " + toBase64(certificate) + " " + toBase64(signature);
 }
 
@@ -58,10 +78,11 @@ std::optional<SealLine> SealLine::parse(const std::string& line)
         return std::nullopt;
     }
     const std::vector<std::string> parts = splitAtBlanks(line.substr(prefix.size()));
-    if (parts.size() != 8 || parts[0] != format || !isKeyId(parts[1])) {
+    if (parts.size() != 8 || formatOf(parts[0]) == 0 || !isKeyId(parts[1])) {
         return std::nullopt;
     }
     SealLine seal;
+    seal.format = formatOf(parts[0]);
     seal.keyId = parts[1];
     uint64_t start = 0;
     uint64_t end = 0;
@@ -76,16 +97,17 @@ std::optional<SealLine> SealLine::parse(const std::string& line)
     return seal;
 }
 
-std::string SealLine::certificateMessage(const std::string& keyId, uint64_t epoch, int64_t start, int64_t end,
-                                         const std::string& epochKey)
+std::string SealLine::certificateMessage(unsigned format, const std::string& keyId, const std::string& host,
+                                         uint64_t epoch, int64_t start, int64_t end, const std::string& epochKey)
 {
-    return format + " epoch " + keyId + " " + std::to_string(epoch) + " " + std::to_string(start) + " " +
+    const std::string boundHost = format == firstFormat ? std::string() : host + " ";
+    return formatName(format) + " epoch " + keyId + " " + boundHost + std::to_string(epoch) + " " + std::to_string(start) + " " +
            std::to_string(end) + " " + toBase64(epochKey);
 }
 
-std::string SealLine::fileMessage(const std::string& sha512)
+std::string SealLine::fileMessage(unsigned format, const std::string& sha512)
 {
-    return format + " file\n" + sha512;
+    return formatName(format) + " file\n" + sha512;
 }
 
 std::string SealLine::keyIdOf(const std::string& masterPublicKey)
@@ -95,24 +117,42 @@ std::string SealLine::keyIdOf(const std::string& masterPublicKey)
     return toHex(digest.finish().substr(0, 8));
 }
 
-std::string SealLine::verificationKeyLine(const std::string& masterPublicKey)
+std::string SealLine::VerificationKey::text() const
 {
-    return format + " " + keyIdOf(masterPublicKey) + " " + toBase64(masterPublicKey);
+    return formatName(format) + " " + keyId + " " + (format == firstFormat ? std::string() : host + " ") +
+           toBase64(key);
 }
 
-std::optional<std::string> SealLine::parseVerificationKey(const std::string& line, std::string& keyId)
+std::string SealLine::verificationKeyLine(const std::string& masterPublicKey, const std::string& host)
+{
+    VerificationKey line;
+    line.keyId = keyIdOf(masterPublicKey);
+    line.host = host;
+    line.key = masterPublicKey;
+    return line.text();
+}
+
+std::optional<SealLine::VerificationKey> SealLine::parseVerificationKey(const std::string& line)
 {
     std::string text = line;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
     }
     const std::vector<std::string> parts = splitAtBlanks(text);
-    std::string key;
-    if (parts.size() != 3 || parts[0] != format || !isKeyId(parts[1]) ||
-        !decodeSized(parts[2], Platform::ed25519PublicKeySize, key) || keyIdOf(key) != parts[1]) {
+    VerificationKey key;
+    key.format = parts.empty() ? 0 : formatOf(parts[0]);
+    const size_t fields = key.format == firstFormat ? 3 : 4;
+    if (key.format == 0 || parts.size() != fields || !isKeyId(parts[1]) ||
+        !decodeSized(parts.back(), Platform::ed25519PublicKeySize, key.key) || keyIdOf(key.key) != parts[1]) {
         return std::nullopt;
     }
-    keyId = parts[1];
+    if (key.format != firstFormat) {
+        key.host = parts[2];
+        if (!isHostName(key.host)) {
+            return std::nullopt;
+        }
+    }
+    key.keyId = parts[1];
     return key;
 }
 

@@ -7,6 +7,7 @@
 
 #include "corelib/FileTools.h"
 #include "corelib/PathTools.h"
+#include "corelib/SystemValues.h"
 #include "corelib/platform/Environment.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
@@ -72,9 +73,14 @@ bool writeNewPrivate(const std::string& path, const std::string& bytes, std::str
     return true;
 }
 
-std::string masterFileText(const std::string& keyId, const std::string& seed)
+std::string masterTag(unsigned format)
 {
-    return SealLine::format + "-master " + keyId + " " + toBase64(seed) + "\n";
+    return SealLine::formatName(format) + "-master";
+}
+
+std::string masterFileText(unsigned format, const std::string& keyId, const std::string& seed)
+{
+    return masterTag(format) + " " + keyId + " " + toBase64(seed) + "\n";
 }
 
 }  // namespace
@@ -93,20 +99,20 @@ std::string SealStore::chainFolder() const
     return joinPath(dir, chainName);
 }
 
-std::string SealStore::describe(const std::string& keyId, const std::string& masterKey, int64_t span, uint64_t first,
-                                uint64_t count)
+std::string SealStore::describe() const
 {
-    return "format " + SealLine::format + "\nkey-id " + keyId + "\nmaster-key " + toBase64(masterKey) +
-           "\nepoch-span " + std::to_string(span) + "\nfirst-epoch " + std::to_string(first) + "\nepochs " +
-           std::to_string(count) + "\n";
+    const std::string hostLine = storeFormat == SealLine::firstFormat ? std::string() : "host " + boundHost + "\n";
+    return "format " + SealLine::formatName(storeFormat) + "\nkey-id " + id + "\n" + hostLine + "master-key " +
+           toBase64(master) + "\nepoch-span " + std::to_string(epochSpan) + "\nfirst-epoch " +
+           std::to_string(first) + "\nepochs " + std::to_string(count) + "\n";
 }
 
-bool SealStore::makeEpochs(const std::string& keyId, const std::string& masterSeed, const std::string& masterPublic,
-                           int64_t span, uint64_t from, uint64_t to, std::string& publicRecords,
-                           std::string& secretRecords, std::string& problem)
+bool SealStore::makeEpochs(const std::string& masterSeed, uint64_t from, uint64_t to, std::string& publicRecords,
+                           std::string& secretRecords, std::string& problem) const
 {
+    const int64_t span = epochSpan;
     const auto* masterBytes = reinterpret_cast<const uint8_t*>(masterSeed.data());
-    const auto* masterPublicBytes = reinterpret_cast<const uint8_t*>(masterPublic.data());
+    const auto* masterPublicBytes = reinterpret_cast<const uint8_t*>(master.data());
     publicRecords.reserve(size_t(to - from) * publicRecordSize);
     secretRecords.reserve(size_t(to - from) * secretRecordSize);
     std::string seed(Platform::ed25519SeedSize, '\0');
@@ -122,7 +128,8 @@ bool SealStore::makeEpochs(const std::string& keyId, const std::string& masterSe
             wipe(seed);
             return false;
         }
-        const std::string message = SealLine::certificateMessage(keyId, number, start, end, key);
+        const std::string message =
+            SealLine::certificateMessage(storeFormat, id, boundHost, number, start, end, key);
         if (!Platform::ed25519Sign(masterBytes, masterPublicBytes, reinterpret_cast<const uint8_t*>(message.data()),
                                    message.size(), reinterpret_cast<uint8_t*>(certificate.data()))) {
             problem = "cannot certify the key of epoch " + std::to_string(number);
@@ -141,6 +148,12 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
 {
     if (settings.span <= 0 || settings.until <= settings.now) {
         problem = "the epoch span must be positive and the end after the start";
+        return false;
+    }
+    const std::string host = settings.host.empty() ? systemValue(SystemValueId::hostName) : settings.host;
+    if (!SealLine::isHostName(host)) {
+        problem = "\"" + host + "\" is not a host name a store can be bound to (1 to 255 printable "
+                  "characters, no blank)";
         return false;
     }
     if (Platform::pathExists(dir)) {
@@ -169,9 +182,15 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
         wipe(masterSeed);
         return false;
     }
-    const std::string keyId = SealLine::keyIdOf(masterPublic);
+    SealStore store;
+    store.dir = dir;
+    store.storeFormat = SealLine::currentFormat;
+    store.id = SealLine::keyIdOf(masterPublic);
+    store.boundHost = host;
+    store.master = masterPublic;
+    store.epochSpan = settings.span;
     if (!settings.masterOut.empty()) {
-        std::string text = masterFileText(keyId, masterSeed);
+        std::string text = masterFileText(store.storeFormat, store.id, masterSeed);
         const bool written = writeNewPrivate(settings.masterOut, text, problem);
         wipe(text);
         if (!written) {
@@ -179,23 +198,22 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
             return false;
         }
     }
-    const uint64_t first = uint64_t(settings.now / settings.span);
+    store.first = uint64_t(settings.now / settings.span);
     const uint64_t last = uint64_t((settings.until - 1) / settings.span);
+    store.count = last + 1 - store.first;
     std::string publicRecords;
     std::string secretRecords;
-    const bool made = makeEpochs(keyId, masterSeed, masterPublic, settings.span, first, last + 1, publicRecords,
-                                 secretRecords, problem);
+    const bool made = store.makeEpochs(masterSeed, store.first, last + 1, publicRecords, secretRecords, problem);
     wipe(masterSeed);  // from here on the master secret exists only in masterOut, if at all
     if (!made) {
         return false;
     }
-    verificationLine = SealLine::verificationKeyLine(masterPublic);
+    verificationLine = SealLine::verificationKeyLine(masterPublic, host);
     const bool written =
         writeNewPrivate(joinPath(dir, secretName), secretRecords, problem) &&
         writeNewPrivate(joinPath(dir, publicName), publicRecords, problem) &&
         writeNewPrivate(joinPath(dir, verificationName), verificationLine + "\n", problem) &&
-        writeNewPrivate(joinPath(dir, storeName),
-                        describe(keyId, masterPublic, settings.span, first, last + 1 - first), problem);
+        writeNewPrivate(joinPath(dir, storeName), store.describe(), problem);
     wipe(secretRecords);
     if (written) {
         Platform::syncDirectory(dir);
@@ -234,7 +252,10 @@ bool SealStore::open(const std::string& path, std::string& problem)
     }
     uint64_t spanValue = 0;
     std::string keyBytes;
-    if (values["format"] != SealLine::format || !fromBase64(values["master-key"], keyBytes) ||
+    storeFormat = SealLine::formatOf(values["format"]);
+    boundHost = storeFormat == SealLine::firstFormat ? std::string() : values["host"];
+    if (storeFormat == 0 || (storeFormat != SealLine::firstFormat && !SealLine::isHostName(boundHost)) ||
+        !fromBase64(values["master-key"], keyBytes) ||
         keyBytes.size() != Platform::ed25519PublicKeySize || SealLine::keyIdOf(keyBytes) != values["key-id"] ||
         !parseNumber(values["epoch-span"], spanValue) || spanValue == 0 ||
         !parseNumber(values["first-epoch"], first) || !parseNumber(values["epochs"], count) || count == 0) {
@@ -358,7 +379,7 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     wipe(text);
     std::string seed;
     std::string derived(Platform::ed25519PublicKeySize, '\0');
-    const bool parsed = tag == SealLine::format + "-master" && fromBase64(seedText, seed) &&
+    const bool parsed = tag == masterTag(storeFormat) && fromBase64(seedText, seed) &&
                         seed.size() == Platform::ed25519SeedSize &&
                         Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(seed.data()),
                                                    reinterpret_cast<uint8_t*>(derived.data()));
@@ -377,8 +398,7 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     }
     std::string publicRecords;
     std::string secretRecords;
-    const bool made =
-        makeEpochs(id, seed, master, epochSpan, next, last + 1, publicRecords, secretRecords, problem);
+    const bool made = makeEpochs(seed, next, last + 1, publicRecords, secretRecords, problem);
     wipe(seed);
     if (!made) {
         return false;
@@ -389,12 +409,12 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     if (!written) {
         return false;
     }
-    const uint64_t newCount = last + 1 - first;
-    if (!writeAtomically(joinPath(dir, storeName), describe(id, master, epochSpan, first, newCount),
-                                    problem)) {
+    const uint64_t oldCount = count;
+    count = last + 1 - first;
+    if (!writeAtomically(joinPath(dir, storeName), describe(), problem)) {
+        count = oldCount;
         return false;
     }
-    count = newCount;
     return true;
 }
 

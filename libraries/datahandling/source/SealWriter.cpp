@@ -39,6 +39,18 @@ std::optional<std::string> publishedKeyOf(const SealStore::Epoch& epoch, std::st
     return derived;
 }
 
+// Whether the store may seal the files of this host: a store of the host format seals only the
+// files of the host it is bound to.
+bool hostMatches(const SealStore& store, const std::string& host, std::string& problem)
+{
+    if (store.format() == SealLine::firstFormat || store.host() == host) {
+        return true;
+    }
+    problem = "the seal store \"" + store.folder() + "\" belongs to the host \"" + store.host() +
+              "\", not to this collection's source.host \"" + host + "\"";
+    return false;
+}
+
 }  // namespace
 
 SealWriter::SealWriter() = default;
@@ -72,6 +84,7 @@ bool SealWriter::begin(DataLog& log)
     // final time (lastLine).
     SealStore::Epoch now;
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
+                       hostMatches(store, log.getSourceMeta("host"), problem) &&
                        store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
                        chain.begin(store.chainFolder(), log.sourceName(), problem);
     wipe(now.seed);
@@ -138,6 +151,7 @@ std::string SealWriter::lastLine(const DataLog& log)
         return std::string();
     }
     SealLine seal;
+    seal.format = store.format();
     seal.keyId = store.keyId();
     seal.epoch = epoch.number;
     seal.start = epoch.start;
@@ -145,7 +159,7 @@ std::string SealWriter::lastLine(const DataLog& log)
     seal.epochKey = epoch.publicKey;
     seal.certificate = epoch.certificate;
     seal.signature.assign(Platform::ed25519SignatureSize, '\0');
-    const std::string message = SealLine::fileMessage(sealed->finish());
+    const std::string message = SealLine::fileMessage(seal.format, sealed->finish());
     const bool signedOk =
         Platform::ed25519Sign(reinterpret_cast<const uint8_t*>(epoch.seed.data()),
                               reinterpret_cast<const uint8_t*>(publicKey->data()),
