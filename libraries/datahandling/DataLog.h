@@ -139,6 +139,8 @@ public:
 
     // Names (DataLogName). sourceName: application[.module][.datatype]; stem: lead-source-filetime.
     std::string sourceName() const;
+    // The key of the source's seal chain (DataLogName::sourceKeyOf).
+    std::string sourceKey() const;
     // The working file's name for this time (a zero time: "source.time"), without the folder.
     DataLogName nameAt(const DateTime& time) const;
     std::string stem(const DateTime& time) const;

@@ -6,6 +6,7 @@
 #include "corelib/DateTime.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/platform/FileSystem.h"
+#include "datahandling/DataLogName.h"
 #include "datahandling/SealChain.h"
 #include "datahandling/SealStore.h"
 
@@ -161,7 +162,8 @@ int status(const std::string& dir)
                     timeText(epoch.end).c_str());
     }
     for (const auto& [source, sequence] : KelvraCorelib::SealChain::lastSequences(store.chainFolder())) {
-        std::printf("source %s: last sequence %llu\n", source.c_str(), (unsigned long long)sequence);
+        std::printf("source %s: last sequence %llu\n", KelvraCorelib::DataLogName::sourceKeyText(source).c_str(),
+                    (unsigned long long)sequence);
     }
     return 0;
 }

@@ -408,6 +408,11 @@ std::string DataLog::sourceName() const
     return DataLogName::sourceOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
 }
 
+std::string DataLog::sourceKey() const
+{
+    return DataLogName::sourceKeyOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
+}
+
 int64_t DataLog::fileTime(const DateTime& time) const
 {
     int64_t t = time.count;

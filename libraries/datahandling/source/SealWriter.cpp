@@ -73,7 +73,7 @@ bool SealWriter::begin(DataLog& log)
     SealStore::Epoch now;
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
                        store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
-                       chain.begin(store.chainFolder(), log.sourceName(), problem);
+                       chain.begin(store.chainFolder(), log.sourceKey(), problem);
     wipe(now.seed);
     if (!ready || !sealed->usable() || !whole->usable()) {
         fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
