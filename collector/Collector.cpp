@@ -362,6 +362,7 @@ void Collector::store(Outcome& outcome)
     }
     SealWriter seal;  // before the header: it adds the seal keys
     seal.begin(dataLog);
+    const bool sealing = seal.active();
     openDataLog(dataLog);
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(outcome.output)) || !dataLog.writeRaw()) {
@@ -373,8 +374,12 @@ void Collector::store(Outcome& outcome)
         }
     }
     // A file that could not be signed or named is not a collection: the run fails (the working
-    // file stays behind, unsigned or unrenamed, for the next run to finalise).
+    // file stays behind, unsigned or unrenamed, for the next run to finalise; a sealed one is
+    // removed). A file that names a seal it cannot get is not kept.
     if (!dataLog.closeFile(false)) {
+        if (sealing && !seal.problem().empty()) {
+            throw Collect_FailedToSeal(seal.problem());
+        }
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
     }
     // The collection is kept, unsealed, when sealing failed.

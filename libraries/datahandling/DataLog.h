@@ -82,15 +82,22 @@ public:
     using RowValue = std::variant<std::string, int64_t, uint64_t, double, DateTime>;
 
     // Sees every byte that goes into the file before its own line and, after the signature
-    // line, gives that last line ("" for none). startFile comes before the first byte of each
-    // file opened (bytes given before belong to no file); add may run on a thread of its own
-    // while the file is written.
+    // line, gives that last line ("" for none; nothing when the file cannot get the seal its
+    // header names, and is then not kept). startFile comes before the first byte of each file
+    // opened (bytes given before belong to no file); add may run on a thread of its own while
+    // the file is written. fileDropped: the file of the last line given is not kept, so its
+    // place in the chain is given back; false when it cannot be (the file is then left as a
+    // working file).
+    //
+    // A file created while a sealer is set is removed when it is not completed, also after
+    // its header is written.
     class Sealer {
     public:
         virtual ~Sealer() = default;
         virtual void startFile() = 0;
         virtual void add(const char* data, size_t size) = 0;
-        virtual std::string lastLine(const DataLog& log) = 0;
+        virtual std::optional<std::string> lastLine(const DataLog& log) = 0;
+        virtual bool fileDropped() = 0;
     };
 
     using Check = DataLogReader::Check;
@@ -139,6 +146,8 @@ public:
 
     // Names (DataLogName). sourceName: application[.module][.datatype]; stem: lead-source-filetime.
     std::string sourceName() const;
+    // The key of the source's seal chain (DataLogName::sourceKeyOf).
+    std::string sourceKey() const;
     // The working file's name for this time (a zero time: "source.time"), without the folder.
     DataLogName nameAt(const DateTime& time) const;
     std::string stem(const DateTime& time) const;
@@ -193,6 +202,8 @@ private:
     bool ensureOpen();
     void rotateIfNeeded();
     bool signAndFinalise(WorkFile& closing, bool keepIfRotating);
+    // After a failure: a sealed file of this run is removed, its number given back.
+    void dropUnfinished(WorkFile& closing, bool sealGiven);
     bool writeHeader(WorkFile& to);
     // How an open for appending goes on: at the end of the valid file, again after moving a
     // tampered one aside, or not at all.

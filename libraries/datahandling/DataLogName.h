@@ -16,6 +16,7 @@
 //   name.kind = DataLogName::Kind::final;
 //   name.withCounter(0).text();               // "app-app.mod-3850000000000-00.data"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -66,6 +67,17 @@ struct DataLogName {
     // the data type when it equals the module.
     static std::string sourceOf(const std::string& application, const std::string& module,
                                 const std::string& datatype);
+    // The key of a source's seal chain, never shared by two sources: each part with "%" as "%25"
+    // and "." as "%2E", joined by "."; the data type is left out when it equals the module, and
+    // then the module when it equals the application. Where no part holds "." or "%" and the
+    // application is not empty, this is sourceOf's text, but for a module equal to the
+    // application with another data type ("a.a.d", where sourceOf gives "a.d" as for module "d").
+    static std::string sourceKeyOf(const std::string& application, const std::string& module,
+                                   const std::string& datatype);
+    // Application, module and data type of a key, or nothing for a text that no source gives.
+    static std::optional<std::array<std::string, 3>> sourceOfKey(const std::string& key);
+    // A key for people: the key itself when it holds no "%", else its parts named.
+    static std::string sourceKeyText(const std::string& key);
     // "00" to "99", then "100" on.
     static std::string counterText(uint32_t n);
 };

@@ -9,7 +9,8 @@
 //   SealChain chain;
 //   chain.begin(store.chainFolder(), "app.mod.type", problem);
 //   header: seal.sequence = chain.sequence(), seal.previous = chain.previous()
-//   chain.complete(hash, problem);   // after the sealed file got its final name
+//   chain.complete(hash, problem);   // just before the seal line is written
+//   chain.giveBack(problem);         // the file was not completed after all
 
 #include <cstdint>
 #include <map>
@@ -29,6 +30,8 @@ public:
     uint64_t sequence() const { return next; }
     const std::string& previous() const { return head; }
     bool complete(const std::string& fileHash, std::string& problem);
+    // Takes back the number of complete (its file is not kept): the state is as before.
+    bool giveBack(std::string& problem);
 
     // The last sequence number of every source of the folder.
     static std::map<std::string, uint64_t> lastSequences(const std::string& chainFolder);
@@ -43,6 +46,7 @@ private:
     std::string statePath;
     uint64_t next = 0;
     std::string head = "none";
+    std::string before;  // the head that complete replaced
 };
 
 }  // namespace KelvraCorelib

@@ -53,7 +53,7 @@ public:
     static std::optional<SealLine> readSealLine(const std::string& path);
     static std::optional<SealLine> readSealLine(int handle);
 
-    // The source name of a header's source keys (DataLogName::sourceOf).
+    // The chain key of a header's source keys (DataLogName::sourceKeyOf).
     static std::string sourceOf(const std::map<std::string, std::string>& header);
 
 private:

@@ -5,7 +5,8 @@
 // byte before it. A run that cannot seal still writes its file, unsealed; problem() says why.
 //
 // The chain of the source stays locked from taking the number until this object is destroyed;
-// its state records the new file just before the seal line is written.
+// its state records the new file just before the seal line is written, and takes it back when
+// the file is not completed after all. A file that names a seal it cannot get is not kept.
 //
 //   SealWriter seal;
 //   seal.begin(log);        // store, erasing of ended epochs, chain lock and number, header keys
@@ -13,6 +14,7 @@
 //   if (!seal.problem().empty()) ...
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "corelib/platform/SealCrypto.h"
@@ -35,7 +37,8 @@ public:
 
     void startFile() override;
     void add(const char* data, size_t size) override;
-    std::string lastLine(const DataLog& log) override;
+    std::optional<std::string> lastLine(const DataLog& log) override;
+    bool fileDropped() override;
 
 private:
     void fail(const std::string& text);
@@ -48,6 +51,7 @@ private:
     std::unique_ptr<Platform::HashDigest> whole;
     bool sealing = false;
     bool lineGiven = false;
+    bool chainMoved = false;  // the chain holds the number of the line given
     std::string why;
 };
 

@@ -411,6 +411,32 @@ TEST_F(SealTest, ChainShowsAMissingFileButNotRenamingOrOrder)
     EXPECT_NE(status.out.find("source Trawlex.os.df: last sequence 20"), std::string::npos) << status.out;
 }
 
+TEST_F(SealTest, SourcesWhoseNamesJoinAlikeKeepChainsOfTheirOwn)
+{
+    makeStore();
+    // Joined with dots, the first two give one name, and so do the next two.
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {"x.y", "z"}, {"x", "y.z"}, {"Trawlex", "q"}, {"q", "q"}, {"os", "df"}, {"5%", "z"}};
+    for (const auto& [module, datatype] : sources) {
+        const Outcome run = runProgram(folder, programPath,
+                                       {"--target", (folder / "out").string(), "--module", module, "--datatype",
+                                        datatype, "--interval", "PT1M", "--timeout", "PT30S", "--exe", "/bin/echo",
+                                        "--args", module + "/" + datatype});
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+    }
+    const Outcome status = runProgram(folder, sealPath, {"status"});
+    ASSERT_EQ(status.exitCode, 0);
+    for (const std::string source : {"application \"Trawlex\", module \"x.y\", data type \"z\"",
+                                     "application \"Trawlex\", module \"x\", data type \"y.z\"",
+                                     "Trawlex.Trawlex.q", "Trawlex.q", "Trawlex.os.df",
+                                     "application \"Trawlex\", module \"5%\", data type \"z\""})
+        EXPECT_NE(status.out.find("source " + source + ": last sequence 1\n"), std::string::npos)
+            << source << "\n" << status.out;
+    const Outcome check = verify({"--state", (folder / "witness").string(), (folder / "out").string()});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_NE(check.out.find("6 valid, 0 invalid"), std::string::npos) << check.out;
+}
+
 TEST_F(SealTest, ASealIsCheckedInTheFileWhoseHeaderWasRead)
 {
     // In a folder that others can write a name may be swapped between the reads of one check:

@@ -195,6 +195,21 @@ TEST(DataLogNames, SourceNameAndEveryFileNameForm)
                              "app-a.b-1.data/../x", "app-a.b-1.make-42-tampered.make-43-tampered.make"}) {
         EXPECT_FALSE(DataLogName::parse(text, "app", "a.b")) << text;
     }
+    // Chain keys: the old text where no part holds "." or "%", one key per source, and back.
+    const char* const keyed[][4] = {{"a", "a", "a", "a"},       {"a", "m", "m", "a.m"},   {"a", "m", "d", "a.m.d"},
+                                    {"a", "a", "d", "a.a.d"},   {"a", "m", "a", "a.m.a"}, {"a", "", "", "a."},
+                                    {"", "", "", ""},           {"a.m", "d", "d", "a%2Em.d"},
+                                    {"a", "m.d", "m.d", "a.m%2Ed"}, {"a", "m", "%2E", "a.m.%252E"}};
+    std::set<std::string> keys;
+    for (const auto& s : keyed) {
+        const std::string key = DataLogName::sourceKeyOf(s[0], s[1], s[2]);
+        EXPECT_EQ(key, s[3]);
+        EXPECT_TRUE(keys.insert(key).second) << key;
+        const auto parts = DataLogName::sourceOfKey(key);
+        EXPECT_TRUE(parts && *parts == (std::array<std::string, 3>{s[0], s[1], s[2]})) << key;
+    }
+    for (const char* text : {"a.b.c.d", "a.a", "a.m.m", "a%2", "a%41"})
+        EXPECT_FALSE(DataLogName::sourceOfKey(text)) << text;
     DataLogName name("app", "a.b", "123");
     EXPECT_EQ(name.longestFinalLength(), std::string("app-a.b-123-99999.data").size());
     name.process = "42";

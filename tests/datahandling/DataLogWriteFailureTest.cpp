@@ -98,7 +98,8 @@ TEST_F(DataLogWriteFailure, AFileWhoseWritingFailedIsNeverSigned)
 struct SeenBySeal : DataLog::Sealer {
     void startFile() override { seen.clear(); }
     void add(const char* data, size_t size) override { seen.append(data, size); }
-    std::string lastLine(const DataLog&) override { return std::string(); }
+    std::optional<std::string> lastLine(const DataLog&) override { return std::string(); }
+    bool fileDropped() override { return true; }
     std::string seen;
 };
 

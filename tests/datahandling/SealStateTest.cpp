@@ -117,6 +117,33 @@ TEST(SealChain, ConcurrentRunsTakeEveryNumberOnceInOrder)
               (std::map<std::string, uint64_t>{{source, 2u * perProcess}}));
 }
 
+TEST(SealChain, ANumberGivenBackIsTakenAgainAfterTheSameHead)
+{
+    const TestSupport::TempDir folder;
+    const std::string dir = folder.path().string();
+    std::string problem;
+    // The first number given back leaves no state at all; a later one the head before it.
+    for (uint64_t last = 0; last < 2; ++last) {
+        {
+            SealChain chain;
+            ASSERT_TRUE(chain.begin(dir, "app.mod", problem)) << problem;
+            ASSERT_EQ(chain.sequence(), last + 1);
+            ASSERT_TRUE(chain.complete(hashOf(last + 1), problem)) << problem;
+            ASSERT_TRUE(chain.giveBack(problem)) << problem;
+        }
+        if (last == 0) {
+            EXPECT_TRUE(SealChain::lastSequences(dir).empty());
+        } else {
+            EXPECT_EQ(SealChain::lastSequences(dir), (std::map<std::string, uint64_t>{{"app.mod", last}}));
+        }
+        SealChain chain;
+        ASSERT_TRUE(chain.begin(dir, "app.mod", problem)) << problem;
+        EXPECT_EQ(chain.sequence(), last + 1);
+        EXPECT_EQ(chain.previous(), hashOf(last));
+        ASSERT_TRUE(chain.complete(hashOf(last + 1), problem)) << problem;
+    }
+}
+
 TEST(SealWitness, ReportsALowerHeadAnotherHeadFileAndABreakButNotRetention)
 {
     const TestSupport::TempDir folder;

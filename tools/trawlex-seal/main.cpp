@@ -7,6 +7,7 @@
 #include "corelib/SystemValues.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/platform/FileSystem.h"
+#include "datahandling/DataLogName.h"
 #include "datahandling/SealChain.h"
 #include "datahandling/SealLine.h"
 #include "datahandling/SealStore.h"
@@ -177,7 +178,8 @@ int status(const std::string& dir)
                     timeText(epoch.end).c_str());
     }
     for (const auto& [source, sequence] : KelvraCorelib::SealChain::lastSequences(store.chainFolder())) {
-        std::printf("source %s: last sequence %llu\n", source.c_str(), (unsigned long long)sequence);
+        std::printf("source %s: last sequence %llu\n", KelvraCorelib::DataLogName::sourceKeyText(source).c_str(),
+                    (unsigned long long)sequence);
     }
     return 0;
 }

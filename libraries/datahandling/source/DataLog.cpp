@@ -240,7 +240,7 @@ struct DataLog::WorkFile {
     WorkFile(std::shared_ptr<const Platform::Folder> in, std::string folderPath, DataLogName named,
              Platform::ScopedFile handle, bool createdNow, Sealer* sealer)
         : folder(std::move(in)), dir(std::move(folderPath)), name(std::move(named)), path(dir + name.text()),
-          created(createdNow), output(std::move(handle), sealer)
+          created(createdNow), sealed(sealer != nullptr), output(std::move(handle), sealer)
     {
     }
     ~WorkFile()
@@ -261,6 +261,7 @@ struct DataLog::WorkFile {
     const DataLogName name;
     const std::string path;  // dir and name
     const bool created;
+    const bool sealed;  // a sealer was set when it was opened
     OpenMode mode = OpenMode::createNew;
     bool ready = false;  // the header is written
     SignedOutput output;
@@ -406,6 +407,11 @@ std::optional<DateTime> DataLog::currentRowTime() const
 std::string DataLog::sourceName() const
 {
     return DataLogName::sourceOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
+}
+
+std::string DataLog::sourceKey() const
+{
+    return DataLogName::sourceKeyOf(getSourceMeta("application"), getSourceMeta("module"), getSourceMeta("datatype"));
 }
 
 int64_t DataLog::fileTime(const DateTime& time) const
@@ -973,23 +979,45 @@ bool DataLog::closeFile(bool keepIfRotating)
     return signAndFinalise(*closing, keepIfRotating);
 }
 
+void DataLog::dropUnfinished(WorkFile& closing, bool sealGiven)
+{
+    if (!closing.sealed) {
+        return;
+    }
+    // A number the chain cannot take back keeps its file, for the gap to be explained.
+    const bool givenBack = !sealGiven || sealer == nullptr || sealer->fileDropped();
+    if (givenBack && closing.created && closing.isOpen()) {
+        closing.folder->remove(closing.name.text());  // still under this run's lock
+    }
+}
+
 bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
 {
     bool written = false;
+    bool sealGiven = false;  // the chain holds this file's number
     try {
         written = writeLine(closing, "\n", Feed::signedAndSealed) &&
                   writeLine(closing, signaturePrefix + closing.output.signature.signatureText(2, true, 0),
                             Feed::sealedOnly);
         if (written && sealer != nullptr) {
             // The seal line is the one line no digest takes.
-            const std::string seal = sealer->lastLine(*this);
-            written = seal.empty() || writeLine(closing, seal, Feed::fileOnly);
+            const std::optional<std::string> seal = sealer->lastLine(*this);
+            sealGiven = seal && !seal->empty();
+            if (!seal) {
+                written = raise(CloseFile_WriteError("@data-log.close-file.not-sealed{File \"%\" cannot be sealed};",
+                                                     KELVRA_HERE, ParamStream() << closing.path),
+                                fileLogger());
+            } else if (sealGiven) {
+                written = writeLine(closing, *seal, Feed::fileOnly);
+            }
         }
         written = written && flushFile(closing);
     } catch (const Exception& e) {
+        dropUnfinished(closing, sealGiven);
         throw CloseFile_WriteError(KELVRA_HERE, e);
     }
     if (!written) {
+        dropUnfinished(closing, sealGiven);
         return false;
     }
     if (keepIfRotating && getCollectionInterval().compare(getRotationPeriod()) != 0) {
@@ -1009,6 +1037,7 @@ bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
         closing.folder->sync();
         return true;
     }
+    dropUnfinished(closing, sealGiven);
     closing.output.close();
     failure = Platform::errorText(error);
     return raise(CloseFile_FailedToMakeFinal("@data-log.close-file.failed-to-make-final{Failed to finalize file "

@@ -1,11 +1,23 @@
 #include "datahandling/DataLogName.h"
 
+#include <vector>
+
 namespace KelvraCorelib {
 
 namespace {
 
 constexpr std::string_view asideMark = ".make-";
 constexpr std::string_view tamperedMark = "-tampered";
+
+// A part of a source key: "%" as "%25", "." as "%2E".
+std::string escapedPart(const std::string& part)
+{
+    std::string text;
+    for (const char c : part) {
+        text += c == '%' ? "%25" : c == '.' ? "%2E" : std::string(1, c);
+    }
+    return text;
+}
 
 // The run of decimal digits at at (moved past it); "" when there is none.
 std::string digitsAt(const std::string& text, size_t& at)
@@ -124,6 +136,58 @@ std::string DataLogName::sourceOf(const std::string& application, const std::str
         name += name.empty() ? datatype : "." + datatype;
     }
     return name;
+}
+
+std::string DataLogName::sourceKeyOf(const std::string& application, const std::string& module,
+                                     const std::string& datatype)
+{
+    std::string key = escapedPart(application);
+    if (datatype != module) {
+        return key + "." + escapedPart(module) + "." + escapedPart(datatype);
+    }
+    return module == application ? key : key + "." + escapedPart(module);
+}
+
+std::optional<std::array<std::string, 3>> DataLogName::sourceOfKey(const std::string& key)
+{
+    std::vector<std::string> parts{std::string()};
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (key[i] == '.') {
+            parts.emplace_back();
+        } else if (key[i] != '%') {
+            parts.back() += key[i];
+        } else if (key.compare(i, 3, "%25") == 0 || key.compare(i, 3, "%2E") == 0) {
+            parts.back() += key[i + 2] == '5' ? '%' : '.';
+            i += 2;
+        } else {
+            return std::nullopt;
+        }
+    }
+    std::array<std::string, 3> source;
+    if (parts.size() == 1) {
+        source = {parts[0], parts[0], parts[0]};
+    } else if (parts.size() == 2) {
+        source = {parts[0], parts[1], parts[1]};
+    } else if (parts.size() == 3) {
+        source = {parts[0], parts[1], parts[2]};
+    } else {
+        return std::nullopt;
+    }
+    // Only the form sourceKeyOf gives.
+    if (sourceKeyOf(source[0], source[1], source[2]) != key) {
+        return std::nullopt;
+    }
+    return source;
+}
+
+std::string DataLogName::sourceKeyText(const std::string& key)
+{
+    const auto source = key.find('%') == std::string::npos ? std::nullopt : sourceOfKey(key);
+    if (!source) {
+        return key;
+    }
+    return "application \"" + (*source)[0] + "\", module \"" + (*source)[1] + "\", data type \"" + (*source)[2] +
+           "\"";
 }
 
 std::string DataLogName::counterText(uint32_t n)

@@ -6,6 +6,7 @@
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
 #include "corelib/FileTools.h"
+#include "corelib/PathTools.h"
 
 namespace KelvraCorelib {
 
@@ -105,7 +106,25 @@ bool SealChain::complete(const std::string& fileHash, std::string& problem)
                                     problem)) {
         return false;
     }
+    before = head;
     head = fileHash;
+    return true;
+}
+
+bool SealChain::giveBack(std::string& problem)
+{
+    const uint64_t last = next - 1;
+    if (last == 0) {
+        const int error = Platform::removeFile(statePath);
+        if (error != 0 && !Platform::isNotFound(error)) {
+            problem = "cannot remove \"" + statePath + "\" (" + Platform::errorText(error) + ")";
+            return false;
+        }
+        Platform::syncDirectory(parentDirectory(statePath));
+    } else if (!writeAtomically(statePath, "sequence " + std::to_string(last) + "\nhead " + before + "\n", problem)) {
+        return false;
+    }
+    head = before;
     return true;
 }
 

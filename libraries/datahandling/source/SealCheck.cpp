@@ -37,8 +37,8 @@ int openWithoutWaiting(const std::string& path)
 
 std::string SealCheck::sourceOf(const std::map<std::string, std::string>& header)
 {
-    return DataLogName::sourceOf(valueOf(header, "source.application"), valueOf(header, "source.module"),
-                                 valueOf(header, "source.datatype"));
+    return DataLogName::sourceKeyOf(valueOf(header, "source.application"), valueOf(header, "source.module"),
+                                    valueOf(header, "source.datatype"));
 }
 
 bool SealCheck::addKeys(const std::string& path, std::string& problem)

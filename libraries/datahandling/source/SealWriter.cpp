@@ -86,7 +86,7 @@ bool SealWriter::begin(DataLog& log)
     const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
                        hostMatches(store, log.getSourceMeta("host"), problem) &&
                        store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
-                       chain.begin(store.chainFolder(), log.sourceName(), problem);
+                       chain.begin(store.chainFolder(), log.sourceKey(), problem);
     wipe(now.seed);
     if (!ready || !sealed->usable() || !whole->usable()) {
         fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
@@ -128,12 +128,15 @@ void SealWriter::add(const char* data, size_t size)
     }
 }
 
-std::string SealWriter::lastLine(const DataLog& log)
+std::optional<std::string> SealWriter::lastLine(const DataLog& log)
 {
-    if (!sealing || lineGiven) {
+    if (owner == nullptr || lineGiven) {
         return std::string();
     }
     lineGiven = true;
+    if (!sealing) {
+        return std::nullopt;
+    }
     // The epoch of the file's final "source.time", the time that named it.
     SealStore::Epoch epoch;
     std::string problem;
@@ -141,14 +144,14 @@ std::string SealWriter::lastLine(const DataLog& log)
         wipe(epoch.seed);
         sealing = false;
         fail("Cannot seal: " + problem);
-        return std::string();
+        return std::nullopt;
     }
     const std::optional<std::string> publicKey = publishedKeyOf(epoch, problem);
     if (!publicKey) {
         wipe(epoch.seed);
         sealing = false;
         fail("Cannot seal: " + problem);
-        return std::string();
+        return std::nullopt;
     }
     SealLine seal;
     seal.format = store.format();
@@ -169,20 +172,36 @@ std::string SealWriter::lastLine(const DataLog& log)
     if (!signedOk) {
         sealing = false;
         fail("Cannot seal: the epoch key cannot sign");
-        return std::string();
+        return std::nullopt;
     }
     // The chain moves on before the seal line is written: a run that dies in between leaves
     // its working file with the number (unsealed, or sealed and finalised by a later run),
-    // and a run that dies earlier leaves no sealed file, so its number is taken again.
+    // and a run that dies earlier leaves no sealed file, so its number is taken again. A run
+    // that fails to complete the file gives the number back (fileDropped).
     const std::string line = seal.text();
     whole->update(line.data(), line.size());
     whole->update("\n", 1);
     if (!chain.complete(toHex(whole->finish()), problem)) {
         sealing = false;
         fail("Cannot seal: " + problem);
-        return std::string();
+        return std::nullopt;
     }
+    chainMoved = true;
     return line;
+}
+
+bool SealWriter::fileDropped()
+{
+    if (!chainMoved) {
+        return true;
+    }
+    // The failure that dropped the file is the one reported.
+    std::string ignored;
+    if (!chain.giveBack(ignored)) {
+        return false;
+    }
+    chainMoved = false;
+    return true;
 }
 
 }  // namespace KelvraCorelib
