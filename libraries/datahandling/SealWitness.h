@@ -52,7 +52,8 @@ public:
     bool load(const std::string& path, std::string& problem, bool startNew = false);
     std::vector<SealChainCheck::Finding> compare(const SealChainCheck& chains);
     // Records, as of now, that the operator "by" has looked into the finding printed as text;
-    // review refuses it when no finding of the check has that text.
+    // review refuses it when no finding of the check has that text and it was not acknowledged
+    // before.
     bool acknowledge(const std::string& text, const std::string& by, std::string& problem);
     // Adds the open findings of earlier checks that this one did not make again, marks the
     // acknowledged ones (acknowledgedBy, acknowledgedOn) and keeps the others open. False when
