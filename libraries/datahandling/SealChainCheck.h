@@ -33,6 +33,8 @@ public:
     struct Finding {
         ChainId chain;
         std::string text;
+        std::string acknowledgedBy = {};  // set when an operator acknowledged it in the witness
+        std::string acknowledgedOn = {};
     };
 
     void add(const SealCheck::Result& result, const std::string& path);

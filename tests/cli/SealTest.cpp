@@ -479,7 +479,7 @@ TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(collect("run " + std::to_string(i)).exitCode, 0);
     const std::string state = (folder / "witness").string();
-    Outcome first = verify({"--state", state, (folder / "out").string()});
+    Outcome first = verify({"--state", state, "--new-state", (folder / "out").string()});
     ASSERT_EQ(first.exitCode, 0) << first.out;
     for (const fs::path& file : dataFiles(folder / "out"))
         if (metaValue(readFile(file), "seal.sequence") == "3")
@@ -491,6 +491,48 @@ TEST_F(SealTest, WitnessReportsRemovedNewestFiles)
     EXPECT_NE(second.out.find("\n2 valid, 0 invalid, 0 unreadable, 1 finding\n"), std::string::npos) << second.out;
 }
 
+// Files that begin above the witnessed head are a finding until an operator acknowledges it; a
+// check needs its witness unless told to start one.
+TEST_F(SealTest, WitnessReportsAGapBehindItsHeadUntilAcknowledged)
+{
+    makeStore();
+    for (int i = 1; i <= 4; ++i)
+        ASSERT_EQ(collect("run " + std::to_string(i)).exitCode, 0);
+    const std::string state = (folder / "witness").string();
+    const std::string out = (folder / "out").string();
+    const Outcome missing = verify({"--state", state, out});
+    EXPECT_EQ(missing.exitCode, 2) << missing.out;
+    EXPECT_NE(missing.err.find("\"" + state + "\""), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists(state));
+    // The witness sees 1 and 2; 3 is collected and removed unseen, 1 and 2 go by retention.
+    for (const fs::path& file : dataFiles(folder / "out"))
+        if (metaValue(readFile(file), "seal.sequence") >= "3")
+            fs::rename(file, folder / file.filename());
+    ASSERT_EQ(verify({"--state", state, "--new-state", out}).exitCode, 0);
+    for (const fs::path& file : dataFiles(folder / "out"))
+        fs::remove(file);
+    for (const fs::path& file : dataFiles(folder))
+        if (metaValue(readFile(file), "seal.sequence") == "4")
+            fs::rename(file, folder / "out" / file.filename());
+
+    const Outcome gap = verify({"--state", state, out});
+    EXPECT_EQ(gap.exitCode, 1) << gap.out;
+    const size_t end = gap.out.find(": 1 missing after witnessed sequence 2\n");
+    ASSERT_NE(end, std::string::npos) << gap.out;
+    const size_t begin = gap.out.rfind('\n', end) + 1;
+    const std::string finding = gap.out.substr(begin, end - begin) + ": 1 missing after witnessed sequence 2";
+    EXPECT_EQ(verify({"--state", state, out}).out, gap.out);  // kept, though the head moved on
+
+    const Outcome acknowledged = verify({"--state", state, "--acknowledge", finding, "--by", "alice", out});
+    EXPECT_EQ(acknowledged.exitCode, 0) << acknowledged.out << acknowledged.err;
+    EXPECT_NE(acknowledged.out.find("\nacknowledged by alice on "), std::string::npos) << acknowledged.out;
+    EXPECT_NE(acknowledged.out.find("Z: " + finding + "\n"), std::string::npos) << acknowledged.out;
+    EXPECT_NE(readFile(state).find("acknowledged\talice\t"), std::string::npos) << readFile(state);
+    const Outcome later = verify({"--state", state, out});
+    EXPECT_EQ(later.exitCode, 0) << later.out;
+    EXPECT_EQ(later.out.find("missing"), std::string::npos) << later.out;
+}
+
 // A check waits for another one's hold of the witness: it neither reads nor replaces it meanwhile.
 TEST_F(SealTest, TwoChecksOfOneWitnessTakeTurns)
 {
@@ -500,7 +542,7 @@ TEST_F(SealTest, TwoChecksOfOneWitnessTakeTurns)
     KelvraCorelib::Platform::ScopedFile held;
     ASSERT_EQ(KelvraCorelib::holdLockFile(state.string() + ".lock", held), 0);
     const int pid = TestSupport::startIn(folder, verifierPath,
-                                         {"--seal-key", keyFile.string(), "--state", state.string(),
+                                         {"--seal-key", keyFile.string(), "--state", state.string(), "--new-state",
                                           (folder / "out").string()});
     for (int i = 0; i < 40 && !fs::exists(state); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -31,6 +31,65 @@ std::string hashOf(uint64_t sequence)
     return sequence == 0 ? "none" : std::string(64 - digits.size(), '0') + digits;
 }
 
+// The chain of one source with the numbers from to to; the file with number "altered" differs.
+SealChainCheck chainOf(uint64_t from, uint64_t to, uint64_t altered = 0, const std::string& source = "Trawlex.os.df")
+{
+    SealChainCheck chains;
+    for (uint64_t sequence = from; sequence <= to; ++sequence) {
+        SealCheck::Result link;
+        link.valid = true;
+        link.host = "web1";
+        link.source = source;
+        link.keyId = "0123456789abcdef";
+        link.sequence = sequence;
+        link.previous = hashOf(sequence - 1);
+        link.hash = sequence == altered ? hashOf(sequence + 1000) : hashOf(sequence);
+        if (altered != 0 && sequence == altered + 1)
+            link.previous = hashOf(sequence + 999);
+        chains.add(link, "f" + std::to_string(sequence));
+    }
+    return chains;
+}
+
+// Adds the chains of more to chains.
+SealChainCheck& operator+=(SealChainCheck& chains, const SealChainCheck& more)
+{
+    for (const auto& [id, links] : more.chains())
+        for (const SealChainCheck::Link& link : links) {
+            SealCheck::Result result;
+            std::tie(result.host, result.source, result.keyId) = id;
+            result.sequence = link.sequence;
+            result.previous = link.previous;
+            result.hash = link.hash;
+            chains.add(result, link.path);
+        }
+    return chains;
+}
+
+// A check against the witness in state as the verifier makes it, which first acknowledges the
+// given findings: its findings, one a line, each "[by] text" with the host, key and source cut
+// off; "refused: ..." when the witness refused the acknowledgment (and is not saved).
+std::string checkWith(const std::string& state, const SealChainCheck& chains,
+                      const std::vector<std::string>& acknowledge = {})
+{
+    SealWitness witness;
+    std::string problem;
+    EXPECT_TRUE(witness.load(state, problem, !fs::exists(state))) << problem;
+    for (const std::string& text : acknowledge)
+        EXPECT_TRUE(witness.acknowledge(text, "alice", problem)) << problem;
+    std::vector<SealChainCheck::Finding> findings = witness.compare(chains);
+    if (!witness.review(findings, problem))
+        return "refused: " + problem + "\n";
+    std::string found;
+    for (const SealChainCheck::Finding& finding : findings) {
+        if (!finding.acknowledgedBy.empty())
+            found += "[" + finding.acknowledgedBy + "] ";
+        found += finding.text.substr(finding.text.find(": ") + 2) + "\n";
+    }
+    EXPECT_TRUE(witness.save(state, problem)) << problem;
+    return found;
+}
+
 }  // namespace
 
 TEST(SealStore, ErasingLeavesNoByteOfAnEndedEpochsKey)
@@ -148,45 +207,80 @@ TEST(SealWitness, ReportsALowerHeadAnotherHeadFileAndABreakButNotRetention)
 {
     const TestSupport::TempDir folder;
     const std::string state = (folder / "witness").string();
-    // The chain of one source with the given numbers; the file with number "altered" differs.
-    auto chain = [](uint64_t from, uint64_t to, uint64_t altered = 0) {
-        SealChainCheck chains;
-        for (uint64_t sequence = from; sequence <= to; ++sequence) {
-            SealCheck::Result link;
-            link.valid = true;
-            link.host = "web1";
-            link.source = "Trawlex.os.df";
-            link.keyId = "0123456789abcdef";
-            link.sequence = sequence;
-            link.previous = hashOf(sequence - 1);
-            link.hash = sequence == altered ? hashOf(sequence + 1000) : hashOf(sequence);
-            if (altered != 0 && sequence == altered + 1)
-                link.previous = hashOf(sequence + 999);
-            chains.add(link, "f" + std::to_string(sequence));
-        }
-        return chains;
-    };
-    // The findings of a check against the witness saved before; the witness saved again.
-    auto check = [&state](const SealChainCheck& chains) {
-        SealWitness witness;
-        std::string problem;
-        EXPECT_TRUE(witness.load(state, problem)) << problem;  // a missing file is an empty witness
-        std::string found;
-        for (const SealChainCheck::Finding& finding : witness.compare(chains))
-            found += finding.text.substr(finding.text.find(": ") + 2) + "\n";
-        EXPECT_TRUE(witness.save(state, problem)) << problem;
-        return found;
-    };
-    EXPECT_EQ(check(chain(1, 5)), "");
-    EXPECT_EQ(check(chain(3, 5)), "");  // the oldest files gone
-    EXPECT_EQ(check(chain(1, 3)), "the newest file has sequence 3, but the witness saw sequence 5\n");
-    EXPECT_EQ(check(chain(1, 6, 5)), "f5 is another file for sequence 5 than the witness saw\n"
-                                     "f6 (sequence 6) does not extend the head the witness saw\n");
-    EXPECT_EQ(check(chain(4, 7)), "");  // the head moved on to 6 with the altered chain
+    EXPECT_EQ(checkWith(state, chainOf(1, 5)), "");
+    EXPECT_EQ(checkWith(state, chainOf(3, 5)), "");  // the oldest files gone
+    const std::string lower = "the newest file has sequence 3, but the witness saw sequence 5\n";
+    EXPECT_EQ(checkWith(state, chainOf(1, 3)), lower);
+    EXPECT_EQ(checkWith(state, chainOf(1, 6, 5)), "f5 is another file for sequence 5 than the witness saw\n"
+                                                  "f6 (sequence 6) does not extend the head the witness saw\n" +
+                                                      lower);  // kept until acknowledged
+    const std::string kept = checkWith(state, chainOf(4, 7));  // the head moved on to 6 with the altered chain
+    EXPECT_EQ(kept, "f5 is another file for sequence 5 than the witness saw\n"
+                    "f6 (sequence 6) does not extend the head the witness saw\n" + lower);
 
     TestSupport::writeFile(state, "trawlex-seal-witness-1\nweb1\tTrawlex.os.df\tkey\tx\th\n");
     SealWitness damaged;
     std::string problem;
     EXPECT_FALSE(damaged.load(state, problem));
     EXPECT_NE(problem.find("is damaged"), std::string::npos) << problem;
+}
+
+// Files that begin well above the head and a chain that is gone are findings; an acknowledged
+// finding is still reported, marked, and the acknowledgment survives the file.
+TEST(SealWitness, GapsBehindTheHeadAndAbsentChainsStayUntilAcknowledged)
+{
+    const TestSupport::TempDir folder;
+    const std::string state = (folder / "witness").string();
+    std::string problem;
+    EXPECT_FALSE(SealWitness().load(state, problem));
+    EXPECT_NE(problem.find("\"" + state + "\" does not exist"), std::string::npos) << problem;
+
+    SealChainCheck both = chainOf(1, 4);
+    both += chainOf(1, 2, 0, "Trawlex.os.ps");
+    EXPECT_EQ(checkWith(state, both), "");
+    EXPECT_FALSE(SealWitness().load(state, problem, true)) << "a new witness over an existing one";
+    EXPECT_NE(problem.find("exists already"), std::string::npos) << problem;
+
+    const std::string gone = "no file in this check, the witness saw sequence 2\n";
+    const std::string gap = "3 missing after witnessed sequence 4\n";
+    EXPECT_EQ(checkWith(state, chainOf(8, 10)), gone + gap);
+    EXPECT_EQ(checkWith(state, chainOf(9, 11)), gone + gap);  // the head is 10 now, the gap kept
+    const std::string gapText = "host web1, source Trawlex.os.df, key 0123456789abcdef: " + gap.substr(0, gap.size() - 1);
+    EXPECT_EQ(checkWith(state, chainOf(9, 11), {gapText + "x"}),
+              "refused: no finding of this check reads \"" + gapText + "x\", nothing was acknowledged\n");
+    EXPECT_EQ(checkWith(state, chainOf(9, 11), {gapText}), gone + "[alice] " + gap);
+    EXPECT_EQ(checkWith(state, chainOf(9, 12), {gapText}), gone);  // no longer open nor made; given again
+
+    // Retiring the absent chain: it is reported at every check, acknowledged.
+    const std::string goneText = "host web1, source Trawlex.os.ps, key 0123456789abcdef: " + gone.substr(0, gone.size() - 1);
+    EXPECT_EQ(checkWith(state, chainOf(9, 12), {goneText}), "[alice] " + gone);
+    EXPECT_EQ(checkWith(state, chainOf(12, 13)), "[alice] " + gone);
+
+    SealWitness witness;
+    ASSERT_TRUE(witness.load(state, problem)) << problem;
+    ASSERT_EQ(witness.acknowledged().size(), 2u);
+    const SealWitness::Acknowledgment& first = witness.acknowledged().at(gapText);
+    EXPECT_EQ(first.by, "alice");
+    EXPECT_EQ(first.on.size(), 20u) << first.on;  // 2026-05-06T07:08:09Z
+    EXPECT_EQ(first.on.back(), 'Z') << first.on;
+    EXPECT_FALSE(witness.acknowledge("text\tof a finding", "alice", problem));
+    EXPECT_FALSE(witness.acknowledge("text", "", problem));
+}
+
+// A witness of the first form keeps its heads and is saved in the new one.
+TEST(SealWitness, ReadsTheFirstFormAndSavesTheNewOne)
+{
+    const TestSupport::TempDir folder;
+    const std::string state = (folder / "witness").string();
+    TestSupport::writeFile(state, "trawlex-seal-witness-1\nweb1\tTrawlex.os.df\t0123456789abcdef\t4\t" + hashOf(4) +
+                                      "\nweb1\tTrawlex.os.ps\t0123456789abcdef\t0007\t" + hashOf(7) + "\n");
+    EXPECT_EQ(checkWith(state, chainOf(3, 6, 5)), "no file in this check, the witness saw sequence 7\n");
+    EXPECT_EQ(TestSupport::readFile(state),
+              "trawlex-seal-witness-2\n"
+              "head\tweb1\tTrawlex.os.df\t0123456789abcdef\t6\t" + hashOf(6) + "\n"
+              "head\tweb1\tTrawlex.os.ps\t0123456789abcdef\t7\t" + hashOf(7) + "\n"
+              "open\tweb1\tTrawlex.os.ps\t0123456789abcdef\thost web1, source Trawlex.os.ps, key 0123456789abcdef: "
+              "no file in this check, the witness saw sequence 7\n");
+    EXPECT_EQ(checkWith(state, chainOf(2, 4)), "no file in this check, the witness saw sequence 7\n"
+                                                "the newest file has sequence 4, but the witness saw sequence 6\n");
 }

@@ -1,4 +1,5 @@
-// trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE] PATH...: checks every
+// trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]
+// [--acknowledge TEXT... --by NAME]] PATH...: checks every
 // signed segment of each data log file with the data log's own check, and with --seal-key its
 // seal and chains. A directory stands for every regular ".data" file below it. A file is
 // opened without waiting and read in pieces, and whatever one file holds or lacks, the others
@@ -34,7 +35,8 @@ using KelvraCorelib::SealLine;
 namespace Platform = KelvraCorelib::Platform;
 
 const char* const usage =
-    "Usage: trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE] [--help] [--] PATH...\n"
+    "Usage: trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]\n"
+    "                      [--acknowledge TEXT]... [--by NAME]] [--help] [--] PATH...\n"
     "\n"
     "Checks the signatures of data log files. A PATH that is a directory stands for every\n"
     "regular file whose name ends in \".data\" below it, in all subdirectories, in name\n"
@@ -50,9 +52,9 @@ const char* const usage =
     "\n"
     "Prints one line per file: \"FILE: OK\", \"FILE: INVALID\" or \"FILE: UNREADABLE (reason)\",\n"
     "and when more than one file was checked a last line \"N valid, M invalid, K unreadable\"\n"
-    "(\", F findings\" added when there are chain findings). In these lines a tab is printed\n"
-    "as \\t, a line feed as \\n, a carriage return as \\r and any other control character as\n"
-    "\\xhh.\n"
+    "(\", F findings\" added when there are chain findings, \", A acknowledged\" when some are\n"
+    "acknowledged). In these lines a tab is printed as \\t, a line feed as \\n, a carriage\n"
+    "return as \\r and any other control character as \\xhh.\n"
     "\n"
     "  --quiet     print only the files that are not valid (and the last line)\n"
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
@@ -69,20 +71,34 @@ const char* const usage =
     "              \"finding\")\n"
     "  --state FILE\n"
     "              with --seal-key: the witness file that keeps each chain's head; a head\n"
-    "              lower than the recorded one, another file for the recorded number or a\n"
-    "              chain that does not extend it is a finding\n"
+    "              lower than the recorded one, another file for the recorded number, a\n"
+    "              chain that does not extend it, \"N missing after witnessed sequence S\"\n"
+    "              and a recorded chain with no file in the check are findings; each\n"
+    "              finding is kept and reported at every check until acknowledged. A\n"
+    "              missing FILE is an error\n"
+    "  --new-state start a new witness: FILE must not exist yet\n"
+    "  --acknowledge TEXT\n"
+    "              with --by: record in the witness that NAME has looked into the finding\n"
+    "              printed as TEXT (a line of this check); from then on it is printed as\n"
+    "              \"acknowledged by NAME on DATE: TEXT\" (in --json \"acknowledged\"), not\n"
+    "              with --quiet, and no longer fails the check. Acknowledging \"... no file\n"
+    "              in this check ...\" retires a chain. May be repeated\n"
+    "  --by NAME   who acknowledges\n"
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
-    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding;\n"
-    "2 a usage error, a file or directory that could not be read, or output that could not\n"
-    "be written.\n";
+    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding\n"
+    "that is not acknowledged; 2 a usage error, a file or directory that could not be read,\n"
+    "or output that could not be written.\n";
 
 struct Options {
     bool quiet = false;
     bool json = false;
     std::vector<std::string> sealKeys;
     std::string state;
+    bool newState = false;
+    std::vector<std::string> acknowledge;
+    std::string by;
 };
 
 // The seal checks of a run with --seal-key.
@@ -389,13 +405,20 @@ int main(int argc, char** argv)
             options.quiet = true;
         } else if (!optionsEnded && argument == "--json") {
             options.json = true;
-        } else if (!optionsEnded && (argument == "--seal-key" || argument == "--state")) {
+        } else if (!optionsEnded && argument == "--new-state") {
+            options.newState = true;
+        } else if (!optionsEnded && (argument == "--seal-key" || argument == "--state" || argument == "--acknowledge" ||
+                                     argument == "--by")) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "trawlex-verify: \"%s\" needs a value\n\n%s", argument.c_str(), usage);
                 return 2;
             }
             if (argument == "--state") {
                 options.state = argv[++i];
+            } else if (argument == "--acknowledge") {
+                options.acknowledge.push_back(argv[++i]);
+            } else if (argument == "--by") {
+                options.by = argv[++i];
             } else {
                 options.sealKeys.push_back(argv[++i]);
             }
@@ -414,6 +437,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trawlex-verify: --state needs --seal-key\n\n%s", usage);
         return 2;
     }
+    if (options.state.empty() && (options.newState || !options.acknowledge.empty() || !options.by.empty())) {
+        std::fprintf(stderr, "trawlex-verify: --new-state, --acknowledge and --by need --state\n\n%s", usage);
+        return 2;
+    }
+    if (options.acknowledge.empty() != options.by.empty()) {
+        std::fprintf(stderr, "trawlex-verify: --acknowledge and --by go together\n\n%s", usage);
+        return 2;
+    }
     std::unique_ptr<Sealing> sealing;
     KelvraCorelib::SealWitness witness;
     if (!options.sealKeys.empty()) {
@@ -425,9 +456,15 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
-        if (!options.state.empty() && !witness.load(options.state, problem)) {
+        if (!options.state.empty() && !witness.load(options.state, problem, options.newState)) {
             std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
             return 2;
+        }
+        for (const std::string& text : options.acknowledge) {
+            if (!witness.acknowledge(text, options.by, problem)) {
+                std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+                return 2;
+            }
         }
     }
     Counts counts;
@@ -448,20 +485,37 @@ int main(int argc, char** argv)
             const std::vector<SealChainCheck::Finding> witnessed = witness.compare(sealing->chains);
             findings.insert(findings.end(), witnessed.begin(), witnessed.end());
             std::string problem;
+            if (!witness.review(findings, problem)) {
+                std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+                return finish(2);
+            }
             if (!witness.save(options.state, problem)) {
                 std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
                 ++counts.unreadable;
             }
         }
     }
+    size_t acknowledged = 0;
     for (const SealChainCheck::Finding& finding : findings) {
+        const bool isAcknowledged = !finding.acknowledgedBy.empty();
+        acknowledged += isAcknowledged ? 1 : 0;
+        if (isAcknowledged && options.quiet) {
+            continue;
+        }
         if (options.json) {
-            const nlohmann::json line = {{"finding", finding.text},
-                                         {"host", std::get<0>(finding.chain)},
-                                         {"source", std::get<1>(finding.chain)},
-                                         {"key-id", std::get<2>(finding.chain)}};
+            nlohmann::json line = {{"finding", finding.text},
+                                   {"host", std::get<0>(finding.chain)},
+                                   {"source", std::get<1>(finding.chain)},
+                                   {"key-id", std::get<2>(finding.chain)}};
+            if (isAcknowledged) {
+                line["acknowledged"] = {{"by", finding.acknowledgedBy}, {"on", finding.acknowledgedOn}};
+            }
             std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         } else {
+            if (isAcknowledged) {
+                std::fputs("acknowledged by ", stdout);
+                putEscaped(finding.acknowledgedBy + " on " + finding.acknowledgedOn + ": ");
+            }
             putEscaped(finding.text);
             std::fputc('\n', stdout);
         }
@@ -486,10 +540,14 @@ int main(int argc, char** argv)
     }
     if (counts.total() > 1 && !options.json) {
         std::printf("%u valid, %u invalid, %u unreadable", counts.valid, counts.invalid, counts.unreadable);
-        if (!findings.empty()) {
-            std::printf(", %s finding%s", std::to_string(findings.size()).c_str(), findings.size() == 1 ? "" : "s");
+        const size_t open = findings.size() - acknowledged;
+        if (open > 0) {
+            std::printf(", %s finding%s", std::to_string(open).c_str(), open == 1 ? "" : "s");
+        }
+        if (acknowledged > 0) {
+            std::printf(", %s acknowledged", std::to_string(acknowledged).c_str());
         }
         std::printf("\n");
     }
-    return finish(counts.unreadable > 0 ? 2 : counts.invalid > 0 || !findings.empty() ? 1 : 0);
+    return finish(counts.unreadable > 0 ? 2 : counts.invalid > 0 || findings.size() > acknowledged ? 1 : 0);
 }
