@@ -432,7 +432,7 @@ TEST_F(SealTest, SourcesWhoseNamesJoinAlikeKeepChainsOfTheirOwn)
                                      "application \"Trawlex\", module \"5%\", data type \"z\""})
         EXPECT_NE(status.out.find("source " + source + ": last sequence 1\n"), std::string::npos)
             << source << "\n" << status.out;
-    const Outcome check = verify({"--state", (folder / "witness").string(), (folder / "out").string()});
+    const Outcome check = verify({"--state", (folder / "witness").string(), "--new-state", (folder / "out").string()});
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_NE(check.out.find("6 valid, 0 invalid"), std::string::npos) << check.out;
 }

@@ -91,7 +91,7 @@ TEST_F(SealWriteFailure, ARunWithAFailedWriteLeavesAFileThatVerifiesOrNothing)
     }
     const Outcome check = runProgram(work, verifierPath,
                                      {"--seal-key", (store / "verification.key").string(), "--state",
-                                      (work / "witness").string(), target.string()});
+                                      (work / "witness").string(), "--new-state", target.string()});
     EXPECT_EQ(check.exitCode, 0) << check.out;
     EXPECT_NE(check.out.find(std::to_string(kept) + " valid, 0 invalid"), std::string::npos) << check.out;
 }
