@@ -84,10 +84,15 @@ def signature_line(segment):
     return b"@SIGNATURE: C2(S2):" + enciphered.hex().upper().encode() + b"\n"
 
 
-def data_log(meta, data):
-    """A signed data log of one segment: the header's meta lines in the given order."""
-    segment = b"@META:\n" + b"".join(f"{k}={v}\n".encode() for k, v in meta) + b"\n@DATA:\n" + data + b"\n\n\n"
+def raw_log(lines, data):
+    """A signed data log of one segment with these header lines."""
+    segment = b"@META:\n" + b"".join(line.encode() + b"\n" for line in lines) + b"\n@DATA:\n" + data + b"\n\n\n"
     return segment + signature_line(segment)
+
+
+def data_log(meta, data):
+    """A signed data log of one segment: the header's meta keys in the given order."""
+    return raw_log([f"{k}={v}" for k, v in meta], data)
 
 
 # --- seals ----------------------------------------------------------------------------------
@@ -160,6 +165,9 @@ def vectors():
         time = time or str(START + minute * MINUTE)
         return data_log(store.header(time, str(sequence), previous, **header), data)
 
+    def lines_of(meta):
+        return [f"{k}={v}" for k, v in meta]
+
     # A chain of three.
     previous = "none"
     chain = []
@@ -193,6 +201,9 @@ def vectors():
         "header-key-id": web1.seal(body(web1, 10, 1, "none", b"disk 10%", kid="0123456789abcdef")),
         "seal-of-another-file": ok_body + chain[1][chain[1].rfind(b"@SEAL: "):],
         "unknown-key": old.seal(body(old, 10, 1, "none", b"disk 10%")),
+        "format-word": web1.seal(ok_body, fields=["trawlex-seal-1"] + line[1:]),
+        "last-host-counts": web1.seal(raw_log(lines_of(web1.header(str(START), "1", "none"))
+                                              + ["source.host=web2"], b"disk 10%")),
         "no-seal": ok_body,
         # Malformed seal lines: the file is then no valid data log at all.
         "epoch-leading-zero": web1.seal(ok_body, fields=line[:2] + ["0" + line[2]] + line[3:]),
@@ -202,6 +213,18 @@ def vectors():
     }
     for name, data in bad.items():
         out[f"invalid/{name}.data"] = data
+
+    # How a header is read: blanks around keys and values, the last of two lines with one
+    # key, only the first segment's header. Each file is a chain of its own.
+    def parsing(datatype, minute=30):
+        return web1.header(str(START + minute * MINUTE), "1", "none")[:6] + [("source.datatype", datatype)] + \
+            web1.header(str(START + minute * MINUTE), "1", "none")[7:]
+    blanks = [f" \t{k} \v= \f{v}\b \r" for k, v in parsing("blanks")]
+    out["parsing/blanks.data"] = web1.seal(raw_log(blanks, b"a"))
+    out["parsing/last-host-counts.data"] = web1.seal(raw_log(["source.host=web2"] + lines_of(parsing("last")), b"b"))
+    second = b"@META:\nsource.time=1\nsource.host=web2\n\n@DATA:\nc\n"
+    out["parsing/first-header-counts.data"] = web1.seal(
+        data_log(parsing("segments"), b"c") + second + signature_line(second))
 
     # A chain with findings: sequence 2 names its predecessor in upper case, 3 is missing,
     # two different files have sequence 4.
