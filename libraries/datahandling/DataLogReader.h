@@ -94,11 +94,6 @@ public:
     // The check before appending: the first segment of an open file, read from its start, and
     // the meta keys of its header when header is given. False when the file cannot be read.
     static bool checkFirstSegment(int handle, std::map<std::string, std::string>* header, bool& valid);
-
-    // The well-formed seal line that ends an open regular file (after a line feed; one line
-    // feed may follow it, and endsInLineFeed says whether it does) and the offset where it
-    // starts, or nothing. The file's position moves.
-    static std::optional<SealLine> sealLineAtEnd(int handle, uint64_t& start, bool* endsInLineFeed = nullptr);
 };
 
 }  // namespace KelvraCorelib

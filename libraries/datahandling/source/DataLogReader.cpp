@@ -1,12 +1,10 @@
 #include "datahandling/DataLogReader.h"
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
 
 #include "corelib/Crypto.h"
-#include "corelib/FileTools.h"
 #include "corelib/MatchGlob.h"
 #include "corelib/StringTools.h"
 #include "corelib/platform/DataLogFiles.h"
@@ -33,9 +31,9 @@ constexpr size_t framedDigest = (3 + 2 * md5Size + aesBlock - 1) / aesBlock * ae
 static_assert(longestSignature >= std::string_view("C2(S2):").size() + 2 * framedDigest);
 static_assert(longestSignature >= 2 * md5Size);
 
-// The seal line is read from this many bytes at the end of a file: with the line feed before
-// it and its own, a seal line has at most longestSealLine - 2 bytes.
-constexpr size_t longestSealLine = 512;
+// The longest last line that may be a seal line, with its line feed (one is held back this
+// long while a file is read); with the line feed before it, 512 bytes.
+constexpr size_t longestSealLine = 511;
 
 // Reads a file from its start as a sequence of signed segments. Every line, with its line
 // feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
@@ -448,7 +446,7 @@ public:
             pass(data + latest, size - latest);
         } else {
             held.append(data + latest, size - latest);
-            if (held.size() > longestSealLine - 1) {
+            if (held.size() > longestSealLine) {
                 passHeld();
                 longLine = true;
             }
@@ -622,35 +620,6 @@ DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reaso
 bool DataLogReader::checkFirstSegment(int handle, std::map<std::string, std::string>* header, bool& valid)
 {
     return checkFirst(handle, header, valid);
-}
-
-std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start, bool* endsInLineFeed)
-{
-    Platform::FileStatus status;
-    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
-        return std::nullopt;
-    }
-    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
-    std::string tail;
-    if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
-        return std::nullopt;
-    }
-    const bool lineFeed = tail.back() == '\n';
-    if (lineFeed) {
-        tail.pop_back();
-    }
-    const size_t lineStart = tail.rfind('\n');
-    if (lineStart == std::string::npos) {
-        return std::nullopt;
-    }
-    std::optional<SealLine> seal = SealLine::parse(tail.substr(lineStart + 1));
-    if (seal) {
-        start = from + lineStart + 1;
-        if (endsInLineFeed != nullptr) {
-            *endsInLineFeed = lineFeed;
-        }
-    }
-    return seal;
 }
 
 }  // namespace KelvraCorelib
