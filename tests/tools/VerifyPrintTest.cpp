@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/ProgramRuns.h"
+#include "corelib/Crypto.h"
 #include "corelib/DateTime.h"
 #include "datahandling/DataLog.h"
 #include "datahandling/SealStore.h"
@@ -61,13 +62,14 @@ protected:
 
 TEST_F(VerifyPrint, OnlyAValidFileHasItsLinesPrinted)
 {
-    const std::string first = collection("first.data", "line one\nline two");
+    const std::string text = "line one\n\n\n\nline two\n\n";
+    const std::string first = collection("first.data", text);
     const std::string second = collection("second.data", "", TestSupport::sourceTime + 60000);
     const std::string firstText = readFile(first);
 
     Outcome data = verify({"--print-data", first});
     EXPECT_EQ(data.exitCode, 0) << data.err;
-    EXPECT_EQ(data.out, "line one\nline two\n");
+    EXPECT_EQ(data.out, text + "\n");
     EXPECT_EQ(data.err, first + ": OK\n");
     const std::string header = firstText.substr(0, firstText.find("@DATA:\n"));
     EXPECT_EQ(verify({"--print-header", first}).out, header);
@@ -78,12 +80,22 @@ TEST_F(VerifyPrint, OnlyAValidFileHasItsLinesPrinted)
     writeFile(folder / "both.data", firstText + secondText);
     data = verify({"--print-header", "--print-data", "--quiet", (folder / "both.data").string()});
     EXPECT_EQ(data.exitCode, 0) << data.err;
-    EXPECT_EQ(data.out, header + "line one\nline two\n" + secondText.substr(0, secondText.find("@DATA:\n")) + "\n");
+    EXPECT_EQ(data.out, header + text + "\n" + secondText.substr(0, secondText.find("@DATA:\n")) + "\n");
     EXPECT_EQ(data.err, "");
 
     // One byte changed: nothing on standard output.
     std::string changed = firstText;
     changed[changed.find("two")] = 'T';
+    // The older signature form is found by a second read, whose lines alone are printed.
+    const std::string lines = "@META:\nlog.type=raw\n\n@DATA:\nold data\n\n\n";
+    KelvraCorelib::Crypto::Signature older(2, false);
+    older.update(lines);
+    std::string signature = older.signatureText(3, false, 0);
+    for (char& c : signature)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    writeFile(folder / "older.data", lines + "@SIGNATURE: " + signature + "\n");
+    EXPECT_EQ(verify({"--print-data", (folder / "older.data").string()}).out, "old data\n");
+
     writeFile(folder / "changed.data", changed);
     data = verify({"--print-data", "--print-header", (folder / "changed.data").string()});
     EXPECT_EQ(data.exitCode, 1);
