@@ -8,7 +8,9 @@
 //
 //   SealCheck check;
 //   check.addKeys("keys/", problem);
-//   SealCheck::Result result = check.check(handle, header);   // header from DataLogReader::checkOpenFile
+//   DataLogReader::Reading reading;   // header and sealDigests asked for
+//   DataLogReader::checkOpenFile(handle, reason, reading);
+//   SealCheck::Result result = check.check(reading, header);
 //   if (!result.valid) ... result.reason
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <set>
 #include <string>
 
+#include "datahandling/DataLogReader.h"
 #include "datahandling/SealLine.h"
 
 namespace KelvraCorelib {
@@ -43,15 +46,14 @@ public:
     bool addKeys(const std::string& path, std::string& problem);
     size_t keyCount() const { return keys.size(); }
 
+    // The seal as one read of the file found it (DataLogReader::Reading, with sealDigests),
+    // against the meta keys of that read: what is checked is what was read, nothing is read.
+    Result check(const DataLogReader::Reading& reading, const std::map<std::string, std::string>& header);
     // The file by name (opened without waiting; only a regular file is read), or an open
-    // file, read from its start: the same file whose header was read, whatever its name
-    // names meanwhile.
+    // file, read once more from its start for the seal: a header read before may be of
+    // another content.
     Result check(const std::string& path, const std::map<std::string, std::string>& header);
     Result check(int handle, const std::map<std::string, std::string>& header);
-
-    // The seal line at the end of a regular file, unchecked.
-    static std::optional<SealLine> readSealLine(const std::string& path);
-    static std::optional<SealLine> readSealLine(int handle);
 
     // The chain key of a header's source keys (DataLogName::sourceKeyOf).
     static std::string sourceOf(const std::map<std::string, std::string>& header);

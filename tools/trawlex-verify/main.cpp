@@ -2,8 +2,9 @@
 // [--acknowledge TEXT... --by NAME]] PATH...: checks every
 // signed segment of each data log file with the data log's own check, and with --seal-key its
 // seal and chains. A directory stands for every regular ".data" file below it. A file is
-// opened without waiting and read in pieces, and whatever one file holds or lacks, the others
-// are still checked.
+// opened without waiting and read once, in pieces, and whatever one file holds or lacks, the
+// others are still checked. With --print-data or --print-header the lines of one file read by
+// that check are held back and printed only when the whole check succeeds.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "datahandling/SealChainCheck.h"
 #include "datahandling/SealCheck.h"
 #include "datahandling/SealWitness.h"
+#include "HeldLines.h"
 
 namespace {
 
@@ -37,6 +39,7 @@ namespace Platform = KelvraCorelib::Platform;
 const char* const usage =
     "Usage: trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]\n"
     "                      [--acknowledge TEXT]... [--by NAME]] [--help] [--] PATH...\n"
+    "       trawlex-verify [--print-data] [--print-header] [--seal-key FILE]... [--state FILE] [--] FILE\n"
     "\n"
     "Checks the signatures of data log files. A PATH that is a directory stands for every\n"
     "regular file whose name ends in \".data\" below it, in all subdirectories, in name\n"
@@ -84,6 +87,16 @@ const char* const usage =
     "              with --quiet, and no longer fails the check. Acknowledging \"... no file\n"
     "              in this check ...\" retires a chain. May be repeated\n"
     "  --by NAME   who acknowledges\n"
+    "  --print-data\n"
+    "              print the data lines of FILE, read by the same read that checks it, and\n"
+    "              only when the exit code is 0: for each signed segment the lines after its\n"
+    "              \"@DATA:\" line, without the two empty lines that close the segment, each\n"
+    "              with its line feed, as they are in the file; nothing when FILE is not\n"
+    "              valid. The line \"FILE: ...\" goes to standard error\n"
+    "  --print-header\n"
+    "              print the header lines of FILE the same way: for each segment the lines\n"
+    "              before its \"@DATA:\" line (the last of them is empty); with --print-data\n"
+    "              each segment's header comes before its data\n"
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
@@ -94,6 +107,8 @@ const char* const usage =
 struct Options {
     bool quiet = false;
     bool json = false;
+    bool printData = false;
+    bool printHeader = false;
     std::vector<std::string> sealKeys;
     std::string state;
     bool newState = false;
@@ -121,6 +136,10 @@ struct Item {
     bool found = false;  // in a folder walk (never reached through a link)
 };
 
+// Where the text lines of the check go: standard output, or standard error when standard output
+// carries the lines of a file.
+std::FILE* report = stdout;
+
 // Flushes standard output: exit code 2 with a message when any write to it failed, else code.
 int finish(int code)
 {
@@ -141,11 +160,11 @@ void putEscaped(const std::string& text)
         const unsigned char byte = static_cast<unsigned char>(c);
         const char* const escape = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
         if (escape != nullptr) {
-            std::fputs(escape, stdout);
+            std::fputs(escape, report);
         } else if (byte < 0x20 || byte == 0x7f) {
-            std::printf("\\x%02x", byte);
+            std::fprintf(report, "\\x%02x", byte);
         } else {
-            std::fputc(c, stdout);
+            std::fputc(c, report);
         }
     }
 }
@@ -251,9 +270,9 @@ struct SealedBy {
     std::string note;
 };
 
-// handle is the checked file, or -1 (the seal line is then read by name).
+// seal is the seal line that the check read, if any.
 void printJson(const Item& item, const char* status, const std::string& reason,
-               const std::map<std::string, std::string>& meta, bool metaCut, int handle = -1,
+               const std::map<std::string, std::string>& meta, bool metaCut, const SealLine* seal = nullptr,
                const SealedBy* sealedBy = nullptr)
 {
     nlohmann::json line = {{"status", status}, {"meta", meta}};
@@ -270,7 +289,7 @@ void printJson(const Item& item, const char* status, const std::string& reason,
     if (metaCut) {
         line["meta_incomplete"] = true;
     }
-    if (const auto seal = handle >= 0 ? SealCheck::readSealLine(handle) : SealCheck::readSealLine(item.path)) {
+    if (seal != nullptr) {
         line["seal"] = {{"key-id", seal->keyId},
                         {"epoch", seal->epoch},
                         {"start", seal->start},
@@ -287,42 +306,54 @@ void printJson(const Item& item, const char* status, const std::string& reason,
 // Checks one file without waiting on it: a file named on the command line may be reached
 // through a link, one found in a folder walk never is, and only a regular file is read. A
 // failure of any kind, also a want of memory, makes the file unreadable with its reason. The
-// meta keys are collected only when they are printed or a seal is checked (withMeta).
-DataLogReader::Check checkFile(const Item& item, KelvraCorelib::Platform::ScopedFile& file, std::string& reason,
-                         std::map<std::string, std::string>& meta, bool& metaCut, bool withMeta)
+// reading asks for what is printed or checked.
+DataLogReader::Check checkFile(const Item& item, DataLogReader::Reading& reading, std::string& reason)
 {
     try {
+        KelvraCorelib::Platform::ScopedFile file;
         const int error = DataLogReader::openForCheck(item.path, !item.found, file.value);
         if (error != 0) {
             reason = KelvraCorelib::Platform::errorText(error);
             return DataLogReader::Check::unreadable;
         }
-        return DataLogReader::checkOpenFile(file.value, reason, withMeta ? &meta : nullptr,
-                                            withMeta ? &metaCut : nullptr);
+        return DataLogReader::checkOpenFile(file.value, reason, reading);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (const std::exception& error) {
         reason = error.what();
     }
-    meta.clear();
-    metaCut = false;
+    if (reading.header != nullptr) {
+        reading.header->clear();
+    }
+    reading.headerCut = false;
+    reading.seal.reset();
     return DataLogReader::Check::unreadable;
 }
 
-void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing)
+// held, when given, receives the file's lines.
+void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing, HeldLines* held = nullptr)
 {
     std::map<std::string, std::string> meta;
-    bool metaCut = false;
     std::string reason = item.reason;
     DataLogReader::Check result = DataLogReader::Check::unreadable;
-    // Opened once: the header, the signature and the seal all come from this file.
-    KelvraCorelib::Platform::ScopedFile file;
-    if (reason.empty()) {
-        result = checkFile(item, file, reason, meta, metaCut, options.json || sealing != nullptr);
+    // Read once: the header, the signature, the seal and the lines all come from that read.
+    DataLogReader::Reading reading;
+    if (options.json || sealing != nullptr) {
+        reading.header = &meta;
     }
+    reading.sealDigests = sealing != nullptr;
+    reading.lines = held;
+    if (reason.empty()) {
+        result = checkFile(item, reading, reason);
+    }
+    if (held != nullptr && result != DataLogReader::Check::unreadable && !held->problem().empty()) {
+        result = DataLogReader::Check::unreadable;
+        reason = held->problem();
+    }
+    const bool metaCut = reading.headerCut;
     std::optional<SealedBy> sealedBy;
     if (result == DataLogReader::Check::valid && sealing != nullptr) {
-        const SealCheck::Result seal = sealing->check.check(file.value, meta);
+        const SealCheck::Result seal = sealing->check.check(reading, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
             sealedBy = SealedBy{seal.keyId, seal.keyHost, seal.note};
@@ -350,17 +381,18 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     if (!options.quiet || result != DataLogReader::Check::valid) {
         if (options.json) {
-            printJson(item, status, reason, meta, metaCut, file.value, sealedBy ? &*sealedBy : nullptr);
+            printJson(item, status, reason, meta, metaCut, reading.seal ? &*reading.seal : nullptr,
+                      sealedBy ? &*sealedBy : nullptr);
         } else {
             putEscaped(item.path);
-            std::fputs(verdict, stdout);
+            std::fputs(verdict, report);
             const std::string& said = sealedBy && !sealedBy->note.empty() ? sealedBy->note : reason;
             if (result == DataLogReader::Check::unreadable || !said.empty()) {
-                std::fputs(" (", stdout);
+                std::fputs(" (", report);
                 putEscaped(said);
-                std::fputc(')', stdout);
+                std::fputc(')', report);
             }
-            std::fputc('\n', stdout);
+            std::fputc('\n', report);
         }
     }
     ++*count;  // only once the line is out: a failure before it makes the file unreadable
@@ -372,7 +404,7 @@ void printOutOfMemory(const Item& item, const Options& options)
 {
     if (!options.json) {
         putEscaped(item.path);
-        std::fputs(": UNREADABLE (out of memory)\n", stdout);
+        std::fputs(": UNREADABLE (out of memory)\n", report);
         return;
     }
     try {
@@ -407,6 +439,10 @@ int main(int argc, char** argv)
             options.json = true;
         } else if (!optionsEnded && argument == "--new-state") {
             options.newState = true;
+        } else if (!optionsEnded && argument == "--print-data") {
+            options.printData = true;
+        } else if (!optionsEnded && argument == "--print-header") {
+            options.printHeader = true;
         } else if (!optionsEnded && (argument == "--seal-key" || argument == "--state" || argument == "--acknowledge" ||
                                      argument == "--by")) {
             if (i + 1 >= argc) {
@@ -445,6 +481,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trawlex-verify: --acknowledge and --by go together\n\n%s", usage);
         return 2;
     }
+    const bool printing = options.printData || options.printHeader;
+    std::optional<HeldLines> held;
+    if (printing) {
+        Platform::FileStatus status;
+        if (options.json || arguments.size() != 1 ||
+            (Platform::fileStatus(arguments[0], status) == 0 && status.isDirectory)) {
+            std::fprintf(stderr, "trawlex-verify: --print-data and --print-header take one FILE, without --json\n\n%s",
+                         usage);
+            return 2;
+        }
+        report = stderr;
+        held.emplace(options.printHeader, options.printData);
+    }
     std::unique_ptr<Sealing> sealing;
     KelvraCorelib::SealWitness witness;
     if (!options.sealKeys.empty()) {
@@ -471,7 +520,7 @@ int main(int argc, char** argv)
     for (const std::string& argument : arguments) {
         for (const Item& item : expand(argument)) {
             try {
-                check(item, options, counts, sealing.get());
+                check(item, options, counts, sealing.get(), held ? &*held : nullptr);
             } catch (const std::exception&) {
                 ++counts.unreadable;
                 printOutOfMemory(item, options);
@@ -513,11 +562,11 @@ int main(int argc, char** argv)
             std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         } else {
             if (isAcknowledged) {
-                std::fputs("acknowledged by ", stdout);
+                std::fputs("acknowledged by ", report);
                 putEscaped(finding.acknowledgedBy + " on " + finding.acknowledgedOn + ": ");
             }
             putEscaped(finding.text);
-            std::fputc('\n', stdout);
+            std::fputc('\n', report);
         }
     }
     if (sealing && options.json) {
@@ -539,15 +588,24 @@ int main(int argc, char** argv)
         }
     }
     if (counts.total() > 1 && !options.json) {
-        std::printf("%u valid, %u invalid, %u unreadable", counts.valid, counts.invalid, counts.unreadable);
+        std::fprintf(report, "%u valid, %u invalid, %u unreadable", counts.valid, counts.invalid, counts.unreadable);
         const size_t open = findings.size() - acknowledged;
         if (open > 0) {
-            std::printf(", %s finding%s", std::to_string(open).c_str(), open == 1 ? "" : "s");
+            std::fprintf(report, ", %s finding%s", std::to_string(open).c_str(), open == 1 ? "" : "s");
         }
         if (acknowledged > 0) {
-            std::printf(", %s acknowledged", std::to_string(acknowledged).c_str());
+            std::fprintf(report, ", %s acknowledged", std::to_string(acknowledged).c_str());
         }
-        std::printf("\n");
+        std::fprintf(report, "\n");
     }
-    return finish(counts.unreadable > 0 ? 2 : counts.invalid > 0 || findings.size() > acknowledged ? 1 : 0);
+    const int code = counts.unreadable > 0 ? 2 : counts.invalid > 0 || findings.size() > acknowledged ? 1 : 0;
+    if (held && code == 0) {
+        // The lines of a file that passed every check, from the read that checked it.
+        std::string problem;
+        if (!held->writeTo(stdout, problem)) {
+            std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+            return 2;
+        }
+    }
+    return finish(code);
 }

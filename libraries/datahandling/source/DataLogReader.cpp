@@ -1,16 +1,15 @@
 #include "datahandling/DataLogReader.h"
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
 
 #include "corelib/Crypto.h"
-#include "corelib/FileTools.h"
 #include "corelib/MatchGlob.h"
 #include "corelib/StringTools.h"
 #include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/FileSystem.h"
+#include "corelib/platform/SealCrypto.h"
 #include "datahandling/DataLogFormat.h"
 
 namespace KelvraCorelib {
@@ -32,8 +31,9 @@ constexpr size_t framedDigest = (3 + 2 * md5Size + aesBlock - 1) / aesBlock * ae
 static_assert(longestSignature >= std::string_view("C2(S2):").size() + 2 * framedDigest);
 static_assert(longestSignature >= 2 * md5Size);
 
-// The seal line is read from this many bytes at the end of a file.
-constexpr size_t longestSealLine = 512;
+// The longest last line that may be a seal line, with its line feed (one is held back this
+// long while a file is read); with the line feed before it, 512 bytes.
+constexpr size_t longestSealLine = 511;
 
 // Reads a file from its start as a sequence of signed segments. Every line, with its line
 // feed, goes to the digests of the current segment; a line that starts with "@SIGNATURE: "
@@ -45,10 +45,15 @@ constexpr size_t longestSealLine = 512;
 //
 // The older signature form needs a second digest from the standard start state; it is kept
 // only when withOlderForm is set (a second pass, when the first one met that form).
+//
+// With a sink, the lines of each segment go to it as they are read (see LineSink).
 class SegmentScan {
 public:
-    SegmentScan(bool firstOnly, bool withOlderForm, std::map<std::string, std::string>* header)
-        : firstOnly(firstOnly), current(2, true), meta(header)
+    using Sink = DataLogReader::LineSink;
+
+    SegmentScan(bool firstOnly, bool withOlderForm, std::map<std::string, std::string>* header,
+                Sink* sink = nullptr)
+        : firstOnly(firstOnly), current(2, true), meta(header), sink(sink)
     {
         if (withOlderForm) {
             older.emplace(2, false);
@@ -65,6 +70,9 @@ public:
                     // Too long for a signature: an ordinary line.
                     update(signaturePrefix.data(), signaturePrefix.size());
                     update(stored.data(), stored.size());
+                    startLongLine();
+                    put(signaturePrefix.data(), signaturePrefix.size());
+                    put(stored.data(), stored.size());
                     if (keepingLine()) {
                         keep(signaturePrefix.data(), signaturePrefix.size());
                         keep(stored.data(), stored.size());
@@ -98,6 +106,8 @@ public:
                     }
                     state = LineState::data;
                     update(head.data(), head.size());
+                    startLongLine();
+                    put(head.data(), head.size());
                     if (keepingLine()) {
                         keep(head.data(), head.size());
                     }
@@ -106,6 +116,7 @@ public:
                 if (size > 0) {  // a line feed ends a short line
                     update(head.data(), head.size());
                     update("\n", 1);
+                    putLine(head);
                     endLine(head);
                     data += 1;
                     size -= 1;
@@ -115,6 +126,7 @@ public:
             const char* end = static_cast<const char*>(std::memchr(data, '\n', size));
             const size_t n = end ? size_t(end - data) : size;
             update(data, n);
+            put(data, n);
             if (keepingLine()) {
                 keep(data, n);
             }
@@ -122,6 +134,7 @@ public:
             size -= n;
             if (end) {
                 update("\n", 1);
+                put("\n", 1);
                 endLine(line);
                 data += 1;
                 size -= 1;
@@ -161,6 +174,47 @@ private:
     static constexpr size_t metaEntryCost = 64;  // what a kept key costs beyond its text
 
     bool keepingLine() const { return meta != nullptr && headerState == HeaderState::inFirst && !lineDropped; }
+
+    void put(const char* data, size_t size)
+    {
+        if (sink != nullptr && size > 0) {
+            sink->put(part, data, size);
+        }
+    }
+
+    // Empty lines are held back, as the last two of a segment close it.
+    void putHeldEmptyLines()
+    {
+        for (; heldEmptyLines > 0; --heldEmptyLines) {
+            put("\n", 1);
+        }
+    }
+
+    // A line that is read in pieces (never empty, never "@DATA:") begins.
+    void startLongLine() { putHeldEmptyLines(); }
+
+    // A whole line read at once (without its line feed).
+    void putLine(const std::string& text)
+    {
+        if (sink == nullptr) {
+            return;
+        }
+        if (text.empty()) {
+            if (heldEmptyLines == 2) {
+                put("\n", 1);
+            } else {
+                ++heldEmptyLines;
+            }
+            return;
+        }
+        putHeldEmptyLines();
+        if (part == Sink::Part::header && text == DataLogFormat::dataMark) {
+            part = Sink::Part::data;
+            return;
+        }
+        put(text.data(), text.size());
+        put("\n", 1);
+    }
 
     // Appends to the meta line being collected, or drops it when the budget does not hold it.
     void keep(const char* data, size_t size)
@@ -223,6 +277,8 @@ private:
             head.clear();
             stored.clear();
             state = LineState::start;
+            heldEmptyLines = 0;  // the lines that close the segment
+            part = Sink::Part::header;
             return;
         }
         // A signature-like line in the data.
@@ -230,6 +286,7 @@ private:
         update(text.data(), text.size());
         update("\n", 1);
         stored.clear();
+        putLine(text);
         endLine(text);
     }
 
@@ -278,6 +335,9 @@ private:
     Crypto::Signature current;
     std::optional<Crypto::Signature> older;
     std::map<std::string, std::string>* meta;
+    Sink* sink;
+    Sink::Part part = Sink::Part::header;  // of the current segment's lines
+    unsigned heldEmptyLines = 0;           // at most 2
     LineState state = LineState::start;
     std::string head;
     std::string line;
@@ -303,61 +363,197 @@ char* scanBuffer()
     return buffer.get();
 }
 
-// Scans an open file from its start up to limit (-1: its end); false when it cannot be read.
-bool scanHandle(int handle, SegmentScan& scan, int64_t limit = -1)
+// Scans an open file from its start until the scan is done; false when it cannot be read.
+bool scanHandle(int handle, SegmentScan& scan)
 {
     int64_t position = 0;
     if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
         return false;
     }
     char* const buffer = scanBuffer();
-    uint64_t left = limit < 0 ? UINT64_MAX : uint64_t(limit);
-    while (!scan.isDone() && left > 0) {
+    while (!scan.isDone()) {
         size_t count = 0;
-        if (Platform::readFile(handle, buffer, size_t(std::min<uint64_t>(readPiece, left)), count) != 0) {
+        if (Platform::readFile(handle, buffer, readPiece, count) != 0) {
             return false;
         }
         if (count == 0) {
             break;
         }
-        left -= count;
         scan.feed(buffer, count);
     }
     scan.finish();
     return true;
 }
 
-// Checks the first segment (firstOnly) or every segment of an open file; false when it cannot
-// be read. The older form's digest is only computed when a first pass met that form.
-//
-// A well-formed seal line at the end of the file is not part of the last segment.
-bool checkHandle(int handle, bool firstOnly, std::map<std::string, std::string>* header, bool& valid,
-                 bool* headerCut = nullptr)
+// Checks the first segment of an open file; false when it cannot be read. The older form's
+// digest is only computed when a first pass met that form.
+bool checkFirst(int handle, std::map<std::string, std::string>* header, bool& valid)
 {
-    int64_t limit = -1;
-    uint64_t sealStart = 0;
-    if (!firstOnly && DataLogReader::sealLineAtEnd(handle, sealStart)) {
-        limit = int64_t(sealStart);
-    }
-    SegmentScan scan(firstOnly, false, header);
-    if (!scanHandle(handle, scan, limit)) {
+    SegmentScan scan(true, false, header);
+    if (!scanHandle(handle, scan)) {
         return false;
     }
     valid = scan.isValid();
-    bool cut = scan.metaCut();
     if (!valid && scan.metOlderForm()) {
         if (header != nullptr) {
             header->clear();
         }
-        SegmentScan withOlderForm(firstOnly, true, header);
-        if (!scanHandle(handle, withOlderForm, limit)) {
+        SegmentScan withOlderForm(true, true, header);
+        if (!scanHandle(handle, withOlderForm)) {
             return false;
         }
         valid = withOlderForm.isValid();
-        cut = withOlderForm.metaCut();
     }
-    if (headerCut != nullptr) {
-        *headerCut = cut;
+    return true;
+}
+
+// One read of a whole file from its start. Every byte goes to the SHA-256, and every byte
+// but a final seal line to the segment scan and the SHA-512, in the order read. The latest
+// line is held back from them until the next line begins, so that at the end of the file the
+// last line is known before it would be fed: a well-formed seal line after a line feed is then
+// left out. A line too long for a seal line is no longer held.
+class WholeFileRead {
+public:
+    WholeFileRead(SegmentScan& scan, bool digests) : scan(scan)
+    {
+        if (digests) {
+            sealed.emplace(Platform::HashDigest::Kind::sha512);
+            whole.emplace(Platform::HashDigest::Kind::sha256);
+        }
+    }
+
+    void take(const char* data, size_t size)
+    {
+        if (size == 0) {
+            return;
+        }
+        if (whole) {
+            whole->update(data, size);
+        }
+        if (lineEnded) {  // a new line begins: the one held is not the last
+            passHeld();
+        }
+        // Up to the start of the latest line, every line is whole and not the last.
+        size_t latest = size - 1;
+        while (latest > 0 && data[latest - 1] != '\n') {
+            --latest;
+        }
+        if (latest > 0) {
+            passHeld();
+            pass(data, latest);
+        }
+        if (longLine) {
+            pass(data + latest, size - latest);
+        } else {
+            held.append(data + latest, size - latest);
+            if (held.size() > longestSealLine) {
+                passHeld();
+                longLine = true;
+            }
+        }
+        lineEnded = data[size - 1] == '\n';
+    }
+
+    void finish(DataLogReader::Reading& reading)
+    {
+        if (!held.empty() && passed > 0) {
+            const bool lineFeed = held.back() == '\n';
+            reading.seal = SealLine::parse(held.substr(0, held.size() - (lineFeed ? 1 : 0)));
+            if (reading.seal) {
+                reading.sealEndsInLineFeed = lineFeed;
+                held.clear();
+            }
+        }
+        passHeld();
+        scan.finish();
+        if (sealed) {
+            reading.sealedDigest = sealed->finish();
+            reading.wholeDigest = whole->finish();
+        }
+    }
+
+private:
+    void pass(const char* data, size_t size)
+    {
+        if (size == 0) {
+            return;
+        }
+        scan.feed(data, size);
+        if (sealed) {
+            sealed->update(data, size);
+        }
+        passed += size;
+    }
+
+    void passHeld()
+    {
+        pass(held.data(), held.size());
+        held.clear();
+        longLine = false;
+        lineEnded = false;
+    }
+
+    SegmentScan& scan;
+    std::optional<Platform::HashDigest> sealed;
+    std::optional<Platform::HashDigest> whole;
+    std::string held;       // the latest line while it may be a seal line
+    bool longLine = false;  // the latest line is too long for one
+    bool lineEnded = false; // the latest line has its line feed
+    uint64_t passed = 0;
+};
+
+// Reads the whole open file once for the check; false when it cannot be read.
+bool readWhole(int handle, SegmentScan& scan, DataLogReader::Reading& reading)
+{
+    int64_t position = 0;
+    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
+        return false;
+    }
+    WholeFileRead read(scan, reading.sealDigests);
+    char* const buffer = scanBuffer();
+    for (;;) {
+        size_t count = 0;
+        if (Platform::readFile(handle, buffer, readPiece, count) != 0) {
+            return false;
+        }
+        if (count == 0) {
+            break;
+        }
+        read.take(buffer, count);
+    }
+    read.finish(reading);
+    return true;
+}
+
+// Checks every segment of an open file; false when it cannot be read. A file that meets the
+// older signature form and is not valid without it is read once more with that form's digest,
+// and everything the reading gives then comes from that second read.
+bool checkWhole(int handle, DataLogReader::Reading& reading, bool& valid)
+{
+    SegmentScan scan(false, false, reading.header, reading.lines);
+    if (!readWhole(handle, scan, reading)) {
+        return false;
+    }
+    valid = scan.isValid();
+    reading.headerCut = scan.metaCut();
+    if (!valid && scan.metOlderForm()) {
+        DataLogReader::Reading again;
+        again.header = reading.header;
+        again.sealDigests = reading.sealDigests;
+        again.lines = reading.lines;
+        reading = std::move(again);
+        if (reading.header != nullptr) {
+            reading.header->clear();
+        }
+        if (reading.lines != nullptr) {
+            reading.lines->restart();
+        }
+        SegmentScan withOlderForm(false, true, reading.header, reading.lines);
+        if (!readWhole(handle, withOlderForm, reading)) {
+            return false;
+        }
+        valid = withOlderForm.isValid();
+        reading.headerCut = withOlderForm.metaCut();
     }
     return true;
 }
@@ -387,9 +583,17 @@ int DataLogReader::openForCheck(const std::string& path, bool followLink, int& h
 DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reason,
                                                   std::map<std::string, std::string>* header, bool* headerCut)
 {
+    Reading reading;
+    reading.header = header;
+    const Check result = checkOpenFile(handle, reason, reading);
     if (headerCut != nullptr) {
-        *headerCut = false;
+        *headerCut = reading.headerCut;
     }
+    return result;
+}
+
+DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reason, Reading& reading)
+{
     Platform::FileStatus status;
     const int error = Platform::handleStatus(handle, status);
     if (error != 0 || !status.isRegular) {
@@ -397,11 +601,15 @@ DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reaso
         return Check::unreadable;
     }
     bool valid = false;
-    const bool read = checkHandle(handle, false, header, valid, headerCut);
-    if (!read) {
-        if (header != nullptr) {
-            header->clear();
+    if (!checkWhole(handle, reading, valid)) {
+        if (reading.header != nullptr) {
+            reading.header->clear();
         }
+        if (reading.lines != nullptr) {
+            reading.lines->restart();
+        }
+        reading.headerCut = false;
+        reading.seal.reset();
         reason = "read error";
         return Check::unreadable;
     }
@@ -411,36 +619,7 @@ DataLogReader::Check DataLogReader::checkOpenFile(int handle, std::string& reaso
 
 bool DataLogReader::checkFirstSegment(int handle, std::map<std::string, std::string>* header, bool& valid)
 {
-    return checkHandle(handle, true, header, valid);
-}
-
-std::optional<SealLine> DataLogReader::sealLineAtEnd(int handle, uint64_t& start, bool* endsInLineFeed)
-{
-    Platform::FileStatus status;
-    if (Platform::handleStatus(handle, status) != 0 || !status.isRegular || status.size < 2) {
-        return std::nullopt;
-    }
-    const uint64_t from = status.size > longestSealLine ? status.size - longestSealLine : 0;
-    std::string tail;
-    if (readAt(handle, from, size_t(status.size - from), tail) != 0) {
-        return std::nullopt;
-    }
-    const bool lineFeed = tail.back() == '\n';
-    if (lineFeed) {
-        tail.pop_back();
-    }
-    const size_t lineStart = tail.rfind('\n');
-    if (lineStart == std::string::npos) {
-        return std::nullopt;
-    }
-    std::optional<SealLine> seal = SealLine::parse(tail.substr(lineStart + 1));
-    if (seal) {
-        start = from + lineStart + 1;
-        if (endsInLineFeed != nullptr) {
-            *endsInLineFeed = lineFeed;
-        }
-    }
-    return seal;
+    return checkFirst(handle, header, valid);
 }
 
 }  // namespace KelvraCorelib

@@ -113,19 +113,6 @@ bool SealCheck::certificateHolds(const SealLine& seal, const SealLine::Verificat
     return holds;
 }
 
-std::optional<SealLine> SealCheck::readSealLine(const std::string& path)
-{
-    Platform::ScopedFile handle;
-    handle.value = openWithoutWaiting(path);
-    return handle.value >= 0 ? readSealLine(handle.value) : std::nullopt;
-}
-
-std::optional<SealLine> SealCheck::readSealLine(int handle)
-{
-    uint64_t start = 0;
-    return DataLogReader::sealLineAtEnd(handle, start);
-}
-
 SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::string, std::string>& header)
 {
     Platform::ScopedFile handle;
@@ -142,18 +129,32 @@ SealCheck::Result SealCheck::check(const std::string& path, const std::map<std::
 
 SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::string>& header)
 {
+    DataLogReader::Reading reading;
+    reading.sealDigests = true;
+    std::string reason;
+    if (DataLogReader::checkOpenFile(handle, reason, reading) == DataLogReader::Check::unreadable) {
+        Result result;
+        result.host = valueOf(header, "source.host");
+        result.source = sourceOf(header);
+        result.reason = "cannot be read";
+        return result;
+    }
+    return check(reading, header);
+}
+
+SealCheck::Result SealCheck::check(const DataLogReader::Reading& reading,
+                                   const std::map<std::string, std::string>& header)
+{
     Result result;
     result.host = valueOf(header, "source.host");
     result.source = sourceOf(header);
-    uint64_t start = 0;
-    bool endsInLineFeed = false;
-    const std::optional<SealLine> seal = DataLogReader::sealLineAtEnd(handle, start, &endsInLineFeed);
+    const std::optional<SealLine>& seal = reading.seal;
     if (!seal) {
         result.reason = "no seal";
         return result;
     }
     // One encoding of a sealed file: its seal line ends in one line feed.
-    if (!endsInLineFeed) {
+    if (!reading.sealEndsInLineFeed) {
         result.reason = "the seal line does not end in a line feed";
         return result;
     }
@@ -212,27 +213,7 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
                         std::to_string(seal->end) + ")";
         return result;
     }
-    // One pass: SHA-512 of the bytes before the seal line, SHA-256 of the whole file.
-    Platform::HashDigest sealed(Platform::HashDigest::Kind::sha512);
-    Platform::HashDigest whole(Platform::HashDigest::Kind::sha256);
-    int64_t position = 0;
-    if (Platform::seekFile(handle, 0, Platform::SeekOrigin::start, position) != 0) {
-        result.reason = "cannot be read";
-        return result;
-    }
-    uint64_t offset = 0;
-    const int readError = readChunks(
-        handle,
-        [&](const char* data, size_t count) {
-            if (offset < start) {
-                sealed.update(data, size_t(std::min<uint64_t>(count, start - offset)));
-            }
-            whole.update(data, count);
-            offset += count;
-            return true;
-        },
-        256 * 1024);
-    if (readError != 0) {
+    if (reading.sealedDigest.empty()) {
         result.reason = "cannot be read";
         return result;
     }
@@ -241,14 +222,14 @@ SealCheck::Result SealCheck::check(int handle, const std::map<std::string, std::
         result.reason = "the seal's signature or epoch key is not in its canonical encoding";
         return result;
     }
-    const std::string message = SealLine::fileMessage(seal->format, sealed.finish());
+    const std::string message = SealLine::fileMessage(seal->format, reading.sealedDigest);
     if (!Platform::ed25519Verify(reinterpret_cast<const uint8_t*>(seal->epochKey.data()),
                                  reinterpret_cast<const uint8_t*>(message.data()), message.size(),
                                  reinterpret_cast<const uint8_t*>(seal->signature.data()))) {
         result.reason = "the seal does not sign this file's content";
         return result;
     }
-    result.hash = toHex(whole.finish());
+    result.hash = toHex(reading.wholeDigest);
     result.valid = true;
     if (seal->format == SealLine::firstFormat) {
         result.note = "sealed in format 1, whose keys are not bound to a host";
