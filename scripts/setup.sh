@@ -13,6 +13,9 @@ packages+=(libgcrypt20-dev libgcrypt-mingw-w64-dev python3-cryptography)
 # image) may lack: mount and unshare (namespaces of a test's own), hostname, id and the file
 # tools of the shell scripts, gzip, and perf (the benchmark's page-fault counts).
 packages+=(mount util-linux hostname coreutils gzip linux-perf)
+# Failed writes (strace's fault injection) and a clock far ahead (libfaketime) in the seal
+# store's tests.
+packages+=(strace faketime libfaketime)
 
 missing=()
 for package in "${packages[@]}"; do
