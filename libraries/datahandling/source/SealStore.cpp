@@ -77,11 +77,16 @@ bool writeNewPrivate(const std::string& path, const std::string& bytes, std::str
 {
     Platform::ScopedFile handle;
     int error = Platform::createPrivateFile(path, handle.value);
-    if (error == 0) {
+    const bool created = error == 0;
+    if (created) {
         error = writeSynced(handle.get(), bytes);
     }
     if (error != 0) {
         problem = "cannot write \"" + path + "\" (" + Platform::errorText(error) + ")";
+        if (created) {
+            handle.reset();
+            Platform::removeFile(path);  // never a part of it
+        }
         return false;
     }
     return true;
@@ -274,12 +279,22 @@ bool SealStore::build(const std::string& masterSeed, uint64_t last, std::string&
     }
     char clock[32];
     std::snprintf(clock, sizeof clock, "%013" PRId64 "\n", int64_t(first) * epochSpan);
-    return empty.writeEpochs(masterSeed, last, secrets.get(), publics.get(), problem) &&
-           Platform::makePrivateDirectory(joinPath(dir, chainName)) == 0 &&
-           writeNewPrivate(joinPath(dir, verificationName), SealLine::verificationKeyLine(master, boundHost) + "\n",
-                           problem) &&
-           writeNewPrivate(joinPath(dir, clockName), clock, problem) &&
-           writeNewPrivate(joinPath(dir, storeName), describe(), problem) && Platform::syncDirectory(dir) == 0;
+    if (!empty.writeEpochs(masterSeed, last, secrets.get(), publics.get(), problem)) {
+        return false;
+    }
+    if (error = Platform::makePrivateDirectory(joinPath(dir, chainName)); error != 0) {
+        problem = "cannot create the store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    const bool written =
+        writeNewPrivate(joinPath(dir, verificationName), SealLine::verificationKeyLine(master, boundHost) + "\n",
+                        problem) &&
+        writeNewPrivate(joinPath(dir, clockName), clock, problem) &&
+        writeNewPrivate(joinPath(dir, storeName), describe(), problem);
+    if (written) {
+        Platform::syncDirectory(dir);
+    }
+    return written;
 }
 
 bool SealStore::create(const std::string& dir, const Settings& settings, std::string& verificationLine,
