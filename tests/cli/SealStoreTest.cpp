@@ -46,7 +46,7 @@ protected:
                           environment);
     }
 
-    // The newest file holding text is sealed and valid under the store's key (or unsealed
+    // The file holding text is sealed and valid under the store's key (or unsealed
     // and valid by its signature line alone).
     void expectFile(const std::string& text, bool sealed)
     {
