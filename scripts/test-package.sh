@@ -34,7 +34,8 @@ expected=(/usr/bin/trawlex /usr/bin/trawlex-verify /usr/bin/trawlex-seal /usr/sh
           /usr/share/man/man1/trawlex-verify.1.gz /usr/share/man/man1/trawlex-seal.1.gz /usr/share/doc/trawlex/copyright
           /usr/share/doc/trawlex/changelog.gz /usr/share/doc/trawlex/examples/trawlex.conf
           /usr/share/doc/trawlex/examples/crontab /usr/share/doc/trawlex/examples/systemd/trawlex-df.service
-          /usr/share/doc/trawlex/examples/systemd/trawlex-df.timer)
+          /usr/share/doc/trawlex/examples/systemd/trawlex-df.timer /usr/lib/systemd/system/trawlex-seal-erase.service
+          /usr/lib/systemd/system/trawlex-seal-erase.timer)
 for file in "${expected[@]}"; do
     grep -qx "$file" <<< "$contents" || fail "missing $file"
 done
@@ -64,6 +65,9 @@ grep -qx 'Version=6.3.0.0' <<< "$version" || fail "trawlex --version"
 examples=$root/usr/share/doc/trawlex/examples
 grep -q ' /usr/bin/trawlex ' "$examples/crontab" || fail "crontab example does not name /usr/bin/trawlex"
 grep -q '^ExecStart=/usr/bin/trawlex ' "$examples/systemd/trawlex-df.service" || fail "service example"
+grep -q ' /usr/bin/trawlex-seal erase$' "$examples/crontab" || fail "crontab example lacks the seal erasure"
+grep -qx 'ExecStart=/usr/bin/trawlex-seal erase' "$root/usr/lib/systemd/system/trawlex-seal-erase.service" ||
+    fail "seal erasure unit"
 
 # A copy of the example configuration with its own target: loading the file would create the
 # folder it names (/var/lib/trawlex/data) even with --target given.

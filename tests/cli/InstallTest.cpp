@@ -139,6 +139,8 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
         "share/doc/trawlex/examples/crontab",
         "share/doc/trawlex/examples/systemd/trawlex-df.service",
         "share/doc/trawlex/examples/systemd/trawlex-df.timer",
+        "lib/systemd/system/trawlex-seal-erase.service",
+        "lib/systemd/system/trawlex-seal-erase.timer",
     };
     EXPECT_EQ(files, expected);
 
@@ -149,4 +151,6 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
     EXPECT_EQ(output, readFile(std::string(TEST_SOURCE_DIR) + "/man/trawlex.1"));
     const std::string service = readFile(prefix + "/share/doc/trawlex/examples/systemd/trawlex-df.service");
     EXPECT_NE(service.find("/bin/trawlex -c /etc/trawlex/df.conf"), std::string::npos) << service;
+    const std::string erase = readFile(prefix + "/lib/systemd/system/trawlex-seal-erase.service");
+    EXPECT_NE(erase.find("/bin/trawlex-seal erase\n"), std::string::npos) << erase;
 }

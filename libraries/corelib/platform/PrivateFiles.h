@@ -19,11 +19,12 @@ namespace KelvraCorelib::Platform {
 // isAlreadyExists accepts.
 int makePrivateDirectory(const std::string& path);
 
-enum class PrivateEntry { file, folder };
+// publicFile: a file that others may read but only its owner changes (a public key).
+enum class PrivateEntry { file, folder, publicFile };
 
 // Why the path is not private: not of the given kind, a symbolic link, owned by another
-// account, or open to others for reading or changing. "" when it is private. Where the
-// platform offers no such test, "".
+// account, or open to others for reading (but for a publicFile) or changing. "" when it is
+// private. Where the platform offers no such test, "".
 std::string privacyProblem(const std::string& path, PrivateEntry kind);
 
 // The exclusive advisory lock of lockFile, waiting for another holder to release it.

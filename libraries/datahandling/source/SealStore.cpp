@@ -1,13 +1,21 @@
 #include "corelib/Codecs.h"
 #include "datahandling/SealStore.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 #include <sstream>
+#include <vector>
 
+#include "corelib/DateTime.h"
 #include "corelib/FileTools.h"
+#include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
 #include "corelib/SystemValues.h"
+#include "corelib/TimeSpan.h"
+#include "corelib/platform/AccessChecks.h"
+#include "corelib/platform/DataLogFiles.h"
 #include "corelib/platform/Environment.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/PrivateFiles.h"
@@ -23,6 +31,12 @@ const char* const publicName = "epochs.public";
 const char* const secretName = "epochs.secret";
 const char* const verificationName = "verification.key";
 const char* const chainName = "chain";
+const char* const clockName = "clock";
+const char* const lockName = "lock";
+
+// Epochs made and written at a time.
+constexpr uint64_t piece = 4096;
+constexpr size_t clockSize = 14;
 
 // Overwrites a secret's bytes before its memory is given back.
 void wipe(std::string& secret)
@@ -63,14 +77,65 @@ bool writeNewPrivate(const std::string& path, const std::string& bytes, std::str
 {
     Platform::ScopedFile handle;
     int error = Platform::createPrivateFile(path, handle.value);
-    if (error == 0) {
+    const bool created = error == 0;
+    if (created) {
         error = writeSynced(handle.get(), bytes);
     }
     if (error != 0) {
         problem = "cannot write \"" + path + "\" (" + Platform::errorText(error) + ")";
+        if (created) {
+            handle.reset();
+            Platform::removeFile(path);  // never a part of it
+        }
         return false;
     }
     return true;
+}
+
+// Where a new store is made before it is renamed in: ".NAME.making" beside it.
+std::string makingFolder(const std::string& dir)
+{
+    const std::string path = stripTrailingSeparators(dir);
+    size_t at = path.size();
+    while (at > 0 && !isSeparator(path[at - 1])) {
+        --at;
+    }
+    return path.substr(0, at) + "." + path.substr(at) + ".making";
+}
+
+// Removes what an init that did not end left in its making folder; true when nothing is left.
+bool clearLeftover(const std::string& making, std::string& problem)
+{
+    Platform::FileStatus status;
+    if (Platform::linkStatus(making, status) != 0) {
+        return true;
+    }
+    const std::string why = Platform::privacyProblem(making, Platform::PrivateEntry::folder);
+    for (const char* name : {storeName, publicName, secretName, verificationName, clockName}) {
+        if (why.empty()) {
+            Platform::removeFile(joinPath(making, name));
+        }
+    }
+    if (why.empty() && (Platform::removeEmptyDirectory(joinPath(making, chainName)), true) &&
+        Platform::removeEmptyDirectory(making) == 0) {
+        return true;
+    }
+    problem = "\"" + making + "\", left by an init that did not end, is in the way" + (why.empty() ? "" : ": it " + why) +
+              "; remove it";
+    return false;
+}
+
+int openForWriting(const std::string& path, Platform::ScopedFile& handle, uint64_t size)
+{
+    int64_t position = 0;
+    int error = Platform::openFile(path, Platform::OpenRead | Platform::OpenWrite | Platform::OpenNoFollow, handle.value);
+    if (error == 0) {
+        error = Platform::truncateFile(handle.get(), size);
+    }
+    if (error == 0) {
+        error = Platform::seekFile(handle.get(), int64_t(size), Platform::SeekOrigin::start, position);
+    }
+    return error;
 }
 
 std::string masterTag(unsigned format)
@@ -92,6 +157,25 @@ std::string SealStore::directory()
         return value;
     }
     return Platform::defaultSealDirectory();
+}
+
+std::string SealStore::wayProblem(const std::string& dir)
+{
+    const Platform::AccessFinding finding = Platform::examineDirectoryChain(dir);
+    using Platform::AccessFault;
+    const bool untrusted = finding.fault == AccessFault::foreignOwner || finding.fault == AccessFault::openToOthers ||
+                           finding.fault == AccessFault::foreignLink || finding.fault == AccessFault::link ||
+                           finding.fault == AccessFault::foreignMountPoint;
+    if (!untrusted) {
+        return std::string();
+    }
+    return "the way to the seal store \"" + dir + "\" is not safe: " + accessRefusal(finding) +
+           ", so another account could move the store aside";
+}
+
+std::string SealStore::dateOf(int64_t time)
+{
+    return DateTime(time).toText(false);
 }
 
 std::string SealStore::chainFolder() const
@@ -143,10 +227,80 @@ bool SealStore::makeEpochs(const std::string& masterSeed, uint64_t from, uint64_
     return true;
 }
 
+bool SealStore::writeEpochs(const std::string& masterSeed, uint64_t last, int secretHandle, int publicHandle,
+                            std::string& problem) const
+{
+    for (uint64_t from = first + count; from <= last; from += piece) {
+        const uint64_t to = std::min(from + piece, last + 1);
+        std::string publicRecords;
+        std::string secretRecords;
+        bool written = makeEpochs(masterSeed, from, to, publicRecords, secretRecords, problem);
+        int error = 0;
+        if (written) {
+            error = Platform::writeFile(secretHandle, secretRecords.data(), secretRecords.size());
+        }
+        if (written && error == 0) {
+            error = Platform::writeFile(publicHandle, publicRecords.data(), publicRecords.size());
+        }
+        wipe(secretRecords);
+        if (error != 0) {
+            problem = "cannot write the keys of the seal store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+            written = false;
+        }
+        if (!written) {
+            return false;
+        }
+    }
+    int error = Platform::syncFile(secretHandle);
+    if (error == 0) {
+        error = Platform::syncFile(publicHandle);
+    }
+    if (error != 0) {
+        problem = "cannot write the keys of the seal store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    return true;
+}
+
+// Makes the store's files in dir (an empty private folder), the store file last.
+bool SealStore::build(const std::string& masterSeed, uint64_t last, std::string& problem) const
+{
+    SealStore empty = *this;
+    empty.count = 0;
+    Platform::ScopedFile secrets;
+    Platform::ScopedFile publics;
+    int error = Platform::createPrivateFile(joinPath(dir, secretName), secrets.value);
+    if (error == 0) {
+        error = Platform::createPrivateFile(joinPath(dir, publicName), publics.value);
+    }
+    if (error != 0) {
+        problem = "cannot create the store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%013" PRId64 "\n", int64_t(first) * epochSpan);
+    if (!empty.writeEpochs(masterSeed, last, secrets.get(), publics.get(), problem)) {
+        return false;
+    }
+    if (error = Platform::makePrivateDirectory(joinPath(dir, chainName)); error != 0) {
+        problem = "cannot create the store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    const bool written =
+        writeNewPrivate(joinPath(dir, verificationName), SealLine::verificationKeyLine(master, boundHost) + "\n",
+                        problem) &&
+        writeNewPrivate(joinPath(dir, clockName), clock, problem) &&
+        writeNewPrivate(joinPath(dir, storeName), describe(), problem);
+    if (written) {
+        Platform::syncDirectory(dir);
+    }
+    return written;
+}
+
 bool SealStore::create(const std::string& dir, const Settings& settings, std::string& verificationLine,
                        std::string& problem)
 {
-    if (settings.span <= 0 || settings.until <= settings.now) {
+    if (settings.span <= 0 || settings.until <= settings.now || settings.now < 0) {
         problem = "the epoch span must be positive and the end after the start";
         return false;
     }
@@ -156,8 +310,33 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
                   "characters, no blank)";
         return false;
     }
-    if (Platform::pathExists(dir)) {
+    const uint64_t firstEpoch = uint64_t(settings.now / settings.span);
+    const uint64_t last = uint64_t((settings.until - 1) / settings.span);
+    if (last + 1 - firstEpoch > maxEpochs) {
+        problem = std::to_string(last + 1 - firstEpoch) + " epochs of " + TimeSpan(settings.span).toText() +
+                  " until " + dateOf(settings.until) + " are more than a store holds (" + std::to_string(maxEpochs) +
+                  "): choose a longer epoch or an earlier end";
+        return false;
+    }
+    Platform::FileStatus status;
+    if (!settings.masterOut.empty()) {
+        const std::string folder = parentDirectory(settings.masterOut);
+        if (!isDirectory(folder.empty() ? std::string(".") : folder)) {
+            problem = "cannot write the master secret to \"" + settings.masterOut + "\": its folder \"" + folder +
+                      "\" does not exist";
+            return false;
+        }
+        if (Platform::linkStatus(settings.masterOut, status) == 0) {
+            problem = "cannot write the master secret to \"" + settings.masterOut + "\": it exists";
+            return false;
+        }
+    }
+    if (Platform::linkStatus(dir, status) == 0) {
         problem = "\"" + dir + "\" exists; an existing store is never touched";
+        return false;
+    }
+    if (const std::string way = wayProblem(dir); !way.empty()) {
+        problem = way;
         return false;
     }
     const std::string parent = parentDirectory(dir);
@@ -165,70 +344,86 @@ bool SealStore::create(const std::string& dir, const Settings& settings, std::st
         problem = "cannot create the folder \"" + parent + "\"";
         return false;
     }
-    int error = Platform::makePrivateDirectory(dir);
-    if (error == 0) {
-        error = Platform::makePrivateDirectory(joinPath(dir, chainName));
+    if (const std::string way = wayProblem(parent.empty() ? std::string(".") : parent); !way.empty()) {
+        problem = way;
+        return false;
     }
-    if (error != 0) {
-        problem = "cannot create the store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+    const std::string making = makingFolder(dir);
+    if (!clearLeftover(making, problem)) {
+        return false;
+    }
+    if (const int error = Platform::makePrivateDirectory(making); error != 0) {
+        problem = "cannot create the store \"" + making + "\" (" + Platform::errorText(error) + ")";
         return false;
     }
     std::string masterSeed(Platform::ed25519SeedSize, '\0');
-    std::string masterPublic(Platform::ed25519PublicKeySize, '\0');
-    if (!Platform::randomBytes(reinterpret_cast<uint8_t*>(masterSeed.data()), masterSeed.size()) ||
-        !Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(masterSeed.data()),
-                                    reinterpret_cast<uint8_t*>(masterPublic.data()))) {
-        problem = "cannot make the master key";
-        wipe(masterSeed);
-        return false;
+    bool made = false;
+    try {
+        std::string masterPublic(Platform::ed25519PublicKeySize, '\0');
+        if (!Platform::randomBytes(reinterpret_cast<uint8_t*>(masterSeed.data()), masterSeed.size()) ||
+            !Platform::ed25519PublicKey(reinterpret_cast<const uint8_t*>(masterSeed.data()),
+                                        reinterpret_cast<uint8_t*>(masterPublic.data()))) {
+            problem = "cannot make the master key";
+        } else {
+            SealStore store;
+            store.dir = making;
+            store.storeFormat = SealLine::currentFormat;
+            store.id = SealLine::keyIdOf(masterPublic);
+            store.boundHost = host;
+            store.master = masterPublic;
+            store.epochSpan = settings.span;
+            store.first = firstEpoch;
+            store.count = last + 1 - firstEpoch;
+            made = store.build(masterSeed, last, problem);
+            if (made && !settings.masterOut.empty()) {
+                std::string text = masterFileText(store.storeFormat, store.id, masterSeed);
+                made = writeNewPrivate(settings.masterOut, text, problem);
+                wipe(text);
+            }
+            verificationLine = SealLine::verificationKeyLine(masterPublic, host);
+        }
+    } catch (const std::bad_alloc&) {
+        problem = "not enough memory to make the store \"" + dir + "\"";
+        made = false;
     }
-    SealStore store;
-    store.dir = dir;
-    store.storeFormat = SealLine::currentFormat;
-    store.id = SealLine::keyIdOf(masterPublic);
-    store.boundHost = host;
-    store.master = masterPublic;
-    store.epochSpan = settings.span;
-    if (!settings.masterOut.empty()) {
-        std::string text = masterFileText(store.storeFormat, store.id, masterSeed);
-        const bool written = writeNewPrivate(settings.masterOut, text, problem);
-        wipe(text);
-        if (!written) {
-            wipe(masterSeed);
-            return false;
+    wipe(masterSeed);  // from here on the master secret exists only in masterOut, if at all
+    if (made) {
+        if (const int error = Platform::renameNoReplace(making, dir); error != 0) {
+            problem = "cannot rename \"" + making + "\" to \"" + dir + "\" (" + Platform::errorText(error) + ")";
+            if (!settings.masterOut.empty()) {
+                Platform::removeFile(settings.masterOut);
+            }
+            made = false;
         }
     }
-    store.first = uint64_t(settings.now / settings.span);
-    const uint64_t last = uint64_t((settings.until - 1) / settings.span);
-    store.count = last + 1 - store.first;
-    std::string publicRecords;
-    std::string secretRecords;
-    const bool made = store.makeEpochs(masterSeed, store.first, last + 1, publicRecords, secretRecords, problem);
-    wipe(masterSeed);  // from here on the master secret exists only in masterOut, if at all
     if (!made) {
+        std::string ignored;
+        clearLeftover(making, ignored);
         return false;
     }
-    verificationLine = SealLine::verificationKeyLine(masterPublic, host);
-    const bool written =
-        writeNewPrivate(joinPath(dir, secretName), secretRecords, problem) &&
-        writeNewPrivate(joinPath(dir, publicName), publicRecords, problem) &&
-        writeNewPrivate(joinPath(dir, verificationName), verificationLine + "\n", problem) &&
-        writeNewPrivate(joinPath(dir, storeName), store.describe(), problem);
-    wipe(secretRecords);
-    if (written) {
-        Platform::syncDirectory(dir);
-    }
-    return written;
+    Platform::syncDirectory(parent.empty() ? std::string(".") : parent);
+    return true;
 }
 
 bool SealStore::open(const std::string& path, std::string& problem)
 {
     dir = path;
+    if (const std::string way = wayProblem(dir); !way.empty()) {
+        problem = way;
+        return false;
+    }
     using Platform::PrivateEntry;
-    for (const auto& [name, kind] : {std::pair<std::string, PrivateEntry>{"", PrivateEntry::folder},
-                                     {chainName, PrivateEntry::folder}, {storeName, PrivateEntry::file},
-                                     {secretName, PrivateEntry::file}, {publicName, PrivateEntry::file},
-                                     {verificationName, PrivateEntry::file}}) {
+    Platform::FileStatus clockStatus;
+    const bool clocked = Platform::linkStatus(joinPath(dir, clockName), clockStatus) == 0;
+    // The verification key may be read by all; a store made before the clock file has none.
+    std::vector<std::pair<std::string, PrivateEntry>> entries = {
+        {"", PrivateEntry::folder},          {chainName, PrivateEntry::folder},
+        {storeName, PrivateEntry::file},     {secretName, PrivateEntry::file},
+        {publicName, PrivateEntry::file},    {verificationName, PrivateEntry::publicFile}};
+    if (clocked) {
+        entries.emplace_back(clockName, PrivateEntry::file);
+    }
+    for (const auto& [name, kind] : entries) {
         const std::string full = name.empty() ? dir : joinPath(dir, name);
         const std::string why = Platform::privacyProblem(full, kind);
         if (!why.empty()) {
@@ -315,15 +510,23 @@ bool SealStore::epochAt(int64_t time, Epoch& epoch, std::string& problem) const
 {
     const int64_t number = time / epochSpan;
     if (time < 0 || uint64_t(number) < first || uint64_t(number) >= first + count) {
-        problem = "the seal store \"" + dir + "\" has no key for the time " + std::to_string(time) + " (epochs " +
-                  std::to_string(first) + " to " + std::to_string(first + count - 1) + ")";
+        const int64_t start = int64_t(first) * epochSpan;
+        const int64_t end = int64_t(first + count) * epochSpan;
+        problem = "the seal store \"" + dir + "\" has no key for the time " + dateOf(time) + " (its keys are for " +
+                  dateOf(start) + " to " + dateOf(end) + "); " +
+                  (time >= end ? "add keys with \"trawlex-seal extend --master FILE\" or make a new store with "
+                                 "\"trawlex-seal init\""
+                               : "make a new store with \"trawlex-seal init\"");
         return false;
     }
     if (!epochByIndex(uint64_t(number) - first, epoch, WithSecret::yes, problem)) {
         return false;
     }
     if (epoch.seed.empty()) {
-        problem = "the secret key of epoch " + std::to_string(number) + " was erased";
+        problem = "the secret key of epoch " + std::to_string(number) + " (" + dateOf(epoch.start) + " to " +
+                  dateOf(epoch.end) + ") in the seal store \"" + dir +
+                  "\" was erased; nothing of that time can be sealed (when this is the time now, make a new store "
+                  "with \"trawlex-seal init\")";
         return false;
     }
     return true;
@@ -365,7 +568,72 @@ bool SealStore::eraseBefore(int64_t time, std::string& problem)
                                   std::string(size_t((ended - from) * secretRecordSize), '\0'), problem);
 }
 
+int64_t SealStore::latestTime() const
+{
+    std::string text;
+    std::string ignored;
+    uint64_t value = 0;
+    if (!readAll(joinPath(dir, clockName), text, ignored, 64) || text.size() != clockSize || text.back() != '\n' ||
+        !parseNumber(text.substr(0, clockSize - 1), value)) {
+        return 0;
+    }
+    return int64_t(value);
+}
+
+bool SealStore::eraseEnded(int64_t time, Clock clock, std::string& problem)
+{
+    const int64_t latest = latestTime();
+    if (clock == Clock::checked && latest > 0 && time - latest > aheadLimit) {
+        problem = "the time " + dateOf(time) + " is more than " + std::to_string(aheadLimit / 86400000) +
+                  " days after the latest time the seal store \"" + dir + "\" has seen (" + dateOf(latest) +
+                  "), so no key was erased; when the clock is right, accept it with \"trawlex-seal erase "
+                  "--accept-clock\"";
+        return false;
+    }
+    if (!eraseBefore(time, problem)) {
+        return false;
+    }
+    if (time > latest || clock == Clock::accepted) {
+        // One small write in place; a lost update only lets the next run check against less.
+        char text[32];
+        std::snprintf(text, sizeof text, "%013" PRId64 "\n", std::clamp<int64_t>(time, 0, 9999999999999));
+        const std::string path = joinPath(dir, clockName);
+        Platform::ScopedFile handle;
+        int64_t position = 0;
+        int error = Platform::openFile(path, Platform::OpenWrite | Platform::OpenNoFollow, handle.value);
+        if (Platform::isNotFound(error)) {
+            error = Platform::createPrivateFile(path, handle.value);
+        }
+        if (error == 0 && Platform::seekFile(handle.get(), 0, Platform::SeekOrigin::start, position) == 0) {
+            Platform::writeFile(handle.get(), text, clockSize);
+        }
+        if (clock == Clock::accepted) {
+            Platform::syncFile(handle.get());
+        }
+    }
+    return true;
+}
+
 bool SealStore::extend(const std::string& masterFile, int64_t until, std::string& problem)
+{
+    Platform::ScopedFile lock;
+    if (const int error = holdLockFile(joinPath(dir, lockName), lock); error != 0) {
+        problem = "cannot lock the seal store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    // Another extension may have ended while this one waited.
+    if (!open(dir, problem)) {
+        return false;
+    }
+    try {
+        return extendLocked(masterFile, until, problem);
+    } catch (const std::bad_alloc&) {
+        problem = "not enough memory to extend the store \"" + dir + "\"";
+        return false;
+    }
+}
+
+bool SealStore::extendLocked(const std::string& masterFile, int64_t until, std::string& problem)
 {
     std::string text;
     if (!readAll(masterFile, text, problem)) {
@@ -393,29 +661,43 @@ bool SealStore::extend(const std::string& masterFile, int64_t until, std::string
     const uint64_t last = until > 0 ? uint64_t((until - 1) / epochSpan) : 0;
     if (last < next) {
         wipe(seed);
-        problem = "the store already holds epochs up to " + std::to_string(next - 1);
+        problem = "the store already holds epochs up to " + std::to_string(next - 1) + " (" +
+                  dateOf(int64_t(next) * epochSpan) + ")";
         return false;
     }
-    std::string publicRecords;
-    std::string secretRecords;
-    const bool made = makeEpochs(seed, next, last + 1, publicRecords, secretRecords, problem);
+    if (last + 1 - first > maxEpochs) {
+        wipe(seed);
+        problem = "epochs until " + dateOf(until) + " are more than a store holds (" + std::to_string(maxEpochs) + ")";
+        return false;
+    }
+    // Records past the count (of an extension that failed) are cut off first, so that each
+    // new epoch's secret lies at the index of its public record.
+    const std::string secretPath = joinPath(dir, secretName);
+    const std::string publicPath = joinPath(dir, publicName);
+    Platform::ScopedFile secrets;
+    Platform::ScopedFile publics;
+    int error = openForWriting(secretPath, secrets, count * secretRecordSize);
+    if (error == 0) {
+        error = openForWriting(publicPath, publics, count * publicRecordSize);
+    }
+    if (error != 0) {
+        wipe(seed);
+        problem = "cannot write the keys of the seal store \"" + dir + "\" (" + Platform::errorText(error) + ")";
+        return false;
+    }
+    bool written = writeEpochs(seed, last, secrets.get(), publics.get(), problem);
     wipe(seed);
-    if (!made) {
-        return false;
-    }
-    const bool written = appendSynced(joinPath(dir, secretName), secretRecords, problem) &&
-                         appendSynced(joinPath(dir, publicName), publicRecords, problem);
-    wipe(secretRecords);
-    if (!written) {
-        return false;
-    }
     const uint64_t oldCount = count;
-    count = last + 1 - first;
-    if (!writeAtomically(joinPath(dir, storeName), describe(), problem)) {
-        count = oldCount;
-        return false;
+    if (written) {
+        count = last + 1 - first;
+        written = writeAtomically(joinPath(dir, storeName), describe(), problem);
     }
-    return true;
+    if (!written) {
+        count = oldCount;
+        Platform::truncateFile(secrets.get(), count * secretRecordSize);
+        Platform::truncateFile(publics.get(), count * publicRecordSize);
+    }
+    return written;
 }
 
 }  // namespace KelvraCorelib

@@ -1,8 +1,10 @@
 #include "datahandling/SealWriter.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "corelib/Codecs.h"
+#include "corelib/DateTime.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/SealLine.h"
 
@@ -73,17 +75,26 @@ bool SealWriter::begin(DataLog& log)
 {
     const std::string dir = SealStore::directory();
     if (!Platform::pathExists(dir)) {
-        return true;
+        // Missing only when no other account could have moved it away.
+        const std::string way = SealStore::wayProblem(dir);
+        if (way.empty()) {
+            return true;
+        }
+        fail("Cannot seal: " + way);
+        return false;
     }
     sealed = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha512);
     whole = std::make_unique<Platform::HashDigest>(Platform::HashDigest::Kind::sha256);
     std::string problem;
     const int64_t time = log.getSourceTime().count;
-    // The keys of ended epochs go first, whatever else fails. A store without a key for this
-    // time fails before the header names a seal; the epoch itself is taken for the file's
-    // final time (lastLine).
+    // The keys of ended epochs go first, by the later of the clock and the source's time,
+    // whatever else fails (a clock far ahead of what the store has seen erases nothing). A
+    // store without a key for this time fails before the header names a seal; the epoch
+    // itself is taken for the file's final time (lastLine).
     SealStore::Epoch now;
-    const bool ready = store.open(dir, problem) && store.eraseBefore(time, problem) &&
+    const int64_t erasedBy = std::max(DateTime::now().count, time);
+    const bool ready = store.open(dir, problem) &&
+                       store.eraseEnded(erasedBy, SealStore::Clock::checked, problem) &&
                        hostMatches(store, log.getSourceMeta("host"), problem) &&
                        store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
                        chain.begin(store.chainFolder(), log.sourceKey(), problem);

@@ -38,11 +38,12 @@ std::string privacyProblem(const std::string& path, PrivateEntry kind)
         return "is owned by another account (uid " + std::to_string(status.st_uid) + ", this run is uid " +
                std::to_string(geteuid()) + ")";
     }
-    if ((status.st_mode & 077) != 0) {
+    const bool readable = kind == PrivateEntry::publicFile;
+    if ((status.st_mode & (readable ? 022 : 077)) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(status.st_mode & 07777));
-        return std::string("can be read or changed by other accounts (mode ") + mode + ", needs " +
-               (directory ? "0700" : "0600") + ")";
+        return std::string(readable ? "can be changed" : "can be read or changed") + " by other accounts (mode " +
+               mode + ", needs " + (directory ? "0700" : readable ? "0644" : "0600") + ")";
     }
     return std::string();
 }

@@ -53,9 +53,9 @@ int makePrivateDirectory(const std::string& path)
 }
 
 // Who may use the path: every allowing entry of its access list must name SYSTEM, the
-// Administrators group or the running account. A path without an access list (every
-// account may use it) is refused.
-std::string accessProblem(const std::string& path)
+// Administrators group or the running account (or, where others may read, allow reading
+// only). A path without an access list (every account may use it) is refused.
+std::string accessProblem(const std::string& path, bool othersRead)
 {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -92,6 +92,11 @@ std::string accessProblem(const std::string& path)
             PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
             if (EqualSid(sid, system) || EqualSid(sid, administrators) || (self != nullptr && EqualSid(sid, self)))
                 continue;
+            constexpr ACCESS_MASK changing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                             FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
+                                             GENERIC_WRITE | GENERIC_ALL;
+            if (othersRead && (static_cast<ACCESS_ALLOWED_ACE*>(entry)->Mask & changing) == 0)
+                continue;
             char* text = nullptr;
             std::string name = "another account";
             if (ConvertSidToStringSidA(sid, &text)) {
@@ -116,7 +121,7 @@ std::string privacyProblem(const std::string& path, PrivateEntry kind)
     const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory != directory)
         return directory ? "is not a folder" : "is not a regular file";
-    return accessProblem(path);
+    return accessProblem(path, kind == PrivateEntry::publicFile);
 }
 
 int lockFileWaiting(int handle)
