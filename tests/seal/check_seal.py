@@ -211,7 +211,9 @@ class Checker:
         if sequence is None:
             return "invalid", "no valid seal.sequence in the header", None
         previous = meta.get("seal.previous", "")
-        if previous != "none" and len(previous) != 64:
+        starts = sequence == 1
+        lower_hex = len(previous) == 64 and all(c in "0123456789abcdef" for c in previous)
+        if starts != (previous == "none") or (not starts and not lower_hex):
             return "invalid", "no valid seal.previous in the header", None
         if not canonical(master, seal["certificate"]):
             return "invalid", f"the certificate of epoch {epoch} is not a canonical signature", None

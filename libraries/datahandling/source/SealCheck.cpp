@@ -1,6 +1,7 @@
 #include "corelib/Codecs.h"
 #include "datahandling/SealCheck.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "corelib/platform/DataLogFiles.h"
@@ -24,6 +25,14 @@ std::string valueOf(const std::map<std::string, std::string>& header, const std:
 bool parseSequence(const std::string& text, uint64_t& value)
 {
     return parseDecimal(text, value) && value != 0;
+}
+
+// 64 lower-case hexadecimal digits.
+bool isLowerHexDigest(const std::string& text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 // Opens a file to read without waiting; -1 when it cannot be opened.
@@ -186,7 +195,9 @@ SealCheck::Result SealCheck::check(const DataLogReader::Reading& reading,
         return result;
     }
     result.previous = valueOf(header, "seal.previous");
-    if (result.previous != "none" && result.previous.size() != 64) {
+    // "none" starts a chain and only a chain; any other file names its predecessor's SHA-256.
+    const bool starts = result.sequence == 1;
+    if (starts != (result.previous == "none") || (!starts && !isLowerHexDigest(result.previous))) {
         result.reason = "no valid seal.previous in the header";
         return result;
     }

@@ -226,7 +226,7 @@ def vectors():
     out["parsing/first-header-counts.data"] = web1.seal(
         data_log(parsing("segments"), b"c") + second + signature_line(second))
 
-    # A chain with findings: sequence 2 names its predecessor in upper case, 3 is missing,
+    # A chain with findings: sequence 2 names its predecessor in upper case (invalid), 3 is missing,
     # two different files have sequence 4.
     f1 = web1.seal(body(web1, 20, 1, "none", b"load 1"))
     f2 = web1.seal(body(web1, 21, 2, hashlib.sha256(f1).hexdigest().upper(), b"load 2"))
