@@ -42,6 +42,15 @@ protected:
     }
 
     // A store of this host (epochs of one hour) and its verification key line.
+    // A sealed collection of "disk 42%" into out/.
+    Outcome collectSealed()
+    {
+        return runProgram(folder, programPath,
+                          {"--target", (folder / "out").string(), "--module", "os", "--datatype", "df", "--interval",
+                           "PT1M", "--timeout", "PT30S", "--exe", "/bin/echo", "--args", "disk 42%"},
+                          {{"TRAWLEX_SEAL_DIR", (folder / "store").string()}});
+    }
+
     std::string makeStore()
     {
         SealStore::Settings settings;
@@ -127,11 +136,7 @@ TEST_F(VerifyPrint, OnlyAValidFileHasItsLinesPrinted)
 TEST_F(VerifyPrint, WithASealKeyOnlyAFileSealedByItsOwnHostIsPrinted)
 {
     const std::string line = makeStore();
-    const Outcome run = runProgram(folder, programPath,
-                                   {"--target", (folder / "out").string(), "--module", "os", "--datatype", "df",
-                                    "--interval", "PT1M", "--timeout", "PT30S", "--exe", "/bin/echo", "--args",
-                                    "disk 42%"},
-                                   {{"TRAWLEX_SEAL_DIR", (folder / "store").string()}});
+    const Outcome run = collectSealed();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::vector<fs::path> files = TestSupport::filesEndingIn(folder / "out", ".data");
     ASSERT_EQ(files.size(), 1u);
@@ -159,11 +164,7 @@ TEST_F(VerifyPrint, AFileIsReadOnce)
         GTEST_SKIP() << "strace is not installed";
     const std::string line = makeStore();
     writeFile(folder / "own.key", line + "\n");
-    const Outcome run = runProgram(folder, programPath,
-                                   {"--target", (folder / "out").string(), "--module", "os", "--datatype", "df",
-                                    "--interval", "PT1M", "--timeout", "PT30S", "--exe", "/bin/echo", "--args",
-                                    "disk 42%"},
-                                   {{"TRAWLEX_SEAL_DIR", (folder / "store").string()}});
+    const Outcome run = collectSealed();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const fs::path file = TestSupport::filesEndingIn(folder / "out", ".data").at(0);
     for (const char* mode : {"--json", "--print-data"}) {
