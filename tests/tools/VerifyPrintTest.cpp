@@ -41,7 +41,6 @@ protected:
         return runProgram(folder, verifierPath, arguments, environment);
     }
 
-    // A store of this host (epochs of one hour) and its verification key line.
     // A sealed collection of "disk 42%" into out/.
     Outcome collectSealed()
     {
@@ -51,6 +50,7 @@ protected:
                           {{"TRAWLEX_SEAL_DIR", (folder / "store").string()}});
     }
 
+    // A store of this host (epochs of one hour) and its verification key line.
     std::string makeStore()
     {
         SealStore::Settings settings;
