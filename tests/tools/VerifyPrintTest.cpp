@@ -1,6 +1,7 @@
 // trawlex-verify hands out a file's lines only from the read that verified it, and reads each
 // file once. The programs run as black boxes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>  // the programs run as POSIX processes (ProgramRuns)
 
 #include <filesystem>
 #include <fstream>
