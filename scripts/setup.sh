@@ -11,8 +11,9 @@ packages+=(nlohmann-json3-dev groff-base dpkg-dev file lintian)
 packages+=(libgcrypt20-dev libgcrypt-mingw-w64-dev python3-cryptography)
 # Programs the tests and the benchmark run that a minimal Debian (debootstrap, a container
 # image) may lack: mount and unshare (namespaces of a test's own), hostname, id and the file
-# tools of the shell scripts, gzip, and perf (the benchmark's page-fault counts).
-packages+=(mount util-linux hostname coreutils gzip linux-perf)
+# tools of the shell scripts, gzip, perf (the benchmark's page-fault counts) and
+# systemd-analyze (the exposure of the shipped units).
+packages+=(mount util-linux hostname coreutils gzip linux-perf systemd)
 # Failed writes (strace's fault injection) in sealed runs and the seal store, and a clock far
 # ahead (libfaketime) in the seal store's tests.
 packages+=(strace faketime libfaketime)

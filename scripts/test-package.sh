@@ -33,7 +33,9 @@ echo "$contents"
 expected=(/usr/bin/trawlex /usr/bin/trawlex-verify /usr/bin/trawlex-seal /usr/share/man/man1/trawlex.1.gz
           /usr/share/man/man1/trawlex-verify.1.gz /usr/share/man/man1/trawlex-seal.1.gz /usr/share/doc/trawlex/copyright
           /usr/share/doc/trawlex/changelog.gz /usr/share/doc/trawlex/examples/trawlex.conf
-          /usr/share/doc/trawlex/examples/crontab /usr/share/doc/trawlex/examples/systemd/trawlex-df.service
+          /usr/share/doc/trawlex/examples/crontab /usr/share/doc/trawlex/examples/cron.d/trawlex
+          /usr/share/doc/trawlex/examples/systemd/trawlex-df.service /usr/lib/systemd/system/trawlex@.service
+          /usr/lib/systemd/system/trawlex@.timer
           /usr/share/doc/trawlex/examples/systemd/trawlex-df.timer /usr/lib/systemd/system/trawlex-seal-erase.service
           /usr/lib/systemd/system/trawlex-seal-erase.timer)
 for file in "${expected[@]}"; do
@@ -68,6 +70,9 @@ grep -q '^ExecStart=/usr/bin/trawlex ' "$examples/systemd/trawlex-df.service" ||
 grep -q ' /usr/bin/trawlex-seal erase$' "$examples/crontab" || fail "crontab example lacks the seal erasure"
 grep -qx 'ExecStart=/usr/bin/trawlex-seal erase' "$root/usr/lib/systemd/system/trawlex-seal-erase.service" ||
     fail "seal erasure unit"
+grep -qx 'ExecStart=/usr/bin/trawlex -c /etc/trawlex/%i.conf' "$root/usr/lib/systemd/system/trawlex@.service" ||
+    fail "source template unit"
+grep -q ' /usr/bin/trawlex -c /etc/trawlex/df.conf$' "$examples/cron.d/trawlex" || fail "cron.d example"
 
 # A copy of the example configuration with its own target: loading the file would create the
 # folder it names (/var/lib/trawlex/data) even with --target given.

@@ -137,8 +137,11 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
         "share/doc/trawlex/copyright",
         "share/doc/trawlex/examples/trawlex.conf",
         "share/doc/trawlex/examples/crontab",
+        "share/doc/trawlex/examples/cron.d/trawlex",
         "share/doc/trawlex/examples/systemd/trawlex-df.service",
         "share/doc/trawlex/examples/systemd/trawlex-df.timer",
+        "lib/systemd/system/trawlex@.service",
+        "lib/systemd/system/trawlex@.timer",
         "lib/systemd/system/trawlex-seal-erase.service",
         "lib/systemd/system/trawlex-seal-erase.timer",
     };
@@ -151,6 +154,8 @@ TEST(Install, PutsProgramsPagesAndExamplesAndNothingElse)
     EXPECT_EQ(output, readFile(std::string(TEST_SOURCE_DIR) + "/man/trawlex.1"));
     const std::string service = readFile(prefix + "/share/doc/trawlex/examples/systemd/trawlex-df.service");
     EXPECT_NE(service.find("/bin/trawlex -c /etc/trawlex/df.conf"), std::string::npos) << service;
+    const std::string source = readFile(prefix + "/lib/systemd/system/trawlex@.service");
+    EXPECT_NE(source.find("/bin/trawlex -c /etc/trawlex/%i.conf\n"), std::string::npos) << source;
     const std::string erase = readFile(prefix + "/lib/systemd/system/trawlex-seal-erase.service");
     EXPECT_NE(erase.find("/bin/trawlex-seal erase\n"), std::string::npos) << erase;
 }
