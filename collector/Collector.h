@@ -14,6 +14,7 @@
 
 #include "corelib/Exception.h"
 #include "corelib/OwnInputFile.h"
+#include "corelib/ParamStream.h"
 #include "corelib/TimeSpan.h"
 
 namespace KelvraCorelib {
@@ -84,8 +85,29 @@ public:
     // Exception of a lower layer, or boost::regex_error for a malformed skip pattern.
     void collect();
 
+    // What the last collect() decided and why, for the run's log record: its level, a template
+    // whose "%" the values fill, and the data log it stored ("" when none). An empty template
+    // when the collection ended by an error that says it all.
+    struct Decision {
+        int32_t level = 0;
+        std::string messageTemplate;
+        KelvraCorelib::ParamStream values;
+        std::string file;
+    };
+    const Decision& decision() const { return lastDecision; }
+    // The templates of the decisions.
+    static const char* const storedSealed;
+    static const char* const storedUnsealed;
+    static const char* const storedNotSealed;
+    static const char* const skippedOnError;
+    static const char* const skippedOnExitValue;
+    static const char* const skippedOnRegex;
+    static const char* const timedOutAndKilled;
+
     const std::string& getTargetDir() const { return targetDir; }
     const std::string& getExePath() const { return exePath; }
+    // The source's name in data log names ("" until application, module and data type are set).
+    std::string getSourceName() const;
     bool isTestMode() const { return testMode; }
 
     // The text stored after the output when the utility exits with a non-zero code.
@@ -109,6 +131,7 @@ private:
         KelvraCorelib::FileReaders readers = KelvraCorelib::FileReaders::everyone;
         int64_t exitCode = 0;
         std::exception_ptr failure;
+        bool timedOut = false;  // the failure: killed after the time-out
     };
     // Runs the utility and takes its text; stops at the first failure that skips.
     Outcome runUtility();
@@ -116,6 +139,7 @@ private:
     bool skips(const Outcome& outcome) const { return skipOnError && (outcome.failure || outcome.exitCode != 0); }
     // Stores the text (and the error block after a non-zero exit) in a new data log file.
     void store(Outcome& outcome);
+    void decide(int32_t level, const char* messageTemplate, const KelvraCorelib::ParamStream& values);
 
     std::string targetDir;
     std::string appName;
@@ -131,6 +155,7 @@ private:
     std::string inFile;
     bool testMode = false;
     size_t maxOutput;
+    Decision lastDecision;
 };
 
 }  // namespace Kelvra

@@ -62,6 +62,7 @@ public:
         // Most bytes of output runAndWait keeps; passing it stops the program as a time-out does.
         size_t outputLimit = SIZE_MAX;
         bool outputLimitPassed = false;  // the last run stopped because of outputLimit
+        bool deadlinePassed = false;     // the last run stopped because its time ran out
 
         // Creates the capture pipe. True when capturing (also when it already was); false
         // while the process runs or when the pipe cannot be made.

@@ -406,6 +406,7 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
     }
     // Time-out or too much output.
     outputLimitPassed = end == CaptureEnd::limitPassed;
+    deadlinePassed = end == CaptureEnd::deadlinePassed;
     buffer.reset();
     stop(output, Grace::given);
     return false;
@@ -442,6 +443,7 @@ bool ProcessTools::runAndWait(Process& process, uint64_t timeoutMs, std::string*
 {
     try {
         process.outputLimitPassed = false;
+        process.deadlinePassed = false;
         if (output != nullptr && !process.setUpCapture()) {
             return false;
         }
