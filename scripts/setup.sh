@@ -14,6 +14,9 @@ packages+=(libgcrypt20-dev libgcrypt-mingw-w64-dev python3-cryptography)
 # tools of the shell scripts, gzip, perf (the benchmark's page-fault counts) and strace (its
 # fault injection stands in for a full disk under a sealed run).
 packages+=(mount util-linux hostname coreutils gzip linux-perf strace)
+# The system log: the journal's library (its header checks the declaration trawlex loads it by)
+# and a syslog daemon that the system log test starts on its own socket.
+packages+=(libsystemd-dev rsyslog)
 
 missing=()
 for package in "${packages[@]}"; do
