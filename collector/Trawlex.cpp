@@ -4,6 +4,7 @@
 
 #include "corelib/ConfOldFile.h"
 #include "corelib/PathTools.h"
+#include "corelib/StringTools.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/WinRegistry.h"
 
@@ -141,8 +142,9 @@ void Trawlex::recordOutcome(int32_t exitCode, const Exception* error)
         else
             outcomeLogger.info(decision.messageTemplate, decision.values);
     } else if (error != nullptr) {
-        runLogger.error(runFailed, KelvraCorelib::ParamStream() << exitCode << error->className
-                                                                 << error->getMessage(false));
+        std::string message = error->getMessage(false);
+        KelvraCorelib::StringTools::trimLeft(message);
+        runLogger.error(runFailed, KelvraCorelib::ParamStream() << exitCode << error->className << message);
     }
 }
 
