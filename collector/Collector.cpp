@@ -8,6 +8,7 @@
 #include "corelib/Logger.h"
 #include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
+#include "corelib/PipeLines.h"
 #include "corelib/ProcessTools.h"
 #include "corelib/StringTools.h"
 #include "corelib/Unicode.h"
@@ -80,6 +81,8 @@ const char* const Collector::skippedOnExitValue =
     "Skipped by the skip-on-error rule: \"%\" exited with exit value %";
 const char* const Collector::skippedOnRegex = "Skipped by the skip-on-regex rule: the output matches \"%\"";
 const char* const Collector::timedOutAndKilled = "\"%\" timed out after % and was killed; nothing stored";
+const char* const Collector::utilityErrorLine = "Standard error of \"%\": %";
+const char* const Collector::utilityErrorLinesDropped = "Standard error of \"%\": % more lines not recorded";
 
 Collector::Collector() : maxOutput(ProcessTools::defaultOutputLimit()) {}
 
@@ -325,8 +328,14 @@ Collector::Outcome Collector::runUtility()
     {
         const std::unique_ptr<ProcessTools::Process> process = ProcessTools::create(exePath, exeArgs, true);
         process->outputLimit = maxOutput;
+        PipeLines errorLines;
+        if (recordUtilityErrors && errorLines.open()) {
+            process->errorDescriptor = errorLines.writeEnd();
+        }
         const bool ended = ProcessTools::runAndWait(
             *process, static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
+        outcome.errorLines = errorLines.finish();
+        outcome.errorLinesDropped = errorLines.dropped();
         if (!ended) {
             if (process->outputLimitPassed) {
                 outcome.failure = std::make_exception_ptr(
@@ -357,6 +366,9 @@ void Collector::collect()
 {
     lastDecision = Decision();
     Outcome outcome = runUtility();
+    lastDecision.errorLines = std::move(outcome.errorLines);
+    lastDecision.errorLinesDropped = outcome.errorLinesDropped;
+    lastDecision.utilityFailed = outcome.failure || outcome.exitCode != 0;
     const std::string timedOutText = "\"" + exePath + "\" timed out after " + timeout.toText() + " and was killed";
     if (skips(outcome)) {
         if (!outcome.failure) {

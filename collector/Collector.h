@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "corelib/Exception.h"
 #include "corelib/OwnInputFile.h"
@@ -74,6 +75,9 @@ public:
     void setSkipOnError(bool skip) { skipOnError = skip; }
     void setSkipOnRegex(const std::string& pattern) { skipOnRegex = pattern; }
     void setTestMode() { testMode = true; }
+    // The utility's standard error is read by lines for decision() instead of passing through to
+    // this program's.
+    void setRecordUtilityErrors(bool record) { recordUtilityErrors = record; }
     // The most bytes of output (or of the input file) a collection keeps: a positive decimal
     // byte count, else Exe_InvalidMaxOutput. Defaults to ProcessTools::defaultOutputLimit().
     // More is Collect_OutputTooLarge (the utility's process group is stopped, nothing is
@@ -93,6 +97,10 @@ public:
         std::string messageTemplate;
         KelvraCorelib::ParamStream values;
         std::string file;
+        // The utility's standard error by lines (when recorded), and how many more it wrote.
+        std::vector<std::string> errorLines;
+        size_t errorLinesDropped = 0;
+        bool utilityFailed = false;  // it did not start, timed out or exited with a non-zero value
     };
     const Decision& decision() const { return lastDecision; }
     // The templates of the decisions.
@@ -103,6 +111,8 @@ public:
     static const char* const skippedOnExitValue;
     static const char* const skippedOnRegex;
     static const char* const timedOutAndKilled;
+    static const char* const utilityErrorLine;
+    static const char* const utilityErrorLinesDropped;
 
     const std::string& getTargetDir() const { return targetDir; }
     const std::string& getExePath() const { return exePath; }
@@ -132,6 +142,8 @@ private:
         int64_t exitCode = 0;
         std::exception_ptr failure;
         bool timedOut = false;  // the failure: killed after the time-out
+        std::vector<std::string> errorLines;
+        size_t errorLinesDropped = 0;
     };
     // Runs the utility and takes its text; stops at the first failure that skips.
     Outcome runUtility();
@@ -156,6 +168,7 @@ private:
     bool testMode = false;
     size_t maxOutput;
     Decision lastDecision;
+    bool recordUtilityErrors = false;
 };
 
 }  // namespace Kelvra

@@ -110,9 +110,13 @@ void Trawlex::startSystemLog()
         {Collector::storedSealed, 2001},     {Collector::storedUnsealed, 2002}, {Collector::storedNotSealed, 2003},
         {Collector::skippedOnError, 2004},   {Collector::skippedOnExitValue, 2005},
         {Collector::skippedOnRegex, 2006},   {Collector::timedOutAndKilled, 2007}, {runFailed, 2008},
+        {Collector::utilityErrorLine, 2009}, {Collector::utilityErrorLinesDropped, 2010},
     };
     for (const auto& [messageTemplate, eventId] : decisions)
         systemLog->setEventId(messageTemplate, eventId);
+    std::string utilityErrors;
+    KelvraCorelib::getEnvironmentVariable(utilityErrorSetting, utilityErrors);
+    collector.setRecordUtilityErrors(utilityErrors != "pass");
     if (unknown)
         runLogger.warning("% has the unknown value \"%\": records go to the system log as by default",
                           KelvraCorelib::ParamStream() << systemLogSetting << setting);
@@ -132,9 +136,30 @@ void Trawlex::recordOutcome(int32_t exitCode, const Exception* error)
     nameSourceInSystemLog();
     if (systemLog != nullptr && !decision.file.empty())
         systemLog->setField("TRAWLEX_FILE", decision.file);
+    KelvraCorelib::Logger outcomeLogger;
+    outcomeLogger.setModuleName("collector");
+    // The utility's standard error: information after a run that went well, else a warning.
+    const int32_t errorLevel = decision.utilityFailed ? KelvraCorelib::LogWarning : KelvraCorelib::LogInfo;
+    if (outcomeLogger.isLogging(errorLevel)) {
+        for (const std::string& line : decision.errorLines) {
+            if (errorLevel == KelvraCorelib::LogWarning)
+                outcomeLogger.warning(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath()
+                                                                                                 << line);
+            else
+                outcomeLogger.info(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath()
+                                                                                              << line);
+        }
+        if (decision.errorLinesDropped != 0) {
+            const KelvraCorelib::ParamStream values = KelvraCorelib::ParamStream()
+                                                      << collector.getExePath()
+                                                      << uint64_t(decision.errorLinesDropped);
+            if (errorLevel == KelvraCorelib::LogWarning)
+                outcomeLogger.warning(Collector::utilityErrorLinesDropped, values);
+            else
+                outcomeLogger.info(Collector::utilityErrorLinesDropped, values);
+        }
+    }
     if (!decision.messageTemplate.empty()) {
-        KelvraCorelib::Logger outcomeLogger;
-        outcomeLogger.setModuleName("collector");
         if (decision.level <= KelvraCorelib::LogError)
             outcomeLogger.error(decision.messageTemplate, decision.values);
         else if (decision.level == KelvraCorelib::LogWarning)

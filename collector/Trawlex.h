@@ -30,6 +30,8 @@ public:
 
     // The setting that picks the system log's channel or turns it off (SystemLogSink::channelFromName).
     static constexpr const char* systemLogSetting = "TRAWLEX_LOG";
+    // "pass" keeps the utility's standard error on this program's instead of the system log.
+    static constexpr const char* utilityErrorSetting = "TRAWLEX_UTILITY_STDERR";
 
     // Sets up the options, parses the kept command line and starts the system log sink.
     Trawlex();

@@ -25,6 +25,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 printf '#!/bin/sh\necho "Filesystem 1K-blocks"\n' > "$work/util.sh"
 printf '#!/bin/sh\necho noisy\nexit 3\n' > "$work/failing.sh"
 printf '#!/bin/sh\nsleep 30\n' > "$work/slow.sh"
+printf '#!/bin/sh\necho data\necho "step 1" >&2\necho "step 2" >&2\n' > "$work/chatty.sh"
+printf '#!/bin/sh\n"${0%%-fails.sh}.sh"\nexit 4\n' > "$work/chatty-fails.sh"
 chmod 755 "$work"/*.sh
 
 # A collection of source Trawlex.os.<type> into the target; further words follow.
@@ -102,20 +104,26 @@ unshare -m bash -euo pipefail -c '
   collect df "$work/failing.sh" --skip-onerror --debug info > /dev/null
   collect df "$work/util.sh" --skip-onregex "^Filesystem" --debug info > /dev/null
   collect df "$work/slow.sh" > /dev/null || true
+  # The utility'"'"'s standard error: a record per line instead of trawlex'"'"'s own standard error,
+  # unless TRAWLEX_UTILITY_STDERR=pass keeps it there.
+  collect chatty "$work/chatty.sh" --debug info > /dev/null 2> "$work/chatty.err"
+  collect chatty "$work/chatty.sh" > /dev/null 2>> "$work/chatty.err"
+  collect chatty "$work/chatty-fails.sh" > /dev/null 2>> "$work/chatty.err" || true
+  TRAWLEX_UTILITY_STDERR=pass collect chatty "$work/chatty.sh" --debug info > /dev/null 2> "$work/passed.err"
   # --debug none: nothing at all.
   collect df "$work/slow.sh" --debug none > /dev/null || true
-  wait_lines "$work/journal.jsonl" 4 || true
+  wait_lines "$work/journal.jsonl" 11 || true
 ' || fail "the journal namespace failed"
 
 if grep -q 'libsystemd' "$work/quiet.trace"; then fail "a quiet run loaded libsystemd"; fi
 grep -q "execve(\"$trawlex\"" "$work/quiet.trace" || fail "the quiet run was not traced"
 if grep -Eq '^[0-9]+ +(connect|socket)\(' "$work/quiet.trace"; then fail "a quiet run opened a socket"; fi
-python3 - "$journal_records" "$work/out" <<'PY' || fail "journal records"
+[ ! -s "$work/chatty.err" ] || fail "the utility's standard error passed through: $(cat "$work/chatty.err")"
+[ "$(cat "$work/passed.err")" = $'step 1\nstep 2' ] || fail "TRAWLEX_UTILITY_STDERR=pass: '$(cat "$work/passed.err")'"
+python3 - "$journal_records" "$work/out" "$work/chatty.sh" <<'PY' || fail "journal records"
 import json, sys
 records = [json.loads(line) for line in open(sys.argv[1])]
 target = sys.argv[2]
-decisions = [r for r in records if r.get("TRAWLEX_SOURCE") == "Trawlex.os.df"
-             and r["MESSAGE"].split(" ")[0] in ("Stored", "Skipped", '"' + target)]
 def check(condition, what):
     if not condition:
         print("journal:", what, json.dumps(records, indent=1))
@@ -123,19 +131,27 @@ def check(condition, what):
 for r in records:
     check(r.get("SYSLOG_IDENTIFIER") == "trawlex", "identifier")
     check(r.get("TRAWLEX_TARGET") == target, "target field")
-stored = [r for r in records if r["MESSAGE"].startswith("Stored ")]
+df = [r for r in records if r["TRAWLEX_SOURCE"] == "Trawlex.os.df"]
+stored = [r for r in df if r["MESSAGE"].startswith("Stored ")]
 check(len(stored) == 1, "one stored record")
 check(stored[0]["PRIORITY"] == "6", "stored is info")
 check(stored[0]["TRAWLEX_FILE"].startswith(target + "/Trawlex-Trawlex.os.df-"), "file field")
 check('"' + stored[0]["TRAWLEX_FILE"] + '": exit value 0' in stored[0]["MESSAGE"], "file in the message")
 check(stored[0]["MESSAGE"].endswith("not sealed: no seal store"), "seal state")
-skipped = [r["MESSAGE"] for r in records if r["MESSAGE"].startswith("Skipped ")]
+skipped = [r["MESSAGE"] for r in df if r["MESSAGE"].startswith("Skipped ")]
 check(len(skipped) == 2, "two skips")
 check("skip-on-error rule" in skipped[0] and "exit value 3" in skipped[0], "skip on error: " + skipped[0])
 check(skipped[1] == 'Skipped by the skip-on-regex rule: the output matches "^Filesystem"', "skip on regex")
-timed = [r for r in records if "timed out after PT1S and was killed" in r["MESSAGE"]]
+timed = [r for r in df if "timed out after PT1S and was killed" in r["MESSAGE"]]
 check(len(timed) == 1 and timed[0]["PRIORITY"] == "3", "one time-out record, an error")
-check(len(records) == 4, "nothing more (quiet runs and --debug none leave nothing)")
+check(len(df) == 4,
+      "nothing more (quiet runs and --debug none leave nothing)")
+chatty = [(r["PRIORITY"], r["MESSAGE"].replace("-fails.sh", ".sh").replace(sys.argv[3], "UTILITY")) for r in records
+          if r["TRAWLEX_SOURCE"] == "Trawlex.os.chatty" and r["MESSAGE"].startswith("Standard error")]
+# Information after a run that went well (heard at --debug info only), a warning after a failed one.
+check(chatty == [("6", 'Standard error of "UTILITY": step 1'), ("6", 'Standard error of "UTILITY": step 2'),
+                 ("4", 'Standard error of "UTILITY": step 1'), ("4", 'Standard error of "UTILITY": step 2')],
+      "standard error records: " + repr(chatty))
 PY
 
 # ---- syslog through rsyslogd -----------------------------------------------------------------

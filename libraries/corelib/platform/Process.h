@@ -21,13 +21,14 @@ int createCapturePipe(int& readEnd, int& writeEnd);
 // own, with the signal dispositions reset to their defaults and no signal blocked. A SIGCHLD
 // disposition of this program that would keep its children from being waited for (ignored,
 // or no-wait) is reset first. When `outputDescriptor` is not -1 it becomes the
-// child's standard output; standard input and standard error are this program's.
+// child's standard output, and when `errorDescriptor` is not -1 its standard error; standard
+// input (and otherwise standard error) are this program's.
 // On Linux the child is killed when the calling thread ends (parent-death signal), so a
 // program that is killed does not leave it behind; the children it starts are not covered.
 // A failure to run the program (missing, not executable, bad format) is the returned error,
 // never an exit code of the child.
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId);
+                 uint32_t& processId, int errorDescriptor = -1);
 
 // Looks at a child without waiting. Returns 1 while it runs; 0 once it has ended (the child is
 // collected and `exitCode` set: its exit status, or 128 plus the signal number when a signal

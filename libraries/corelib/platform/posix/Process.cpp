@@ -79,7 +79,8 @@ int makeCloseOnExec(int descriptor)
 
 // The child's side of spawnProcess, between vfork and exec: system calls only, which change
 // nothing of the parent's memory but errno (the report goes through the pipe). Never returns.
-[[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent, int report)
+[[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, int errorDescriptor, pid_t parent,
+                           int report)
 {
     auto fail = [report](int error) {
         (void)!write(report, &error, sizeof error);
@@ -111,6 +112,9 @@ int makeCloseOnExec(int descriptor)
     if (outputDescriptor != -1 && dup2(outputDescriptor, STDOUT_FILENO) < 0) {
         fail(errno);
     }
+    if (errorDescriptor != -1 && dup2(errorDescriptor, STDERR_FILENO) < 0) {
+        fail(errno);
+    }
     sigset_t none;
     sigemptyset(&none);
     if (sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
@@ -126,13 +130,13 @@ int makeCloseOnExec(int descriptor)
 // vfork: the child borrows this process's memory until it execs, so no page of this program
 // is copied or marked for copying (a fork's cost grows with the program's size). The calling
 // thread waits meanwhile. A function of its own, so that no caller's variable lives across it.
-__attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent,
-                                           const int report[2])
+__attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, int outputDescriptor,
+                                           int errorDescriptor, pid_t parent, const int report[2])
 {
     const pid_t child = vfork();
     if (child == 0) {
         close(report[0]);
-        runChild(path, argv, outputDescriptor, parent, report[1]);
+        runChild(path, argv, outputDescriptor, errorDescriptor, parent, report[1]);
     }
     return child;
 }
@@ -181,7 +185,7 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 }
 
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId)
+                 uint32_t& processId, int errorDescriptor)
 {
     // Everything the child needs is made here: between vfork and exec it may only make
     // system calls (another thread may hold the allocator's lock).
@@ -219,7 +223,7 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t child = startChild(path.c_str(), argv.data(), outputDescriptor, getpid(), report);
+    const pid_t child = startChild(path.c_str(), argv.data(), outputDescriptor, errorDescriptor, getpid(), report);
     const int forkError = child < 0 ? errno : 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);

@@ -175,7 +175,7 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 }
 
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId)
+                 uint32_t& processId, int errorDescriptor)
 {
     const std::wstring application = wideText(path);
     std::wstring commandLine;
@@ -195,8 +195,14 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
         if (output == INVALID_HANDLE_VALUE)
             return ERROR_INVALID_HANDLE;
     }
+    HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
+    if (errorDescriptor != -1) {
+        errorOutput = reinterpret_cast<HANDLE>(_get_osfhandle(errorDescriptor));
+        if (errorOutput == INVALID_HANDLE_VALUE)
+            return ERROR_INVALID_HANDLE;
+    }
     HANDLE handed[3] = {inheritable(GetStdHandle(STD_INPUT_HANDLE)), inheritable(output),
-                        inheritable(GetStdHandle(STD_ERROR_HANDLE))};
+                        inheritable(errorOutput)};
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
