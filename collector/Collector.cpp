@@ -4,11 +4,11 @@
 
 #include <boost/regex.hpp>
 
+#include "corelib/CapturedLines.h"
 #include "corelib/FileTools.h"
 #include "corelib/Logger.h"
 #include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
-#include "corelib/PipeLines.h"
 #include "corelib/ProcessTools.h"
 #include "corelib/StringTools.h"
 #include "corelib/Unicode.h"
@@ -328,13 +328,13 @@ Collector::Outcome Collector::runUtility()
     {
         const std::unique_ptr<ProcessTools::Process> process = ProcessTools::create(exePath, exeArgs, true);
         process->outputLimit = maxOutput;
-        PipeLines errorLines;
+        CapturedLines errorLines;
         if (recordUtilityErrors && errorLines.open()) {
-            process->errorDescriptor = errorLines.writeEnd();
+            process->errorDescriptor = errorLines.descriptor();
         }
         const bool ended = ProcessTools::runAndWait(
             *process, static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
-        outcome.errorLines = errorLines.finish();
+        outcome.errorLines = errorLines.take();
         outcome.errorLinesDropped = errorLines.dropped();
         if (!ended) {
             if (process->outputLimitPassed) {

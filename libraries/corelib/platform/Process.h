@@ -64,6 +64,14 @@ int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error);
 // concerned; the contents stay as they are.
 void adviseCaptureBuffer(char* start, size_t length);
 
+// A file without a name for a child's standard error, closed in started programs unless
+// handed over: it never blocks a writer, and writes past `capacity` bytes fail where the
+// platform can refuse them (Linux), so that a program's chatter cannot fill memory or disk.
+int createScratchFile(size_t capacity, int& descriptor);
+
+// What was written to the scratch file through any descriptor of it, up to `limit` bytes.
+int readScratchFile(int descriptor, size_t limit, std::string& text);
+
 void closeDescriptor(int descriptor);
 
 // The machine's physical memory in bytes; 0 when the system does not tell.

@@ -1,6 +1,7 @@
 // POSIX code only: child processes and capture pipes.
 #include "corelib/platform/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -142,6 +143,68 @@ __attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, 
 }
 
 }  // namespace
+
+int createScratchFile(size_t capacity, int& descriptor)
+{
+#if defined(__linux__)
+    int file = memfd_create("trawlex-scratch", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (file < 0) {
+        return errno;
+    }
+    // Sized and sealed: a write past the size fails (EPERM) instead of growing the file.
+    if (ftruncate(file, static_cast<off_t>(capacity)) != 0 ||
+        fcntl(file, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        const int error = errno;
+        close(file);
+        return error;
+    }
+#else
+    (void)capacity;
+    const char* folder = getenv("TMPDIR");
+    std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/trawlex-scratch.XXXXXX";
+    int file = mkstemp(name.data());
+    if (file < 0) {
+        return errno;
+    }
+    unlink(name.c_str());
+    int error = makeCloseOnExec(file);
+    if (error != 0) {
+        close(file);
+        return error;
+    }
+#endif
+    const int moved = moveAboveStandard(file);
+    if (moved != 0) {
+        close(file);
+        return moved;
+    }
+    descriptor = file;
+    return 0;
+}
+
+int readScratchFile(int descriptor, size_t limit, std::string& text)
+{
+    // The writers share the file's offset: it stands where the last write ended.
+    const off_t written = lseek(descriptor, 0, SEEK_CUR);
+    if (written < 0) {
+        return errno;
+    }
+    text.resize(std::min(static_cast<size_t>(written), limit));
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = pread(descriptor, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            const int error = count < 0 ? errno : 0;
+            text.resize(done);
+            return error;
+        }
+        done += static_cast<size_t>(count);
+    }
+    return 0;
+}
 
 int createCapturePipe(int& readEnd, int& writeEnd)
 {

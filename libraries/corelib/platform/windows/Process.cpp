@@ -369,6 +369,55 @@ int waitForEvents(int inputDescriptor, int watchDescriptor, int timeoutMs, bool&
     }
 }
 
+int createScratchFile(size_t, int& descriptor)
+{
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"trx", 0, name) == 0)
+        return lastError();
+    // Gone with its last handle; the children's copies are made inheritable when handed over.
+    const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (opened < 0) {
+        CloseHandle(file);
+        return ERROR_TOO_MANY_OPEN_FILES;
+    }
+    descriptor = opened;
+    return 0;
+}
+
+int readScratchFile(int descriptor, size_t limit, std::string& text)
+{
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
+    // The handed-over copies share the file's position: it stands where the last write ended.
+    LARGE_INTEGER written{};
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &written, FILE_CURRENT))
+        return lastError();
+    text.resize(std::min<ULONGLONG>(static_cast<ULONGLONG>(written.QuadPart), limit));
+    size_t done = 0;
+    while (done < text.size()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(done & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(done) >> 32);
+        DWORD count = 0;
+        const BOOL read = ReadFile(file, text.data() + done,
+                                   static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20)), &count, &at);
+        if (!read || count == 0) {
+            const int error = read ? 0 : lastError();
+            text.resize(done);
+            return error;
+        }
+        done += count;
+    }
+    return 0;
+}
+
 int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error)
 {
     const HANDLE pipe = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
