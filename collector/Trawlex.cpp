@@ -105,7 +105,6 @@ void Trawlex::startSystemLog()
     const int32_t level = cmdParser.getValue("debug", levelName) ? KelvraCorelib::Logger::levelFromName(levelName)
                                                                  : int32_t(KelvraCorelib::LogWarning);
     systemLog = std::make_unique<KelvraCorelib::SystemLogSink>("trawlex", level, channel);
-    using KelvraCorelib::Platform::SystemLogChannel;
     const std::pair<const char*, uint32_t> decisions[] = {
         {Collector::storedSealed, 2001},     {Collector::storedUnsealed, 2002}, {Collector::storedNotSealed, 2003},
         {Collector::skippedOnError, 2004},   {Collector::skippedOnExitValue, 2005},
@@ -140,24 +139,18 @@ void Trawlex::recordOutcome(int32_t exitCode, const Exception* error)
     outcomeLogger.setModuleName("collector");
     // The utility's standard error: information after a run that went well, else a warning.
     const int32_t errorLevel = decision.utilityFailed ? KelvraCorelib::LogWarning : KelvraCorelib::LogInfo;
+    auto record = [&outcomeLogger, errorLevel](const char* messageTemplate, const KelvraCorelib::ParamStream& values) {
+        if (errorLevel == KelvraCorelib::LogWarning)
+            outcomeLogger.warning(messageTemplate, values);
+        else
+            outcomeLogger.info(messageTemplate, values);
+    };
     if (outcomeLogger.isLogging(errorLevel)) {
-        for (const std::string& line : decision.errorLines) {
-            if (errorLevel == KelvraCorelib::LogWarning)
-                outcomeLogger.warning(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath()
-                                                                                                 << line);
-            else
-                outcomeLogger.info(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath()
-                                                                                              << line);
-        }
-        if (decision.errorLinesDropped != 0) {
-            const KelvraCorelib::ParamStream values = KelvraCorelib::ParamStream()
-                                                      << collector.getExePath()
-                                                      << uint64_t(decision.errorLinesDropped);
-            if (errorLevel == KelvraCorelib::LogWarning)
-                outcomeLogger.warning(Collector::utilityErrorLinesDropped, values);
-            else
-                outcomeLogger.info(Collector::utilityErrorLinesDropped, values);
-        }
+        for (const std::string& line : decision.errorLines)
+            record(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath() << line);
+        if (decision.errorLinesDropped != 0)
+            record(Collector::utilityErrorLinesDropped,
+                   KelvraCorelib::ParamStream() << collector.getExePath() << uint64_t(decision.errorLinesDropped));
     }
     if (!decision.messageTemplate.empty()) {
         if (decision.level <= KelvraCorelib::LogError)

@@ -5,6 +5,7 @@
 #include "corelib/platform/LastError.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -372,15 +373,23 @@ int waitForEvents(int inputDescriptor, int watchDescriptor, int timeoutMs, bool&
 int createScratchFile(size_t, int& descriptor)
 {
     wchar_t folder[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"trx", 0, name) == 0)
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0)
         return lastError();
-    // Gone with its last handle; the children's copies are made inheritable when handed over.
-    const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                    nullptr);
+    // A new name of this program's own: never a file (or link) that someone placed there. Gone
+    // with its last handle; the children's copies are made inheritable when handed over.
+    static std::atomic<unsigned> counter{0};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+        const std::wstring name = std::wstring(folder) + L"trawlex-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++) + L".tmp";
+        file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        error = file == INVALID_HANDLE_VALUE ? lastError() : 0;
+    }
     if (file == INVALID_HANDLE_VALUE)
-        return lastError();
+        return error;
     const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
     if (opened < 0) {
         CloseHandle(file);
