@@ -4,7 +4,9 @@
 
 #include <boost/regex.hpp>
 
+#include "corelib/CapturedLines.h"
 #include "corelib/FileTools.h"
+#include "corelib/Logger.h"
 #include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
 #include "corelib/ProcessTools.h"
@@ -57,7 +59,30 @@ std::string withReason(const DataLog& dataLog)
 
 const char* const separatorLine = "--------------------------------------------------";
 
+// The text of the failure that ended a run of the utility.
+std::string failureText(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& error) {
+        return error.messageTemplate;
+    } catch (...) {
+        return "unknown failure";
+    }
+}
+
 }  // namespace
+
+const char* const Collector::storedSealed = "Stored \"%\": exit value %, % bytes, sealed";
+const char* const Collector::storedUnsealed = "Stored \"%\": exit value %, % bytes, not sealed: no seal store";
+const char* const Collector::storedNotSealed = "Stored \"%\": exit value %, % bytes, not sealed: %";
+const char* const Collector::skippedOnError = "Skipped by the skip-on-error rule: %";
+const char* const Collector::skippedOnExitValue =
+    "Skipped by the skip-on-error rule: \"%\" exited with exit value %";
+const char* const Collector::skippedOnRegex = "Skipped by the skip-on-regex rule: the output matches \"%\"";
+const char* const Collector::timedOutAndKilled = "\"%\" timed out after % and was killed; nothing stored";
+const char* const Collector::utilityErrorLine = "Standard error of \"%\": %";
+const char* const Collector::utilityErrorLinesDropped = "Standard error of \"%\": % more lines not recorded";
 
 Collector::Collector() : maxOutput(ProcessTools::defaultOutputLimit()) {}
 
@@ -141,6 +166,13 @@ void Collector::setDataType(const std::string& name)
         dataType.clear();  // never kept for a file name
         throw Target_InvalidDataType("Data type cannot contain path separators or control characters");
     }
+}
+
+std::string Collector::getSourceName() const
+{
+    if (appName.empty() || module.empty() || dataType.empty())
+        return "";
+    return DataLogName::sourceOf(appName, module, dataType);
 }
 
 void Collector::checkNameLength() const
@@ -296,14 +328,21 @@ Collector::Outcome Collector::runUtility()
     {
         const std::unique_ptr<ProcessTools::Process> process = ProcessTools::create(exePath, exeArgs, true);
         process->outputLimit = maxOutput;
+        CapturedLines errorLines;
+        if (recordUtilityErrors && errorLines.open()) {
+            process->errorDescriptor = errorLines.descriptor();
+        }
         const bool ended = ProcessTools::runAndWait(
             *process, static_cast<uint64_t>(timeout.totalMilliseconds(true)), &outcome.output);
+        outcome.errorLines = errorLines.take();
+        outcome.errorLinesDropped = errorLines.dropped();
         if (!ended) {
             if (process->outputLimitPassed) {
                 outcome.failure = std::make_exception_ptr(
                     Collect_OutputTooLarge("Output of \"" + exePath + "\" with arguments \"" + exeArgs +
                                            "\" passed the limit of " + std::to_string(maxOutput) + " bytes"));
             } else {
+                outcome.timedOut = process->deadlinePassed;
                 outcome.failure = std::make_exception_ptr(Collect_FailedToStartExe(
                     "Failed to start \"" + exePath + "\" with arguments \"" + exeArgs + "\""));
             }
@@ -325,20 +364,42 @@ Collector::Outcome Collector::runUtility()
 
 void Collector::collect()
 {
+    lastDecision = Decision();
     Outcome outcome = runUtility();
+    lastDecision.errorLines = std::move(outcome.errorLines);
+    lastDecision.errorLinesDropped = outcome.errorLinesDropped;
+    lastDecision.utilityFailed = outcome.failure || outcome.exitCode != 0;
+    const std::string timedOutText = "\"" + exePath + "\" timed out after " + timeout.toText() + " and was killed";
     if (skips(outcome)) {
+        if (!outcome.failure) {
+            decide(LogInfo, skippedOnExitValue, ParamStream() << exePath << outcome.exitCode);
+        } else {
+            decide(LogInfo, skippedOnError,
+                   ParamStream() << (outcome.timedOut ? timedOutText : failureText(outcome.failure)));
+        }
         return;
     }
     if (outcome.failure) {
+        if (outcome.timedOut) {
+            decide(LogError, timedOutAndKilled, ParamStream() << exePath << timeout.toText());
+        }
         std::rethrow_exception(outcome.failure);
     }
     if (!skipOnRegex.empty()) {
         const boost::regex pattern(skipOnRegex);
         if (boost::regex_search(outcome.output, pattern)) {
+            decide(LogInfo, skippedOnRegex, ParamStream() << skipOnRegex);
             return;
         }
     }
     store(outcome);
+}
+
+void Collector::decide(int32_t level, const char* messageTemplate, const ParamStream& values)
+{
+    lastDecision.level = level;
+    lastDecision.messageTemplate = messageTemplate;
+    lastDecision.values = values;
 }
 
 void Collector::store(Outcome& outcome)
@@ -364,6 +425,7 @@ void Collector::store(Outcome& outcome)
     seal.begin(dataLog);
     const bool sealing = seal.active();
     openDataLog(dataLog);
+    const uint64_t bytes = outcome.output.size();
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
     if (!dataLog.setRawLine(std::move(outcome.output)) || !dataLog.writeRaw()) {
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
@@ -383,9 +445,16 @@ void Collector::store(Outcome& outcome)
         throw Collect_FailedToWriteDataLog(writeFailure + withReason(dataLog));
     }
     // The collection is kept, unsealed, when sealing failed.
+    const int32_t level = outcome.exitCode != 0 ? LogWarning : LogInfo;
     if (!seal.problem().empty()) {
+        decide(LogError, storedNotSealed, ParamStream() << dataLog.finishedFilePath() << outcome.exitCode << bytes
+                                                         << seal.problem());
+        lastDecision.file = dataLog.finishedFilePath();
         throw Collect_FailedToSeal(seal.problem());
     }
+    decide(level, sealing ? storedSealed : storedUnsealed,
+           ParamStream() << dataLog.finishedFilePath() << outcome.exitCode << bytes);
+    lastDecision.file = dataLog.finishedFilePath();
 
     if (outcome.exitCode != 0) {
         throw Collect_FailedToRunExe("\"" + exePath + "\" with arguments \"" + exeArgs + "\" exited with exit value " +

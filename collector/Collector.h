@@ -11,9 +11,11 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "corelib/Exception.h"
 #include "corelib/OwnInputFile.h"
+#include "corelib/ParamStream.h"
 #include "corelib/TimeSpan.h"
 
 namespace KelvraCorelib {
@@ -73,6 +75,9 @@ public:
     void setSkipOnError(bool skip) { skipOnError = skip; }
     void setSkipOnRegex(const std::string& pattern) { skipOnRegex = pattern; }
     void setTestMode() { testMode = true; }
+    // The utility's standard error is read by lines for decision() instead of passing through to
+    // this program's.
+    void setRecordUtilityErrors(bool record) { recordUtilityErrors = record; }
     // The most bytes of output (or of the input file) a collection keeps: a positive decimal
     // byte count, else Exe_InvalidMaxOutput. Defaults to ProcessTools::defaultOutputLimit().
     // More is Collect_OutputTooLarge (the utility's process group is stopped, nothing is
@@ -84,8 +89,35 @@ public:
     // Exception of a lower layer, or boost::regex_error for a malformed skip pattern.
     void collect();
 
+    // What the last collect() decided and why, for the run's log record: its level, a template
+    // whose "%" the values fill, and the data log it stored ("" when none). An empty template
+    // when the collection ended by an error that says it all.
+    struct Decision {
+        int32_t level = 0;
+        std::string messageTemplate;
+        KelvraCorelib::ParamStream values;
+        std::string file;
+        // The utility's standard error by lines (when recorded), and how many more it wrote.
+        std::vector<std::string> errorLines;
+        size_t errorLinesDropped = 0;
+        bool utilityFailed = false;  // it did not start, timed out or exited with a non-zero value
+    };
+    const Decision& decision() const { return lastDecision; }
+    // The templates of the decisions.
+    static const char* const storedSealed;
+    static const char* const storedUnsealed;
+    static const char* const storedNotSealed;
+    static const char* const skippedOnError;
+    static const char* const skippedOnExitValue;
+    static const char* const skippedOnRegex;
+    static const char* const timedOutAndKilled;
+    static const char* const utilityErrorLine;
+    static const char* const utilityErrorLinesDropped;
+
     const std::string& getTargetDir() const { return targetDir; }
     const std::string& getExePath() const { return exePath; }
+    // The source's name in data log names ("" until application, module and data type are set).
+    std::string getSourceName() const;
     bool isTestMode() const { return testMode; }
 
     // The text stored after the output when the utility exits with a non-zero code.
@@ -109,6 +141,9 @@ private:
         KelvraCorelib::FileReaders readers = KelvraCorelib::FileReaders::everyone;
         int64_t exitCode = 0;
         std::exception_ptr failure;
+        bool timedOut = false;  // the failure: killed after the time-out
+        std::vector<std::string> errorLines;
+        size_t errorLinesDropped = 0;
     };
     // Runs the utility and takes its text; stops at the first failure that skips.
     Outcome runUtility();
@@ -116,6 +151,7 @@ private:
     bool skips(const Outcome& outcome) const { return skipOnError && (outcome.failure || outcome.exitCode != 0); }
     // Stores the text (and the error block after a non-zero exit) in a new data log file.
     void store(Outcome& outcome);
+    void decide(int32_t level, const char* messageTemplate, const KelvraCorelib::ParamStream& values);
 
     std::string targetDir;
     std::string appName;
@@ -131,6 +167,8 @@ private:
     std::string inFile;
     bool testMode = false;
     size_t maxOutput;
+    Decision lastDecision;
+    bool recordUtilityErrors = false;
 };
 
 }  // namespace Kelvra

@@ -4,6 +4,7 @@
 
 #include "corelib/ConfOldFile.h"
 #include "corelib/PathTools.h"
+#include "corelib/StringTools.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/WinRegistry.h"
 
@@ -14,6 +15,9 @@ using KelvraCorelib::TimeSpan;
 using KelvraCorelib::writeToOutput;
 
 namespace {
+
+// The record of a run that ended by an error the collector did not describe.
+const char* const runFailed = "Ended with exit code %: %: %";
 
 // Option names and configuration keywords.
 const char* const optionConfigurationFile = "c";
@@ -86,6 +90,80 @@ Trawlex::Trawlex() : AppFrame("Trawlex", "Trawlex", "1", true, "Kelvra, Inc.")
     if (!setUpOptions())
         runState = setUpFailed;
     parseCommandLine();
+    startSystemLog();
+}
+
+void Trawlex::startSystemLog()
+{
+    std::string setting;
+    KelvraCorelib::getEnvironmentVariable(systemLogSetting, setting);
+    KelvraCorelib::Platform::SystemLogChannel channel{};
+    bool unknown = false;
+    if (!KelvraCorelib::SystemLogSink::channelFromName(setting, channel, unknown) && !unknown)
+        return;
+    std::string levelName;
+    const int32_t level = cmdParser.getValue("debug", levelName) ? KelvraCorelib::Logger::levelFromName(levelName)
+                                                                 : int32_t(KelvraCorelib::LogWarning);
+    systemLog = std::make_unique<KelvraCorelib::SystemLogSink>("trawlex", level, channel);
+    const std::pair<const char*, uint32_t> decisions[] = {
+        {Collector::storedSealed, 2001},     {Collector::storedUnsealed, 2002}, {Collector::storedNotSealed, 2003},
+        {Collector::skippedOnError, 2004},   {Collector::skippedOnExitValue, 2005},
+        {Collector::skippedOnRegex, 2006},   {Collector::timedOutAndKilled, 2007}, {runFailed, 2008},
+        {Collector::utilityErrorLine, 2009}, {Collector::utilityErrorLinesDropped, 2010},
+    };
+    for (const auto& [messageTemplate, eventId] : decisions)
+        systemLog->setEventId(messageTemplate, eventId);
+    std::string utilityErrors;
+    KelvraCorelib::getEnvironmentVariable(utilityErrorSetting, utilityErrors);
+    collector.setRecordUtilityErrors(utilityErrors != "pass");
+    if (unknown)
+        runLogger.warning("% has the unknown value \"%\": records go to the system log as by default",
+                          KelvraCorelib::ParamStream() << systemLogSetting << setting);
+}
+
+void Trawlex::nameSourceInSystemLog()
+{
+    if (systemLog == nullptr)
+        return;
+    systemLog->setField("TRAWLEX_SOURCE", collector.getSourceName());
+    systemLog->setField("TRAWLEX_TARGET", collector.getTargetDir());
+}
+
+void Trawlex::recordOutcome(int32_t exitCode, const Exception* error)
+{
+    const Collector::Decision& decision = collector.decision();
+    nameSourceInSystemLog();
+    if (systemLog != nullptr && !decision.file.empty())
+        systemLog->setField("TRAWLEX_FILE", decision.file);
+    KelvraCorelib::Logger outcomeLogger;
+    outcomeLogger.setModuleName("collector");
+    // The utility's standard error: information after a run that went well, else a warning.
+    const int32_t errorLevel = decision.utilityFailed ? KelvraCorelib::LogWarning : KelvraCorelib::LogInfo;
+    auto record = [&outcomeLogger, errorLevel](const char* messageTemplate, const KelvraCorelib::ParamStream& values) {
+        if (errorLevel == KelvraCorelib::LogWarning)
+            outcomeLogger.warning(messageTemplate, values);
+        else
+            outcomeLogger.info(messageTemplate, values);
+    };
+    if (outcomeLogger.isLogging(errorLevel)) {
+        for (const std::string& line : decision.errorLines)
+            record(Collector::utilityErrorLine, KelvraCorelib::ParamStream() << collector.getExePath() << line);
+        if (decision.errorLinesDropped != 0)
+            record(Collector::utilityErrorLinesDropped,
+                   KelvraCorelib::ParamStream() << collector.getExePath() << uint64_t(decision.errorLinesDropped));
+    }
+    if (!decision.messageTemplate.empty()) {
+        if (decision.level <= KelvraCorelib::LogError)
+            outcomeLogger.error(decision.messageTemplate, decision.values);
+        else if (decision.level == KelvraCorelib::LogWarning)
+            outcomeLogger.warning(decision.messageTemplate, decision.values);
+        else
+            outcomeLogger.info(decision.messageTemplate, decision.values);
+    } else if (error != nullptr) {
+        std::string message = error->getMessage(false);
+        KelvraCorelib::StringTools::trimLeft(message);
+        runLogger.error(runFailed, KelvraCorelib::ParamStream() << exitCode << error->className << message);
+    }
 }
 
 Trawlex::~Trawlex()
@@ -102,7 +180,7 @@ bool Trawlex::setUpOptions()
 {
     KelvraCorelib::setErrorModeThrows(false);
     runLogger.setModuleName("main");
-    runLogger.info("Constructing application");
+    runLogger.verbose("Constructing application");
     cmdParser.setAcceptExtraArguments(true);
 
     cmdParser.addFlag("Run in test mode", 0, "testmode");
@@ -138,20 +216,23 @@ bool Trawlex::setUpOptions()
 
 bool Trawlex::endRun()
 {
-    runLogger.info("Ending run");
+    runLogger.verbose("Ending run");
     return true;
 }
 
 int32_t Trawlex::run()
 {
-    runLogger.info("Running application");
+    runLogger.verbose("Running application");
     if (!readSettings())
         return settingsExitCode != 0 ? settingsExitCode : exitFailed;
     try {
         collector.collect();
+        recordOutcome(exitDone, nullptr);
         return exitDone;
     } catch (const Exception& error) {
-        return reportFailure(Step::collection, error, testMode);
+        const int32_t exitCode = reportFailure(Step::collection, error, testMode);
+        recordOutcome(exitCode, &error);
+        return exitCode;
     }
 }
 
@@ -161,6 +242,7 @@ bool Trawlex::readSettings()
         return false;
     if (!readTargetSettings())
         return false;
+    nameSourceInSystemLog();
     if (!readExecutableSettings())
         return false;
     testMode = cmdParser.isSet("testmode");
@@ -182,6 +264,7 @@ bool Trawlex::loadConfigurationFile()
         return true;
     } catch (const Exception& error) {
         settingsExitCode = reportFailure(Step::configuration, error, testMode);
+        recordOutcome(settingsExitCode, &error);
         return false;
     }
 }
@@ -245,6 +328,7 @@ bool Trawlex::readTargetSettings()
         return true;
     } catch (const Exception& error) {
         settingsExitCode = reportFailure(Step::target, error, testMode);
+        recordOutcome(settingsExitCode, &error);
     }
     return false;
 }
@@ -270,6 +354,7 @@ bool Trawlex::readExecutableSettings()
         return true;
     } catch (const Exception& error) {
         settingsExitCode = reportFailure(Step::executable, error, testMode);
+        recordOutcome(settingsExitCode, &error);
     }
     return false;
 }

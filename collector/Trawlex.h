@@ -7,11 +7,13 @@
 //   trawlex -c /etc/trawlex/df.conf --target /srv/other
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "collector/Collector.h"
 #include "corelib/AppFrame.h"
 #include "corelib/ConfBase.h"
+#include "corelib/SystemLogSink.h"
 
 namespace Kelvra {
 
@@ -26,7 +28,12 @@ public:
     static constexpr int32_t exitExeNotStarted = 7;
     static constexpr int32_t exitExeFailed = 8;
 
-    // Sets up the options and parses the kept command line.
+    // The setting that picks the system log's channel or turns it off (SystemLogSink::channelFromName).
+    static constexpr const char* systemLogSetting = "TRAWLEX_LOG";
+    // "pass" keeps the utility's standard error on this program's instead of the system log.
+    static constexpr const char* utilityErrorSetting = "TRAWLEX_UTILITY_STDERR";
+
+    // Sets up the options, parses the kept command line and starts the system log sink.
     Trawlex();
     // Ends the run ("Ending run" in the log).
     ~Trawlex() override;
@@ -42,6 +49,14 @@ public:
     void verifyConfiguration();
     bool readTargetSettings();
     bool readExecutableSettings();
+    // The sink of the log records, unless the setting turns it off: warnings and errors, or
+    // the level --debug names.
+    void startSystemLog();
+    // The source and target fields of the later records, as far as the settings are read.
+    void nameSourceInSystemLog();
+    // The run's one record of what it decided and why; failures that the collector did not
+    // describe are told by their error.
+    void recordOutcome(int32_t exitCode, const KelvraCorelib::Exception* error);
 
     int32_t settingsExitCode = 0;
     // The configuration's target directory and utility as verifyConfiguration tested them
@@ -51,6 +66,7 @@ public:
     Collector collector;
     bool testMode = false;
     KelvraCorelib::ConfBase confBase;
+    std::unique_ptr<KelvraCorelib::SystemLogSink> systemLog;
 };
 
 }  // namespace Kelvra

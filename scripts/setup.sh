@@ -17,6 +17,9 @@ packages+=(mount util-linux hostname coreutils gzip linux-perf systemd)
 # Failed writes (strace's fault injection) in sealed runs and the seal store, and a clock far
 # ahead (libfaketime) in the seal store's tests.
 packages+=(strace faketime libfaketime)
+# The system log: the journal's library (its header checks the declaration trawlex loads it by)
+# and a syslog daemon that the system log test starts on its own socket.
+packages+=(libsystemd-dev rsyslog)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -62,11 +62,14 @@ public:
         // Most bytes of output runAndWait keeps; passing it stops the program as a time-out does.
         size_t outputLimit = SIZE_MAX;
         bool outputLimitPassed = false;  // the last run stopped because of outputLimit
+        bool deadlinePassed = false;     // the last run stopped because its time ran out
+        int32_t errorDescriptor = -1;    // the program's standard error when not -1; else this program's
 
         // Creates the capture pipe. True when capturing (also when it already was); false
         // while the process runs or when the pipe cannot be made.
         bool setUpCapture();
-        // Starts the program (the capture pipe, if any, as its standard output). False when
+        // Starts the program (the capture pipe, if any, as its standard output; errorDescriptor,
+        // if any, as its standard error). False when
         // it already runs or cannot be started.
         bool start();
         // Running in state 1; otherwise, or when the query fails, false. Seeing the end

@@ -158,6 +158,8 @@ public:
     bool isOpen() const { return file != nullptr; }
     // The system's text for the last failed open, write or finalising of a file ("" if none).
     const std::string& failureReason() const { return failure; }
+    // The path of the last file closeFile made final ("" before the first).
+    const std::string& finishedFilePath() const { return finishedPath; }
 
     // The signature check of the open file before appending: its first segment, which ends at
     // the first signature line that signs the lines before it (signature-like lines in the
@@ -228,6 +230,7 @@ private:
     uint64_t maxBytes = 10000000;
     std::string rotationPattern;
     std::string failure;
+    std::string finishedPath;
     Platform::FileReaders readers = Platform::FileReaders::everyone;
     Sealer* sealer = nullptr;
     Platform::FileCreation creation = Platform::FileCreation::unnamedWhereAvailable;

@@ -262,6 +262,32 @@ if [ -n "$linux_trawlex" ] && [ -n "$windows_verify" ]; then
   fi
 fi
 
+# The event log: the first record registers the source with the program as its message file,
+# and each record is reported with the id of its kind (wine keeps no log: it traces the call).
+# A failing utility's run is stored with a warning; --debug none reports nothing.
+target=$work/events
+# shellcheck disable=SC2046
+WINEDEBUG=err+eventlog,trace+eventlog,warn+eventlog,fixme+advapi run $(settings "$target") --args fail
+grep -q 'ReportEventW ([0-9A-Fa-fx]*,0x0002,0x0000,0x000007d2,' "$work/err" ||
+  fail "event log: no warning with id 2002: $(grep -i event "$work/err")"
+grep -q 'ReportEventW L"Stored \\"Z:.*\\": exit value 3, .* bytes, not sealed: no seal store"' "$work/err" ||
+  fail "event log: no stored record: $(grep -i event "$work/err")"
+grep -q 'ReportEventW L"TRAWLEX_SOURCE=Trawlex.os.sample"' "$work/err" || fail "event log: no source field"
+registered=$(WINEDEBUG=-all "$wine" reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\trawlex' 2>&1 | tr -d '\r')
+echo "$registered" | grep -q 'EventMessageFile *REG_EXPAND_SZ *.*trawlex.exe$' ||
+  fail "event log: source not registered: $registered"
+# The utility's standard error: a warning per line after its failed run, not passed through.
+# shellcheck disable=SC2046
+WINEDEBUG=err+eventlog,warn+eventlog,fixme+advapi run $(settings "$target") --args usage
+grep -q 'ReportEventW ([0-9A-Fa-fx]*,0x0002,0x0000,0x000007d9,' "$work/err" ||
+  fail "event log: no standard error record: $(grep -i event "$work/err")"
+grep -q 'ReportEventW L"Standard error of \\".*win_utility.exe\\": usage: win_utility' "$work/err" ||
+  fail "event log: no standard error line: $(grep -i event "$work/err")"
+grep -q '^usage:' "$work/err" && fail "the utility's standard error passed through"
+# shellcheck disable=SC2046
+WINEDEBUG=err+eventlog,fixme+advapi run $(settings "$target") --debug none --args fail
+grep -q 'ReportEventW' "$work/err" && fail "event log: --debug none reported: $(grep -i event "$work/err")"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures black-box check(s) failed"
   exit 1

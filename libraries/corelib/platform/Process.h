@@ -21,13 +21,14 @@ int createCapturePipe(int& readEnd, int& writeEnd);
 // own, with the signal dispositions reset to their defaults and no signal blocked. A SIGCHLD
 // disposition of this program that would keep its children from being waited for (ignored,
 // or no-wait) is reset first. When `outputDescriptor` is not -1 it becomes the
-// child's standard output; standard input and standard error are this program's.
+// child's standard output, and when `errorDescriptor` is not -1 its standard error; standard
+// input (and otherwise standard error) are this program's.
 // On Linux the child is killed when the calling thread ends (parent-death signal), so a
 // program that is killed does not leave it behind; the children it starts are not covered.
 // A failure to run the program (missing, not executable, bad format) is the returned error,
 // never an exit code of the child.
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId);
+                 uint32_t& processId, int errorDescriptor = -1);
 
 // Looks at a child without waiting. Returns 1 while it runs; 0 once it has ended (the child is
 // collected and `exitCode` set: its exit status, or 128 plus the signal number when a signal
@@ -62,6 +63,14 @@ int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error);
 // it backs it with large pages where it can. Only whole large pages inside the range are
 // concerned; the contents stay as they are.
 void adviseCaptureBuffer(char* start, size_t length);
+
+// A file without a name for a child's standard error, closed in started programs unless
+// handed over: it never blocks a writer, and writes past `capacity` bytes fail where the
+// platform can refuse them (Linux), so that a program's chatter cannot fill memory or disk.
+int createScratchFile(size_t capacity, int& descriptor);
+
+// What was written to the scratch file through any descriptor of it, up to `limit` bytes.
+int readScratchFile(int descriptor, size_t limit, std::string& text);
 
 void closeDescriptor(int descriptor);
 

@@ -211,7 +211,7 @@ bool ProcessTools::Process::start()
     // The program receives what it would read from the command line that joinArguments builds.
     const std::vector<std::string> childArguments = splitCommandLine(joinTexts(arguments));
     uint32_t child = 0;
-    const int error = Platform::spawnProcess(path, childArguments, capturing ? pipeWrite : -1, child);
+    const int error = Platform::spawnProcess(path, childArguments, capturing ? pipeWrite : -1, child, errorDescriptor);
     // The child holds its own copy of the write end; ours would keep the pipe from ending.
     Platform::closeDescriptor(pipeWrite);
     pipeWrite = -1;
@@ -406,6 +406,7 @@ bool ProcessTools::Process::waitForEnd(int64_t deadline, std::string* output)
     }
     // Time-out or too much output.
     outputLimitPassed = end == CaptureEnd::limitPassed;
+    deadlinePassed = end == CaptureEnd::deadlinePassed;
     buffer.reset();
     stop(output, Grace::given);
     return false;
@@ -442,6 +443,7 @@ bool ProcessTools::runAndWait(Process& process, uint64_t timeoutMs, std::string*
 {
     try {
         process.outputLimitPassed = false;
+        process.deadlinePassed = false;
         if (output != nullptr && !process.setUpCapture()) {
             return false;
         }

@@ -1035,6 +1035,7 @@ bool DataLog::signAndFinalise(WorkFile& closing, bool keepIfRotating)
     }
     if (error == 0) {
         closing.folder->sync();
+        finishedPath = closing.dir + finalName.text();
         return true;
     }
     dropUnfinished(closing, sealGiven);

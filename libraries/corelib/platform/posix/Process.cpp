@@ -1,6 +1,7 @@
 // POSIX code only: child processes and capture pipes.
 #include "corelib/platform/Process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -79,7 +80,8 @@ int makeCloseOnExec(int descriptor)
 
 // The child's side of spawnProcess, between vfork and exec: system calls only, which change
 // nothing of the parent's memory but errno (the report goes through the pipe). Never returns.
-[[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent, int report)
+[[noreturn]] void runChild(const char* path, char* const* argv, int outputDescriptor, int errorDescriptor, pid_t parent,
+                           int report)
 {
     auto fail = [report](int error) {
         (void)!write(report, &error, sizeof error);
@@ -111,6 +113,9 @@ int makeCloseOnExec(int descriptor)
     if (outputDescriptor != -1 && dup2(outputDescriptor, STDOUT_FILENO) < 0) {
         fail(errno);
     }
+    if (errorDescriptor != -1 && dup2(errorDescriptor, STDERR_FILENO) < 0) {
+        fail(errno);
+    }
     sigset_t none;
     sigemptyset(&none);
     if (sigprocmask(SIG_SETMASK, &none, nullptr) != 0) {
@@ -126,18 +131,80 @@ int makeCloseOnExec(int descriptor)
 // vfork: the child borrows this process's memory until it execs, so no page of this program
 // is copied or marked for copying (a fork's cost grows with the program's size). The calling
 // thread waits meanwhile. A function of its own, so that no caller's variable lives across it.
-__attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, int outputDescriptor, pid_t parent,
-                                           const int report[2])
+__attribute__((noinline)) pid_t startChild(const char* path, char* const* argv, int outputDescriptor,
+                                           int errorDescriptor, pid_t parent, const int report[2])
 {
     const pid_t child = vfork();
     if (child == 0) {
         close(report[0]);
-        runChild(path, argv, outputDescriptor, parent, report[1]);
+        runChild(path, argv, outputDescriptor, errorDescriptor, parent, report[1]);
     }
     return child;
 }
 
 }  // namespace
+
+int createScratchFile(size_t capacity, int& descriptor)
+{
+#if defined(__linux__)
+    int file = memfd_create("trawlex-scratch", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (file < 0) {
+        return errno;
+    }
+    // Sized and sealed: a write past the size fails (EPERM) instead of growing the file.
+    if (ftruncate(file, static_cast<off_t>(capacity)) != 0 ||
+        fcntl(file, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        const int error = errno;
+        close(file);
+        return error;
+    }
+#else
+    (void)capacity;
+    const char* folder = getenv("TMPDIR");
+    std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/trawlex-scratch.XXXXXX";
+    int file = mkstemp(name.data());
+    if (file < 0) {
+        return errno;
+    }
+    unlink(name.c_str());
+    int error = makeCloseOnExec(file);
+    if (error != 0) {
+        close(file);
+        return error;
+    }
+#endif
+    const int moved = moveAboveStandard(file);
+    if (moved != 0) {
+        close(file);
+        return moved;
+    }
+    descriptor = file;
+    return 0;
+}
+
+int readScratchFile(int descriptor, size_t limit, std::string& text)
+{
+    // The writers share the file's offset: it stands where the last write ended.
+    const off_t written = lseek(descriptor, 0, SEEK_CUR);
+    if (written < 0) {
+        return errno;
+    }
+    text.resize(std::min(static_cast<size_t>(written), limit));
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = pread(descriptor, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            const int error = count < 0 ? errno : 0;
+            text.resize(done);
+            return error;
+        }
+        done += static_cast<size_t>(count);
+    }
+    return 0;
+}
 
 int createCapturePipe(int& readEnd, int& writeEnd)
 {
@@ -181,7 +248,7 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 }
 
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId)
+                 uint32_t& processId, int errorDescriptor)
 {
     // Everything the child needs is made here: between vfork and exec it may only make
     // system calls (another thread may hold the allocator's lock).
@@ -219,7 +286,7 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t child = startChild(path.c_str(), argv.data(), outputDescriptor, getpid(), report);
+    const pid_t child = startChild(path.c_str(), argv.data(), outputDescriptor, errorDescriptor, getpid(), report);
     const int forkError = child < 0 ? errno : 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);

@@ -5,6 +5,7 @@
 #include "corelib/platform/LastError.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -175,7 +176,7 @@ int createCapturePipe(int& readEnd, int& writeEnd)
 }
 
 int spawnProcess(const std::string& path, const std::vector<std::string>& arguments, int outputDescriptor,
-                 uint32_t& processId)
+                 uint32_t& processId, int errorDescriptor)
 {
     const std::wstring application = wideText(path);
     std::wstring commandLine;
@@ -195,8 +196,14 @@ int spawnProcess(const std::string& path, const std::vector<std::string>& argume
         if (output == INVALID_HANDLE_VALUE)
             return ERROR_INVALID_HANDLE;
     }
+    HANDLE errorOutput = GetStdHandle(STD_ERROR_HANDLE);
+    if (errorDescriptor != -1) {
+        errorOutput = reinterpret_cast<HANDLE>(_get_osfhandle(errorDescriptor));
+        if (errorOutput == INVALID_HANDLE_VALUE)
+            return ERROR_INVALID_HANDLE;
+    }
     HANDLE handed[3] = {inheritable(GetStdHandle(STD_INPUT_HANDLE)), inheritable(output),
-                        inheritable(GetStdHandle(STD_ERROR_HANDLE))};
+                        inheritable(errorOutput)};
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -361,6 +368,63 @@ int waitForEvents(int inputDescriptor, int watchDescriptor, int timeoutMs, bool&
             return 0;
         step = std::min<DWORD>(step * 2, 10);
     }
+}
+
+int createScratchFile(size_t, int& descriptor)
+{
+    wchar_t folder[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0)
+        return lastError();
+    // A new name of this program's own: never a file (or link) that someone placed there. Gone
+    // with its last handle; the children's copies are made inheritable when handed over.
+    static std::atomic<unsigned> counter{0};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+        const std::wstring name = std::wstring(folder) + L"trawlex-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++) + L".tmp";
+        file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        error = file == INVALID_HANDLE_VALUE ? lastError() : 0;
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return error;
+    const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (opened < 0) {
+        CloseHandle(file);
+        return ERROR_TOO_MANY_OPEN_FILES;
+    }
+    descriptor = opened;
+    return 0;
+}
+
+int readScratchFile(int descriptor, size_t limit, std::string& text)
+{
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE)
+        return ERROR_INVALID_HANDLE;
+    // The handed-over copies share the file's position: it stands where the last write ended.
+    LARGE_INTEGER written{};
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &written, FILE_CURRENT))
+        return lastError();
+    text.resize(std::min<ULONGLONG>(static_cast<ULONGLONG>(written.QuadPart), limit));
+    size_t done = 0;
+    while (done < text.size()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(done & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(done) >> 32);
+        DWORD count = 0;
+        const BOOL read = ReadFile(file, text.data() + done,
+                                   static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20)), &count, &at);
+        if (!read || count == 0) {
+            const int error = read ? 0 : lastError();
+            text.resize(done);
+            return error;
+        }
+        done += count;
+    }
+    return 0;
 }
 
 int64_t readAvailable(int descriptor, char* buffer, size_t size, int& error)
