@@ -30,6 +30,8 @@ protected:
     // Why strace cannot stand in for a full disk here, or "".
     std::string straceProblem() const
     {
+        if (TestSupport::sanitizedBuild)
+            return "a sanitizer's run-time does not survive faults injected by strace (the plain build runs it)";
         if (access(stracePath.c_str(), X_OK) != 0)
             return "strace is not installed";
         const Outcome probe = runProgram(

@@ -18,6 +18,21 @@
 
 namespace TestSupport {
 
+// Whether this build runs under a sanitizer. Its run-time survives neither strace (ptrace, and
+// faults injected into its own writes) nor libfaketime's preload, so the tests that use them
+// run in the plain build only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool sanitizedBuild = true;
+#else
+constexpr bool sanitizedBuild = false;
+#endif
+#else
+constexpr bool sanitizedBuild = false;
+#endif
+
 namespace fs = std::filesystem;
 
 std::string readFile(const fs::path& path);
