@@ -17,6 +17,8 @@ packages+=(mount util-linux hostname coreutils gzip linux-perf systemd)
 # Failed writes (strace's fault injection) in sealed runs and the seal store, and a clock far
 # ahead (libfaketime) in the seal store's tests.
 packages+=(strace faketime libfaketime)
+# The verifier's metrics read back by the Prometheus client library's parser.
+packages+=(python3-prometheus-client)
 
 missing=()
 for package in "${packages[@]}"; do
