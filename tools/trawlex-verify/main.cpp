@@ -120,9 +120,9 @@ const char* const usage =
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
-    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding\n"
-    "that is not acknowledged; 2 a usage error, a file or directory that could not be read,\n"
-    "or output that could not be written.\n";
+    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain, gap or\n"
+    "silence finding that is not acknowledged; 2 a usage error, a file or directory that\n"
+    "could not be read, or output or metrics that could not be written.\n";
 
 struct Options {
     bool quiet = false;
