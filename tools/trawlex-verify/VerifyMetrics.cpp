@@ -15,10 +15,9 @@ namespace Platform = KelvraCorelib::Platform;
 std::string unixSeconds(int64_t time)
 {
     const int64_t since = time - KelvraCorelib::DateTime::unixEpochCount;
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%lld.%03lld", since < 0 ? "-" : "", (long long)((since < 0 ? -since : since) / 1000),
-                  (long long)((since < 0 ? -since : since) % 1000));
-    return text;
+    const int64_t magnitude = since < 0 ? -since : since;
+    const std::string fraction = std::to_string(1000 + magnitude % 1000).substr(1);
+    return (since < 0 ? "-" : "") + std::to_string(magnitude / 1000) + "." + fraction;
 }
 
 // A family's HELP and TYPE lines and its samples; nothing for a family without samples.

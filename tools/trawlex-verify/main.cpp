@@ -142,6 +142,7 @@ struct Options {
 // What a check with --silent-after or --metrics keeps of each valid file: the collections of
 // each host and source, and of each seal chain its newest one.
 struct Tracking {
+    bool measuring = false;  // with --silent-after or --metrics; else only the chains, for the witness
     SilenceCheck silence;
     std::map<SealChainCheck::ChainId, SilenceCheck::Collection> chains;
 };
@@ -397,7 +398,9 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     SilenceCheck::Collection collection;
     if (tracking != nullptr && result == DataLogReader::Check::valid && SilenceCheck::collectionOf(meta, collection)) {
-        tracking->silence.add(SilenceCheck::sourceOf(meta), collection);
+        if (tracking->measuring) {
+            tracking->silence.add(SilenceCheck::sourceOf(meta), collection);
+        }
         if (chain && collection.time > tracking->chains[*chain].time) {
             tracking->chains[*chain] = collection;
         }
@@ -641,6 +644,7 @@ int main(int argc, char** argv)
     std::unique_ptr<Tracking> tracking;
     if (options.silentAfter > 0 || !options.metrics.empty() || !options.state.empty()) {
         tracking = std::make_unique<Tracking>();
+        tracking->measuring = options.silentAfter > 0 || !options.metrics.empty();
     }
     const int64_t now = options.now ? *options.now : KelvraCorelib::DateTime::nowCount();
     Counts counts;
@@ -656,7 +660,6 @@ int main(int argc, char** argv)
     }
     std::vector<SealChainCheck::Finding> findings;
     std::vector<std::string> kinds;  // of each finding, for the metrics
-    const bool measuring = options.silentAfter > 0 || !options.metrics.empty();
     if (sealing) {
         findings = sealing->chains.findings();
         kinds.assign(findings.size(), "chain");
@@ -664,7 +667,7 @@ int main(int argc, char** argv)
             const std::vector<SealChainCheck::Finding> witnessed = witness.compare(sealing->chains);
             findings.insert(findings.end(), witnessed.begin(), witnessed.end());
             kinds.resize(findings.size(), "witness");
-            noteWitnessed(witness, sealing->chains, *tracking, measuring);
+            noteWitnessed(witness, sealing->chains, *tracking, tracking->measuring);
         }
     }
     // Gaps are kept by the witness like the chain findings; silence is measured anew each time.

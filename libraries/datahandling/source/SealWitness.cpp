@@ -166,7 +166,8 @@ std::vector<SealChainCheck::Finding> SealWitness::compare(const SealChainCheck& 
             }
         }
         if (newest.sequence > head.sequence) {
-            recorded->second = {newest.sequence, newest.hash};
+            recorded->second.sequence = newest.sequence;
+            recorded->second.hash = newest.hash;
         }
     }
     return found;

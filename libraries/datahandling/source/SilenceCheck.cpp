@@ -103,17 +103,11 @@ std::map<SilenceCheck::SourceId, SilenceCheck::Collection> SilenceCheck::newest(
 std::string SilenceCheck::timeText(int64_t time)
 {
     const DateTimeDetails fields(time);
-    char text[64];
-    if (fields.second != 0) {
-        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", (long long)fields.year,
-                      (long long)fields.month, (long long)fields.day, (long long)fields.hour,
-                      (long long)fields.minute, (long long)fields.second);
-    } else {
-        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lldZ", (long long)fields.year,
-                      (long long)fields.month, (long long)fields.day, (long long)fields.hour,
-                      (long long)fields.minute);
-    }
-    return text;
+    const auto two = [](int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); };
+    std::string year = std::to_string(fields.year);
+    year.insert(0, year.size() < 4 ? 4 - year.size() : 0, '0');
+    return year + "-" + two(fields.month) + "-" + two(fields.day) + "T" + two(fields.hour) + ":" + two(fields.minute) +
+           (fields.second != 0 ? ":" + two(fields.second) : std::string()) + "Z";
 }
 
 bool SilenceCheck::parseTime(const std::string& text, int64_t& time)
