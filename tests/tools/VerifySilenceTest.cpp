@@ -1,8 +1,7 @@
 // Sources that went quiet, and the check's outcome as metrics: trawlex-verify as a black box
 // over unsealed files made here and sealed ones made by trawlex.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
+#include <sys/wait.h>  // the programs run as POSIX processes (ProgramRuns)
 
 #include <cstdlib>
 #include <string>
@@ -216,8 +215,8 @@ TEST_F(VerifySilence, MetricsAreReadByThePrometheusParser)
                               metrics.string(), (folder / "in").string()});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_EQ(std::vector<fs::path>{metrics}, TestSupport::filesEndingIn(folder / "metrics", ""));
-    const Outcome parsed = TestSupport::runShell(
-        folder, std::string(TEST_PYTHON) + " " + std::string(TEST_SOURCE_DIR) + "/tests/tools/parse_metrics.py " + metrics.string());
+    const std::string parser = std::string(TEST_SOURCE_DIR) + "/tests/tools/parse_metrics.py";
+    const Outcome parsed = TestSupport::runShell(folder, std::string(TEST_PYTHON) + " " + parser + " " + metrics.string());
     ASSERT_EQ(parsed.exitCode, 0) << parsed.err << readFile(metrics);
     const nlohmann::json samples = nlohmann::json::parse(parsed.out);
     const double seconds = double(start - KelvraCorelib::DateTime::unixEpochCount) / 1000.0;

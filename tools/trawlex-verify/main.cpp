@@ -1,11 +1,11 @@
 // trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]
-// [--acknowledge TEXT... --by NAME]] [--silent-after N] [--metrics FILE] [--now DATE] PATH...: checks every
-// signed segment of each data log file with the data log's own check, and with --seal-key its
-// seal and chains. A directory stands for every regular ".data" file below it. A file is
-// opened without waiting and read once, in pieces, and whatever one file holds or lacks, the
-// others are still checked. With --silent-after, sources that have gone quiet are findings;
-// --metrics writes the outcome for monitoring. With --print-data or --print-header the lines of one file read by
-// that check are held back and printed only when the whole check succeeds.
+// [--acknowledge TEXT... --by NAME]] [--silent-after N] [--metrics FILE] [--now DATE] PATH...:
+// checks every signed segment of each data log file with the data log's own check, and with
+// --seal-key its seal and chains. A directory stands for every regular ".data" file below it. A
+// file is opened without waiting and read once, in pieces, and whatever one file holds or lacks,
+// the others are still checked. With --silent-after, sources that have gone quiet are findings;
+// --metrics writes the outcome for monitoring. With --print-data or --print-header the lines of
+// one file read by that check are held back and printed only when the whole check succeeds.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
