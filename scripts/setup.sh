@@ -20,6 +20,8 @@ packages+=(strace faketime libfaketime)
 # The system log: the journal's library (its header checks the declaration trawlex loads it by)
 # and a syslog daemon that the system log test starts on its own socket.
 packages+=(libsystemd-dev rsyslog)
+# The verifier's metrics read back by the Prometheus client library's parser.
+packages+=(python3-prometheus-client)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -12,9 +12,10 @@
 // printed (control characters escaped, see shown).
 //
 // File: "trawlex-seal-witness-2", then lines of fields separated by tabs, the first a word:
-// "head", host, source, key id, sequence, hash; "open", host, source, key id, text;
+// "head", host, source, key id, sequence, hash[, time, interval]; "open", host, source, key id, text;
 // "acknowledged", by, on, text. The first form ("trawlex-seal-witness-1", head lines without
-// the word) is read as well and saved in this one.
+// the word) is read as well and saved in this one. A head's time and interval (milliseconds) are
+// the newest "source.time" of its chain and its collection interval, once a check noted them.
 //
 // load takes an advisory lock on "<path>.lock" (waiting for another verifier) and holds it until
 // the object is destroyed, so that two checks never lose each other's heads.
@@ -40,6 +41,8 @@ public:
     struct Head {
         uint64_t sequence = 0;
         std::string hash;
+        int64_t time = 0;  // 0: not noted
+        int64_t interval = 0;
     };
 
     struct Acknowledgment {
@@ -51,6 +54,13 @@ public:
     // file is an error.
     bool load(const std::string& path, std::string& problem, bool startNew = false);
     std::vector<SealChainCheck::Finding> compare(const SealChainCheck& chains);
+    // Notes the newest "source.time" and collection interval of a chain in this check with
+    // its head (after compare): where later than the one noted, and only where start is true or
+    // one was noted before, so that a witness holds times only once a check asked for them.
+    void see(const SealChainCheck::ChainId& chain, int64_t time, int64_t interval, bool start);
+    // Whether the finding that a recorded chain has no file in the check is acknowledged (the
+    // chain retired), before or by this check.
+    bool retired(const SealChainCheck::ChainId& chain) const;
     // Records, as of now, that the operator "by" has looked into the finding printed as text;
     // review refuses it when no finding of the check has that text and it was not acknowledged
     // before.

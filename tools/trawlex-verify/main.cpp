@@ -1,10 +1,11 @@
 // trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]
-// [--acknowledge TEXT... --by NAME]] PATH...: checks every
-// signed segment of each data log file with the data log's own check, and with --seal-key its
-// seal and chains. A directory stands for every regular ".data" file below it. A file is
-// opened without waiting and read once, in pieces, and whatever one file holds or lacks, the
-// others are still checked. With --print-data or --print-header the lines of one file read by
-// that check are held back and printed only when the whole check succeeds.
+// [--acknowledge TEXT... --by NAME]] [--silent-after N] [--metrics FILE] [--now DATE] PATH...:
+// checks every signed segment of each data log file with the data log's own check, and with
+// --seal-key its seal and chains. A directory stands for every regular ".data" file below it. A
+// file is opened without waiting and read once, in pieces, and whatever one file holds or lacks,
+// the others are still checked. With --silent-after, sources that have gone quiet are findings;
+// --metrics writes the outcome for monitoring. With --print-data or --print-header the lines of
+// one file read by that check are held back and printed only when the whole check succeeds.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -21,12 +22,15 @@
 #include <nlohmann/json.hpp>
 
 #include "corelib/Codecs.h"
+#include "corelib/DateTime.h"
 #include "corelib/platform/FileSystem.h"
 #include "datahandling/DataLogReader.h"
 #include "datahandling/SealChainCheck.h"
 #include "datahandling/SealCheck.h"
 #include "datahandling/SealWitness.h"
+#include "datahandling/SilenceCheck.h"
 #include "HeldLines.h"
+#include "VerifyMetrics.h"
 
 namespace {
 
@@ -34,11 +38,13 @@ using KelvraCorelib::DataLogReader;
 using KelvraCorelib::SealChainCheck;
 using KelvraCorelib::SealCheck;
 using KelvraCorelib::SealLine;
+using KelvraCorelib::SilenceCheck;
 namespace Platform = KelvraCorelib::Platform;
 
 const char* const usage =
     "Usage: trawlex-verify [--quiet] [--json] [--seal-key FILE]... [--state FILE [--new-state]\n"
-    "                      [--acknowledge TEXT]... [--by NAME]] [--help] [--] PATH...\n"
+    "                      [--acknowledge TEXT]... [--by NAME]] [--silent-after N] [--metrics FILE]\n"
+    "                      [--now DATE] [--help] [--] PATH...\n"
     "       trawlex-verify [--print-data] [--print-header] [--seal-key FILE]... [--state FILE] [--] FILE\n"
     "\n"
     "Checks the signatures of data log files. A PATH that is a directory stands for every\n"
@@ -87,6 +93,20 @@ const char* const usage =
     "              with --quiet, and no longer fails the check. Acknowledging \"... no file\n"
     "              in this check ...\" retires a chain. May be repeated\n"
     "  --by NAME   who acknowledges\n"
+    "  --silent-after N\n"
+    "              a finding for each host and source whose newest valid file's\n"
+    "              \"source.time\" lies more than N of its own \"source.collection-interval\"\n"
+    "              before the check's time (\"host H, source S: no collection since DATE,\n"
+    "              K intervals of PT15M\"), and for two of its collections further apart\n"
+    "              (\"... no collection from DATE to DATE, K intervals of ...\"); with --state\n"
+    "              also each source the witness saw whose files are not in the check.\n"
+    "              Gaps are kept in the witness until acknowledged; silence is not kept\n"
+    "              and ends with the source's next file\n"
+    "  --metrics FILE\n"
+    "              write the outcome in the Prometheus text format to FILE, atomically:\n"
+    "              files by status, findings by kind, and per host and source the newest\n"
+    "              \"source.time\", seal sequence and age in intervals\n"
+    "  --now DATE  the check's time (\"2026-12-09T03:15Z\", UTC) instead of the clock\n"
     "  --print-data\n"
     "              print the data lines of FILE, read by the same read that checks it, and\n"
     "              only when the exit code is 0: for each signed segment the lines after its\n"
@@ -100,9 +120,9 @@ const char* const usage =
     "  --help, -h  print this text\n"
     "  --          end of the options: every argument after it is a path\n"
     "\n"
-    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain finding\n"
-    "that is not acknowledged; 2 a usage error, a file or directory that could not be read,\n"
-    "or output that could not be written.\n";
+    "Exit codes: 0 every file is valid; 1 at least one file is invalid or a chain, gap or\n"
+    "silence finding that is not acknowledged; 2 a usage error, a file or directory that\n"
+    "could not be read, or output or metrics that could not be written.\n";
 
 struct Options {
     bool quiet = false;
@@ -114,6 +134,17 @@ struct Options {
     bool newState = false;
     std::vector<std::string> acknowledge;
     std::string by;
+    uint64_t silentAfter = 0;  // 0: no silence check
+    std::string metrics;
+    std::optional<int64_t> now;
+};
+
+// What a check with --silent-after or --metrics keeps of each valid file: the collections of
+// each host and source, and of each seal chain its newest one.
+struct Tracking {
+    bool measuring = false;  // with --silent-after or --metrics; else only the chains, for the witness
+    SilenceCheck silence;
+    std::map<SealChainCheck::ChainId, SilenceCheck::Collection> chains;
 };
 
 // The seal checks of a run with --seal-key.
@@ -331,14 +362,15 @@ DataLogReader::Check checkFile(const Item& item, DataLogReader::Reading& reading
 }
 
 // held, when given, receives the file's lines.
-void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing, HeldLines* held = nullptr)
+void check(const Item& item, const Options& options, Counts& counts, Sealing* sealing, Tracking* tracking,
+           HeldLines* held = nullptr)
 {
     std::map<std::string, std::string> meta;
     std::string reason = item.reason;
     DataLogReader::Check result = DataLogReader::Check::unreadable;
     // Read once: the header, the signature, the seal and the lines all come from that read.
     DataLogReader::Reading reading;
-    if (options.json || sealing != nullptr) {
+    if (options.json || sealing != nullptr || tracking != nullptr) {
         reading.header = &meta;
     }
     reading.sealDigests = sealing != nullptr;
@@ -352,14 +384,25 @@ void check(const Item& item, const Options& options, Counts& counts, Sealing* se
     }
     const bool metaCut = reading.headerCut;
     std::optional<SealedBy> sealedBy;
+    std::optional<SealChainCheck::ChainId> chain;
     if (result == DataLogReader::Check::valid && sealing != nullptr) {
         const SealCheck::Result seal = sealing->check.check(reading, meta);
         if (seal.valid) {
             sealing->chains.add(seal, item.path);
             sealedBy = SealedBy{seal.keyId, seal.keyHost, seal.note};
+            chain = {seal.host, seal.source, seal.keyId};
         } else {
             result = DataLogReader::Check::invalid;
             reason = seal.reason;
+        }
+    }
+    SilenceCheck::Collection collection;
+    if (tracking != nullptr && result == DataLogReader::Check::valid && SilenceCheck::collectionOf(meta, collection)) {
+        if (tracking->measuring) {
+            tracking->silence.add(SilenceCheck::sourceOf(meta), collection);
+        }
+        if (chain && collection.time > tracking->chains[*chain].time) {
+            tracking->chains[*chain] = collection;
         }
     }
     const char* status = "unreadable";
@@ -419,6 +462,67 @@ void printOutOfMemory(const Item& item, const Options& options)
     std::fputs("\",\"reason\":\"out of memory\",\"status\":\"unreadable\"}\n", stdout);
 }
 
+// Adds the newest collection the witness noted of each chain to the silence check, so that a
+// gap since the last check and a chain with no file in this one show (a retired chain aside),
+// then notes this check's newest collections in the witness.
+void noteWitnessed(KelvraCorelib::SealWitness& witness, const SealChainCheck& chains, Tracking& tracking, bool start)
+{
+    for (const auto& [id, head] : witness.recorded()) {
+        const auto checked = chains.chains().find(id);
+        const bool absent = checked == chains.chains().end() || checked->second.empty();
+        if (head.time > 0 && head.interval > 0 && !(absent && witness.retired(id))) {
+            tracking.silence.add({std::get<0>(id), std::get<1>(id)}, {head.time, head.interval});
+        }
+    }
+    for (const auto& [id, collection] : tracking.chains) {
+        witness.see(id, collection.time, collection.interval, start);
+    }
+}
+
+// The outcome as metrics: per host and source the newest collection and, where sealed, the
+// highest sequence of its chains (the witness's heads included).
+bool writeMetrics(const std::string& path, int64_t now, int code, const Counts& counts,
+                  const std::map<std::string, size_t>& openByKind, size_t acknowledged, const Tracking& tracking,
+                  const Sealing* sealing, const KelvraCorelib::SealWitness* witness, std::string& problem)
+{
+    VerifyMetrics metrics;
+    metrics.now = now;
+    metrics.exitCode = code;
+    metrics.valid = counts.valid;
+    metrics.invalid = counts.invalid;
+    metrics.unreadable = counts.unreadable;
+    metrics.findings = openByKind;
+    metrics.acknowledged = acknowledged;
+    for (const auto& [id, collection] : tracking.silence.newest()) {
+        metrics.sources[id] = {collection.time, collection.interval, std::nullopt};
+    }
+    const auto sequence = [&](const SealChainCheck::ChainId& id, uint64_t number) {
+        auto& source = metrics.sources[{std::get<0>(id), std::get<1>(id)}];
+        source.sequence = std::max(source.sequence.value_or(0), number);
+    };
+    if (sealing != nullptr) {
+        for (const auto& [id, links] : sealing->chains.chains()) {
+            if (!links.empty()) {
+                sequence(id, links.back().sequence);
+            }
+        }
+    }
+    if (witness != nullptr) {
+        for (const auto& [id, head] : witness->recorded()) {
+            if (!(witness->retired(id) && sealing->chains.chains().count(id) == 0)) {
+                sequence(id, head.sequence);
+            }
+        }
+    }
+    return metrics.write(path, problem);
+}
+
+// Reads a positive count of intervals; false for anything else.
+bool parseLimit(const std::string& text, uint64_t& limit)
+{
+    return KelvraCorelib::parseDecimal(text, limit) && limit > 0 && limit <= 1000000000;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -444,7 +548,8 @@ int main(int argc, char** argv)
         } else if (!optionsEnded && argument == "--print-header") {
             options.printHeader = true;
         } else if (!optionsEnded && (argument == "--seal-key" || argument == "--state" || argument == "--acknowledge" ||
-                                     argument == "--by")) {
+                                     argument == "--by" || argument == "--silent-after" || argument == "--metrics" ||
+                                     argument == "--now")) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "trawlex-verify: \"%s\" needs a value\n\n%s", argument.c_str(), usage);
                 return 2;
@@ -455,6 +560,22 @@ int main(int argc, char** argv)
                 options.acknowledge.push_back(argv[++i]);
             } else if (argument == "--by") {
                 options.by = argv[++i];
+            } else if (argument == "--metrics") {
+                options.metrics = argv[++i];
+            } else if (argument == "--silent-after") {
+                if (!parseLimit(argv[++i], options.silentAfter)) {
+                    std::fprintf(stderr, "trawlex-verify: --silent-after takes a count of intervals from 1 on\n\n%s",
+                                 usage);
+                    return 2;
+                }
+            } else if (argument == "--now") {
+                int64_t now = 0;
+                if (!SilenceCheck::parseTime(argv[++i], now)) {
+                    std::fprintf(stderr, "trawlex-verify: --now takes a UTC time such as 2026-12-09T03:15Z\n\n%s",
+                                 usage);
+                    return 2;
+                }
+                options.now = now;
             } else {
                 options.sealKeys.push_back(argv[++i]);
             }
@@ -479,6 +600,10 @@ int main(int argc, char** argv)
     }
     if (options.acknowledge.empty() != options.by.empty()) {
         std::fprintf(stderr, "trawlex-verify: --acknowledge and --by go together\n\n%s", usage);
+        return 2;
+    }
+    if (options.now && options.silentAfter == 0 && options.metrics.empty()) {
+        std::fprintf(stderr, "trawlex-verify: --now needs --silent-after or --metrics\n\n%s", usage);
         return 2;
     }
     const bool printing = options.printData || options.printHeader;
@@ -516,11 +641,17 @@ int main(int argc, char** argv)
             }
         }
     }
+    std::unique_ptr<Tracking> tracking;
+    if (options.silentAfter > 0 || !options.metrics.empty() || !options.state.empty()) {
+        tracking = std::make_unique<Tracking>();
+        tracking->measuring = options.silentAfter > 0 || !options.metrics.empty();
+    }
+    const int64_t now = options.now ? *options.now : KelvraCorelib::DateTime::nowCount();
     Counts counts;
     for (const std::string& argument : arguments) {
         for (const Item& item : expand(argument)) {
             try {
-                check(item, options, counts, sealing.get(), held ? &*held : nullptr);
+                check(item, options, counts, sealing.get(), tracking.get(), held ? &*held : nullptr);
             } catch (const std::exception&) {
                 ++counts.unreadable;
                 printOutOfMemory(item, options);
@@ -528,11 +659,31 @@ int main(int argc, char** argv)
         }
     }
     std::vector<SealChainCheck::Finding> findings;
+    std::vector<std::string> kinds;  // of each finding, for the metrics
     if (sealing) {
         findings = sealing->chains.findings();
+        kinds.assign(findings.size(), "chain");
         if (!options.state.empty()) {
             const std::vector<SealChainCheck::Finding> witnessed = witness.compare(sealing->chains);
             findings.insert(findings.end(), witnessed.begin(), witnessed.end());
+            kinds.resize(findings.size(), "witness");
+            noteWitnessed(witness, sealing->chains, *tracking, tracking->measuring);
+        }
+    }
+    // Gaps are kept by the witness like the chain findings; silence is measured anew each time.
+    std::vector<SilenceCheck::Finding> silent;
+    if (options.silentAfter > 0) {
+        for (const SilenceCheck::Finding& finding : tracking->silence.findings(now, options.silentAfter)) {
+            if (finding.gap) {
+                findings.push_back({{finding.source.first, finding.source.second, ""}, finding.text});
+                kinds.push_back("gap");
+            } else {
+                silent.push_back(finding);
+            }
+        }
+    }
+    if (sealing) {
+        if (!options.state.empty()) {
             std::string problem;
             if (!witness.review(findings, problem)) {
                 std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
@@ -544,18 +695,30 @@ int main(int argc, char** argv)
             }
         }
     }
+    kinds.resize(findings.size(), "earlier");
+    for (const SilenceCheck::Finding& finding : silent) {
+        findings.push_back({{finding.source.first, finding.source.second, ""}, finding.text});
+        kinds.push_back("silence");
+    }
     size_t acknowledged = 0;
-    for (const SealChainCheck::Finding& finding : findings) {
+    std::map<std::string, size_t> openByKind;
+    for (size_t i = 0; i < findings.size(); ++i) {
+        const SealChainCheck::Finding& finding = findings[i];
         const bool isAcknowledged = !finding.acknowledgedBy.empty();
         acknowledged += isAcknowledged ? 1 : 0;
+        openByKind[kinds[i]] += isAcknowledged ? 0 : 1;
         if (isAcknowledged && options.quiet) {
             continue;
         }
         if (options.json) {
             nlohmann::json line = {{"finding", finding.text},
                                    {"host", std::get<0>(finding.chain)},
-                                   {"source", std::get<1>(finding.chain)},
-                                   {"key-id", std::get<2>(finding.chain)}};
+                                   {"source", std::get<1>(finding.chain)}};
+            if (kinds[i] == "gap" || kinds[i] == "silence") {
+                line["kind"] = kinds[i];
+            } else {
+                line["key-id"] = std::get<2>(finding.chain);
+            }
             if (isAcknowledged) {
                 line["acknowledged"] = {{"by", finding.acknowledgedBy}, {"on", finding.acknowledgedOn}};
             }
@@ -598,7 +761,15 @@ int main(int argc, char** argv)
         }
         std::fprintf(report, "\n");
     }
-    const int code = counts.unreadable > 0 ? 2 : counts.invalid > 0 || findings.size() > acknowledged ? 1 : 0;
+    int code = counts.unreadable > 0 ? 2 : counts.invalid > 0 || findings.size() > acknowledged ? 1 : 0;
+    if (!options.metrics.empty()) {
+        std::string problem;
+        if (!writeMetrics(options.metrics, now, code, counts, openByKind, acknowledged, *tracking, sealing.get(),
+                          options.state.empty() ? nullptr : &witness, problem)) {
+            std::fprintf(stderr, "trawlex-verify: %s\n", problem.c_str());
+            code = 2;
+        }
+    }
     if (held && code == 0) {
         // The lines of a file that passed every check, from the read that checked it.
         std::string problem;

@@ -38,6 +38,12 @@ bool isPlainText(const std::string& text)
     return !text.empty();
 }
 
+std::string absentText(const SealChainCheck::ChainId& chain, uint64_t sequence)
+{
+    return SealChainCheck::describe(chain) + ": no file in this check, the witness saw sequence " +
+           std::to_string(sequence);
+}
+
 }  // namespace
 
 std::string SealWitness::shown(const std::string& text)
@@ -99,9 +105,12 @@ bool SealWitness::load(const std::string& path, std::string& problem, bool start
         }
         uint64_t sequence = 0;
         bool good = false;
-        if (parts.size() == 6 && parts[0] == "head") {
-            good = parseDecimal(parts[4], sequence, DecimalForm::zeroPadded);
-            heads[{parts[1], parts[2], parts[3]}] = {sequence, parts[5]};
+        if ((parts.size() == 6 || parts.size() == 8) && parts[0] == "head") {
+            uint64_t time = 0;
+            uint64_t interval = 0;
+            good = parseDecimal(parts[4], sequence, DecimalForm::zeroPadded) &&
+                   (parts.size() == 6 || (parseDecimal(parts[6], time) && parseDecimal(parts[7], interval)));
+            heads[{parts[1], parts[2], parts[3]}] = {sequence, parts[5], int64_t(time), int64_t(interval)};
         } else if (parts.size() == 5 && parts[0] == "open") {
             good = isPlainText(parts[4]);
             open.push_back({{parts[1], parts[2], parts[3]}, parts[4]});
@@ -123,8 +132,7 @@ std::vector<SealChainCheck::Finding> SealWitness::compare(const SealChainCheck& 
     for (const auto& [id, head] : heads) {
         const auto checked = chains.chains().find(id);
         if (checked == chains.chains().end() || checked->second.empty()) {
-            found.push_back({id, SealChainCheck::describe(id) + ": no file in this check, the witness saw sequence " +
-                                     std::to_string(head.sequence)});
+            found.push_back({id, absentText(id, head.sequence)});
         }
     }
     for (const auto& [id, links] : chains.chains()) {
@@ -158,10 +166,30 @@ std::vector<SealChainCheck::Finding> SealWitness::compare(const SealChainCheck& 
             }
         }
         if (newest.sequence > head.sequence) {
-            recorded->second = {newest.sequence, newest.hash};
+            recorded->second.sequence = newest.sequence;
+            recorded->second.hash = newest.hash;
         }
     }
     return found;
+}
+
+void SealWitness::see(const SealChainCheck::ChainId& chain, int64_t time, int64_t interval, bool start)
+{
+    const auto head = heads.find(chain);
+    if (head != heads.end() && (start || head->second.time != 0) && time > head->second.time) {
+        head->second.time = time;
+        head->second.interval = interval;
+    }
+}
+
+bool SealWitness::retired(const SealChainCheck::ChainId& chain) const
+{
+    const auto head = heads.find(chain);
+    if (head == heads.end()) {
+        return false;
+    }
+    const std::string text = shown(absentText(chain, head->second.sequence));
+    return acknowledgments.count(text) != 0 || given.count(text) != 0;
 }
 
 bool SealWitness::acknowledge(const std::string& text, const std::string& by, std::string& problem)
@@ -212,7 +240,11 @@ bool SealWitness::save(const std::string& path, std::string& problem) const
     std::string text = witnessFormat + "\n";
     for (const auto& [id, head] : heads) {
         text += "head\t" + std::get<0>(id) + "\t" + std::get<1>(id) + "\t" + std::get<2>(id) + "\t" +
-                std::to_string(head.sequence) + "\t" + head.hash + "\n";
+                std::to_string(head.sequence) + "\t" + head.hash;
+        if (head.time != 0) {
+            text += "\t" + std::to_string(head.time) + "\t" + std::to_string(head.interval);
+        }
+        text += "\n";
     }
     for (const Open& finding : open) {
         text += "open\t" + std::get<0>(finding.chain) + "\t" + std::get<1>(finding.chain) + "\t" +
