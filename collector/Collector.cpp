@@ -349,6 +349,7 @@ Collector::Outcome Collector::runUtility()
             return outcome;
         }
         outcome.exitCode = process->exitCode;
+        outcome.exited = true;
     }
 
     // A skipped run leaves the input file as it is.
@@ -369,6 +370,8 @@ void Collector::collect()
     lastDecision.errorLines = std::move(outcome.errorLines);
     lastDecision.errorLinesDropped = outcome.errorLinesDropped;
     lastDecision.utilityFailed = outcome.failure || outcome.exitCode != 0;
+    if (outcome.exited)
+        lastDecision.exitValue = outcome.exitCode;
     const std::string timedOutText = "\"" + exePath + "\" timed out after " + timeout.toText() + " and was killed";
     if (skips(outcome)) {
         if (!outcome.failure) {
@@ -424,6 +427,7 @@ void Collector::store(Outcome& outcome)
     SealWriter seal;  // before the header: it adds the seal keys
     seal.begin(dataLog);
     const bool sealing = seal.active();
+    const uint64_t sequence = sealing ? seal.sequence() : 0;
     openDataLog(dataLog);
     const uint64_t bytes = outcome.output.size();
     const std::string writeFailure = "Failed to write to data log file for target dir \"" + targetDir + "\"";
@@ -450,11 +454,17 @@ void Collector::store(Outcome& outcome)
         decide(LogError, storedNotSealed, ParamStream() << dataLog.finishedFilePath() << outcome.exitCode << bytes
                                                          << seal.problem());
         lastDecision.file = dataLog.finishedFilePath();
+        lastDecision.bytes = bytes;
         throw Collect_FailedToSeal(seal.problem());
     }
     decide(level, sealing ? storedSealed : storedUnsealed,
            ParamStream() << dataLog.finishedFilePath() << outcome.exitCode << bytes);
     lastDecision.file = dataLog.finishedFilePath();
+    lastDecision.bytes = bytes;
+    if (sealing) {
+        lastDecision.sealSequence = sequence;
+        lastDecision.sealKeysUntil = seal.keysUntil();
+    }
 
     if (outcome.exitCode != 0) {
         throw Collect_FailedToRunExe("\"" + exePath + "\" with arguments \"" + exeArgs + "\" exited with exit value " +

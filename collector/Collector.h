@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,10 @@ public:
         std::vector<std::string> errorLines;
         size_t errorLinesDropped = 0;
         bool utilityFailed = false;  // it did not start, timed out or exited with a non-zero value
+        std::optional<int64_t> exitValue;  // the utility's, when it ran to its end
+        uint64_t bytes = 0;                // of output stored
+        std::optional<uint64_t> sealSequence;  // of the file stored sealed
+        std::optional<int64_t> sealKeysUntil;  // SealWriter::keysUntil of that file's store
     };
     const Decision& decision() const { return lastDecision; }
     // The templates of the decisions.
@@ -116,6 +121,8 @@ public:
 
     const std::string& getTargetDir() const { return targetDir; }
     const std::string& getExePath() const { return exePath; }
+    const std::string& getModule() const { return module; }
+    const std::string& getDataType() const { return dataType; }
     // The source's name in data log names ("" until application, module and data type are set).
     std::string getSourceName() const;
     bool isTestMode() const { return testMode; }
@@ -142,6 +149,7 @@ private:
         int64_t exitCode = 0;
         std::exception_ptr failure;
         bool timedOut = false;  // the failure: killed after the time-out
+        bool exited = false;    // the utility ran to its end: exitCode is its exit value
         std::vector<std::string> errorLines;
         size_t errorLinesDropped = 0;
     };

@@ -2,11 +2,15 @@
 
 #include <string>
 
+#include "collector/RunRecord.h"
+
 #include "corelib/ConfOldFile.h"
+#include "corelib/DateTime.h"
 #include "corelib/PathTools.h"
 #include "corelib/StringTools.h"
 #include "corelib/TimeSpan.h"
 #include "corelib/WinRegistry.h"
+#include "corelib/platform/MachineFacts.h"
 
 namespace Kelvra {
 
@@ -91,6 +95,13 @@ Trawlex::Trawlex() : AppFrame("Trawlex", "Trawlex", "1", true, "Kelvra, Inc.")
         runState = setUpFailed;
     parseCommandLine();
     startSystemLog();
+    KelvraCorelib::getEnvironmentVariable(RunRecord::folderSetting, metricsFolder);
+    if (!metricsFolder.empty()) {
+        started = std::chrono::steady_clock::now();
+        startedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    }
 }
 
 void Trawlex::startSystemLog()
@@ -164,6 +175,41 @@ void Trawlex::recordOutcome(int32_t exitCode, const Exception* error)
         KelvraCorelib::StringTools::trimLeft(message);
         runLogger.error(runFailed, KelvraCorelib::ParamStream() << exitCode << error->className << message);
     }
+    writeRunRecord(exitCode);
+}
+
+void Trawlex::writeRunRecord(int32_t exitCode)
+{
+    const std::string source = collector.getSourceName();
+    if (metricsFolder.empty() || source.empty())
+        return;
+    const Collector::Decision& decision = collector.decision();
+    RunRecord::Values values;
+    KelvraCorelib::Platform::hostName(values.host);
+    values.module = collector.getModule();
+    values.dataType = collector.getDataType();
+    values.time = startedAt;
+    values.durationMilliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    values.exitCode = exitCode;
+    if (exitCode != exitDone)
+        values.outcome = "failed";
+    else if (decision.messageTemplate == Collector::skippedOnError)
+        values.outcome = "skipped_on_error";
+    else if (decision.messageTemplate == Collector::skippedOnExitValue)
+        values.outcome = "skipped_on_exit_value";
+    else if (decision.messageTemplate == Collector::skippedOnRegex)
+        values.outcome = "skipped_on_regex";
+    else if (!decision.file.empty())
+        values.outcome = "stored";
+    values.utilityExitValue = decision.exitValue;
+    values.bytes = decision.bytes;
+    values.sealSequence = decision.sealSequence;
+    if (decision.sealKeysUntil)
+        values.sealKeysUntil = *decision.sealKeysUntil - KelvraCorelib::DateTime::unixEpochCount;
+    std::string problem;
+    if (!RunRecord::write(metricsFolder, source, values, problem))
+        runLogger.warning("%", KelvraCorelib::ParamStream() << problem);
 }
 
 Trawlex::~Trawlex()

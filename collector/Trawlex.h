@@ -6,6 +6,7 @@
 //           --exe /bin/df --timeout PT30S --args -k
 //   trawlex -c /etc/trawlex/df.conf --target /srv/other
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +58,10 @@ public:
     // The run's one record of what it decided and why; failures that the collector did not
     // describe are told by their error.
     void recordOutcome(int32_t exitCode, const KelvraCorelib::Exception* error);
+    // The run record for monitoring in the folder RunRecord::folderSetting names (nothing when
+    // it names none or the source is not known yet); a problem is a warning record, never a
+    // change of the run's outcome.
+    void writeRunRecord(int32_t exitCode);
 
     int32_t settingsExitCode = 0;
     // The configuration's target directory and utility as verifyConfiguration tested them
@@ -67,6 +72,9 @@ public:
     bool testMode = false;
     KelvraCorelib::ConfBase confBase;
     std::unique_ptr<KelvraCorelib::SystemLogSink> systemLog;
+    std::string metricsFolder;
+    int64_t startedAt = 0;  // milliseconds since 1970, when metricsFolder is set
+    std::chrono::steady_clock::time_point started;
 };
 
 }  // namespace Kelvra

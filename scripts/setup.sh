@@ -20,8 +20,9 @@ packages+=(strace faketime libfaketime)
 # The system log: the journal's library (its header checks the declaration trawlex loads it by)
 # and a syslog daemon that the system log test starts on its own socket.
 packages+=(libsystemd-dev rsyslog)
-# The verifier's metrics read back by the Prometheus client library's parser.
-packages+=(python3-prometheus-client)
+# The verifier's metrics and the run record read back by the Prometheus client library's
+# parser; the run record served by node_exporter's textfile collector.
+packages+=(python3-prometheus-client prometheus-node-exporter)
 
 missing=()
 for package in "${packages[@]}"; do

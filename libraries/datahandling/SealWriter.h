@@ -34,6 +34,10 @@ public:
     bool begin(DataLog& log);
     bool active() const { return sealing; }
     const std::string& problem() const { return why; }
+    // While active: the sequence number the file gets, and the end of the store's last epoch
+    // (1900epoch milliseconds; no key seals a later file).
+    uint64_t sequence() const { return chain.sequence(); }
+    int64_t keysUntil() const { return int64_t(store.firstEpoch() + store.epochCount()) * store.span(); }
 
     void startFile() override;
     void add(const char* data, size_t size) override;
