@@ -178,7 +178,9 @@ CONF
     collect df "$work/failing.sh" --skip-onerror --debug info > /dev/null
     collect df "$work/slow.sh" --debug none > /dev/null || true
     TRAWLEX_LOG=syslog collect df "$work/util.sh" --skip-onregex "^File" --debug info > /dev/null
-    wait_lines "$work/syslog.out" 2 || true
+    # A run record that cannot be written is a warning.
+    TRAWLEX_METRICS_DIR="$work/no-metrics" collect metrics "$work/util.sh" > /dev/null
+    wait_lines "$work/syslog.out" 3 || true
   ' || fail "the syslog namespace failed"
   if [ -f "$work/syslog.skipped" ]; then
     echo "SKIP (syslog part): rsyslogd did not start: $(cat "$work/rsyslogd.out")"
@@ -188,8 +190,10 @@ CONF
       "$work/syslog.out" || fail "skip record in syslog: $(cat "$work/syslog.out")"
     grep -q '^trawlex|6|.*Skipped by the skip-on-regex rule: the output matches "^File"$' "$work/syslog.out" ||
       fail "syslog channel record: $(cat "$work/syslog.out")"
+    grep '^trawlex|4|' "$work/syslog.out" |
+      grep -qF "Cannot write the run record in \"$work/no-metrics\": \"$work/no-metrics\" does not exist" || fail "run record warning in syslog: $(cat "$work/syslog.out")"
     # Nothing else: the timed-out run with --debug none left no error record.
-    [ "$(grep -c '^trawlex|' "$work/syslog.out")" -eq 2 ] || fail "two skips only: $(cat "$work/syslog.out")"
+    [ "$(grep -c '^trawlex|' "$work/syslog.out")" -eq 3 ] || fail "two skips and a warning only: $(cat "$work/syslog.out")"
   fi
 fi
 
