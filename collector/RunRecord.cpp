@@ -1,6 +1,5 @@
 #include "collector/RunRecord.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "corelib/OwnInputFile.h"
