@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 
+#include "corelib/FileTools.h"
 #include "corelib/OwnInputFile.h"
 #include "corelib/PathTools.h"
+#include "corelib/PrometheusText.h"
 #include "corelib/platform/AccessChecks.h"
 #include "corelib/platform/FileSystem.h"
 #include "corelib/platform/Process.h"
@@ -13,6 +15,8 @@ namespace Kelvra {
 namespace {
 
 namespace Platform = KelvraCorelib::Platform;
+using KelvraCorelib::prometheusFamily;
+using KelvraCorelib::prometheusLabelValue;
 
 const char* const lastSuccessName = "trawlex_last_success_timestamp_seconds";
 // A previous file larger than this is not read back.
@@ -26,12 +30,6 @@ std::string seconds(int64_t milliseconds)
     return (milliseconds < 0 ? "-" : "") + std::to_string(magnitude / 1000) + "." + fraction;
 }
 
-// A gauge family's HELP and TYPE lines and its samples.
-void family(std::string& text, const char* name, const char* help, const std::string& samples)
-{
-    text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + samples;
-}
-
 bool isSafeNameByte(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
@@ -39,23 +37,6 @@ bool isSafeNameByte(char c)
 }
 
 }  // namespace
-
-std::string RunRecord::escaped(const std::string& value)
-{
-    std::string result;
-    for (const char c : value) {
-        if (c == '\\') {
-            result += "\\\\";
-        } else if (c == '"') {
-            result += "\\\"";
-        } else if (c == '\n') {
-            result += "\\n";
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
 
 std::string RunRecord::fileName(const std::string& source)
 {
@@ -67,41 +48,43 @@ std::string RunRecord::fileName(const std::string& source)
 
 std::string RunRecord::text(const Values& values, std::optional<int64_t> lastSuccess)
 {
-    const std::string labels = "host=\"" + escaped(values.host) + "\",module=\"" + escaped(values.module) +
-                               "\",datatype=\"" + escaped(values.dataType) + "\"";
+    const std::string labels = "host=\"" + prometheusLabelValue(values.host) + "\",module=\"" +
+                               prometheusLabelValue(values.module) + "\",datatype=\"" +
+                               prometheusLabelValue(values.dataType) + "\"";
     auto sample = [&labels](const char* name, const std::string& value) {
         return std::string(name) + "{" + labels + "} " + value + "\n";
     };
     if (values.exitCode == 0)
         lastSuccess = values.time;
     std::string text;
-    family(text, "trawlex_last_run_timestamp_seconds", "Start of the last run, seconds since 1970.",
-           sample("trawlex_last_run_timestamp_seconds", seconds(values.time)));
+    prometheusFamily(text, "trawlex_last_run_timestamp_seconds", "gauge", "Start of the last run, seconds since 1970.",
+                     sample("trawlex_last_run_timestamp_seconds", seconds(values.time)));
     if (lastSuccess)
-        family(text, lastSuccessName, "Start of the last run that ended with exit code 0, seconds since 1970.",
-               sample(lastSuccessName, seconds(*lastSuccess)));
-    family(text, "trawlex_run_exit_code", "Exit code of the last run.",
-           sample("trawlex_run_exit_code", std::to_string(values.exitCode)));
+        prometheusFamily(text, lastSuccessName, "gauge",
+                         "Start of the last run that ended with exit code 0, seconds since 1970.",
+                         sample(lastSuccessName, seconds(*lastSuccess)));
+    prometheusFamily(text, "trawlex_run_exit_code", "gauge", "Exit code of the last run.",
+                     sample("trawlex_run_exit_code", std::to_string(values.exitCode)));
     std::string byOutcome;
     for (const char* outcome : outcomes) {
         byOutcome += "trawlex_run_outcome{" + labels + ",outcome=\"" + outcome + "\"} " +
                      (values.outcome == outcome ? "1" : "0") + "\n";
     }
-    family(text, "trawlex_run_outcome", "Outcome of the last run: 1 for the one it had.", byOutcome);
-    family(text, "trawlex_run_duration_seconds", "Duration of the last run.",
-           sample("trawlex_run_duration_seconds", seconds(values.durationMilliseconds)));
+    prometheusFamily(text, "trawlex_run_outcome", "gauge", "Outcome of the last run: 1 for the one it had.", byOutcome);
+    prometheusFamily(text, "trawlex_run_duration_seconds", "gauge", "Duration of the last run.",
+                     sample("trawlex_run_duration_seconds", seconds(values.durationMilliseconds)));
     if (values.utilityExitValue)
-        family(text, "trawlex_utility_exit_value", "Exit value of the utility in the last run.",
-               sample("trawlex_utility_exit_value", std::to_string(*values.utilityExitValue)));
-    family(text, "trawlex_collected_bytes", "Bytes of output the last run stored.",
-           sample("trawlex_collected_bytes", std::to_string(values.bytes)));
+        prometheusFamily(text, "trawlex_utility_exit_value", "gauge", "Exit value of the utility in the last run.",
+                         sample("trawlex_utility_exit_value", std::to_string(*values.utilityExitValue)));
+    prometheusFamily(text, "trawlex_collected_bytes", "gauge", "Bytes of output the last run stored.",
+                     sample("trawlex_collected_bytes", std::to_string(values.bytes)));
     if (values.sealSequence)
-        family(text, "trawlex_seal_sequence", "Seal sequence of the file the last run stored.",
-               sample("trawlex_seal_sequence", std::to_string(*values.sealSequence)));
+        prometheusFamily(text, "trawlex_seal_sequence", "gauge", "Seal sequence of the file the last run stored.",
+                         sample("trawlex_seal_sequence", std::to_string(*values.sealSequence)));
     if (values.sealKeysUntil)
-        family(text, "trawlex_seal_keys_end_timestamp_seconds",
-               "End of the seal store's last epoch, seconds since 1970: no key seals later files.",
-               sample("trawlex_seal_keys_end_timestamp_seconds", seconds(*values.sealKeysUntil)));
+        prometheusFamily(text, "trawlex_seal_keys_end_timestamp_seconds", "gauge",
+                         "End of the seal store's last epoch, seconds since 1970: no key seals later files.",
+                         sample("trawlex_seal_keys_end_timestamp_seconds", seconds(*values.sealKeysUntil)));
     return text;
 }
 
@@ -150,25 +133,11 @@ bool RunRecord::write(const std::string& folder, const std::string& source, cons
             lastSuccess = lastSuccessIn(bytes);
     }
     const std::string bytes = text(values, lastSuccess);
-    const std::string temporary = path + "." + std::to_string(Platform::currentProcessId()) + ".new";
-    Platform::removeFile(temporary);  // a left-over of a crashed run with this process id
-    int error = 0;
-    {
-        Platform::ScopedFile file;
-        error = Platform::createExclusive(temporary, file.value);
-        if (error == 0)
-            error = Platform::writeFile(file.get(), bytes.data(), bytes.size());
-        if (error == 0)
-            error = Platform::syncFile(file.get());
-    }
-    if (error == 0)
-        error = Platform::renameReplacing(temporary, path);
-    if (error != 0) {
-        Platform::removeFile(temporary);
-        problem = "Cannot write the run record \"" + path + "\" (" + Platform::errorText(error) + ")";
+    std::string failure;
+    if (!KelvraCorelib::writeAtomically(path, bytes, failure, KelvraCorelib::Readers::asUmaskAllows)) {
+        problem = "Cannot write the run record: " + failure;
         return false;
     }
-    Platform::syncDirectory(dir);
     return true;
 }
 

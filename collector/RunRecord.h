@@ -50,8 +50,6 @@ public:
     static bool write(const std::string& folder, const std::string& source, const Values& values,
                       std::string& problem);
 
-    // A label value with backslash, double quote and line feed escaped.
-    static std::string escaped(const std::string& value);
 };
 
 }  // namespace Kelvra

@@ -105,8 +105,12 @@ int readAt(int handle, uint64_t offset, size_t size, std::string& bytes);
 // A regular file only (opened without waiting), of at most maxBytes bytes.
 bool readAll(const std::string& path, std::string& bytes, std::string& problem, uint64_t maxBytes = 16u << 20);
 bool readAt(const std::string& path, uint64_t offset, size_t size, std::string& bytes, std::string& problem);
-// A new private file beside path, synced, renamed over path, and the folder synced.
-bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem);
+// Who may read a file that writeAtomically makes: its owner alone, or every account as the
+// umask allows (files that monitoring reads).
+enum class Readers { owner, asUmaskAllows };
+// A new file beside path, synced, renamed over path, and the folder synced.
+bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem,
+                     Readers readers = Readers::owner);
 // Writes bytes at offset of an existing file and syncs it.
 bool overwriteAt(const std::string& path, uint64_t offset, const std::string& bytes, std::string& problem);
 // Appends and syncs.

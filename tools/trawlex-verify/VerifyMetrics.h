@@ -33,6 +33,4 @@ struct VerifyMetrics {
     std::string text() const;
     bool write(const std::string& path, std::string& problem) const;
 
-    // A label value with backslash, double quote and line feed escaped.
-    static std::string escaped(const std::string& value);
 };

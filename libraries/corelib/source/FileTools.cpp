@@ -421,13 +421,14 @@ int writeSynced(int handle, const std::string& bytes)
     return error != 0 ? error : Platform::syncFile(handle);
 }
 
-bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem)
+bool writeAtomically(const std::string& path, const std::string& bytes, std::string& problem, Readers readers)
 {
     const std::string temporary = path + "." + std::to_string(Platform::currentProcessId()) + ".new";
     Platform::removeFile(temporary);  // a left-over of a crashed run of this process id
     {
         Platform::ScopedFile handle;
-        int error = Platform::createPrivateFile(temporary, handle.value);
+        int error = readers == Readers::owner ? Platform::createPrivateFile(temporary, handle.value)
+                                              : Platform::createExclusive(temporary, handle.value);
         if (error == 0) {
             error = writeSynced(handle.get(), bytes);
         }
