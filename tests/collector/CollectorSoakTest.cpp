@@ -34,17 +34,7 @@ using KelvraCorelib::DataLog;
 namespace {
 
 // A sanitizer's allocator holds freed memory back for a while; its own leak check stands in.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool memoryIsMeasurable = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool memoryIsMeasurable = false;
-#else
-constexpr bool memoryIsMeasurable = true;
-#endif
-#else
-constexpr bool memoryIsMeasurable = true;
-#endif
+constexpr bool memoryIsMeasurable = !TestSupport::sanitizedBuild;
 
 constexpr int warmUpRuns = 20;
 constexpr int sequentialRuns = 200;
