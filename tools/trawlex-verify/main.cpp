@@ -68,7 +68,8 @@ const char* const usage =
     "  --quiet     print only the files that are not valid (and the last line)\n"
     "  --json      print one JSON object per line and file instead: \"name\", \"status\"\n"
     "              (\"valid\", \"invalid\" or \"unreadable\"), \"meta\" (the meta keys of the\n"
-    "              file's first header, values as text), for a sealed file \"seal\" (the\n"
+    "              file's first header, values as text), \"time\" (its source.time as a UTC\n"
+    "              date), for a sealed file \"seal\" (the\n"
     "              seal line's fields) and, when unreadable or a seal is invalid,\n"
     "              \"reason\"; \"name_bytes\" (hex) when the name is not UTF-8,\n"
     "              \"meta_incomplete\" when a meta line did not fit into 1 MiB; no last line\n"
@@ -319,6 +320,13 @@ void printJson(const Item& item, const char* status, const std::string& reason,
     }
     if (metaCut) {
         line["meta_incomplete"] = true;
+    }
+    // The collection time as people read it, beside the header's milliseconds.
+    const auto time = meta.find("source.time");
+    uint64_t milliseconds = 0;
+    if (time != meta.end() && KelvraCorelib::parseDecimal(time->second, milliseconds) && milliseconds > 0 &&
+        milliseconds < (uint64_t(1) << 62)) {
+        line["time"] = KelvraCorelib::DateTime(int64_t(milliseconds)).toText();
     }
     if (seal != nullptr) {
         line["seal"] = {{"key-id", seal->keyId},
