@@ -38,9 +38,13 @@ constexpr int filesPerSource = 96;  // a day every 15 minutes
 constexpr int64_t interval = 15 * 60 * 1000;
 constexpr int64_t day = 86400000;
 
+fs::path workFolder;  // removed also when the benchmark fails
+
 [[noreturn]] void fail(const std::string& text)
 {
     std::fprintf(stderr, "bench-verify: %s\n", text.c_str());
+    std::error_code ignored;
+    fs::remove_all(workFolder, ignored);
     std::exit(1);
 }
 
@@ -135,7 +139,7 @@ Cost verify(const std::vector<std::string>& arguments)
     return {bench::now() - start, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
-void report(const char* what, const Cost& cost, long files, int hosts)
+void report(const char* what, const Cost& cost, long files)
 {
     const double rate = double(files) / cost.wall;
     const double thousandHosts = 1000.0 * sourcesPerHost * filesPerSource / rate;
@@ -143,7 +147,6 @@ void report(const char* what, const Cost& cost, long files, int hosts)
                 "(%d files) about %.0f s (%.1f min)\n",
                 what, files, cost.wall, cost.processor, rate, 1000 * sourcesPerHost * filesPerSource,
                 thousandHosts, thousandHosts / 60);
-    (void)hosts;
 }
 
 }  // namespace
@@ -158,6 +161,7 @@ int main(int argc, char** argv)
     }
     const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     const fs::path root = base / ("bench-verify-" + std::to_string(getpid()));
+    workFolder = root;
     fs::create_directories(root / "keys");
     fs::permissions(root, fs::perms::owner_all);
 
@@ -195,10 +199,10 @@ int main(int argc, char** argv)
                 "%.1f s unsealed, %.1f s sealed (a store per host), on %s\n",
                 hosts, sourcesPerHost, files, plainWriting, sealedWriting, base.c_str());
 
-    report("trawlex-verify, unsealed", verify({(root / "plain").string()}), files, hosts);
-    report("trawlex-verify, sealed, without --seal-key", verify({(root / "sealed").string()}), files, hosts);
+    report("trawlex-verify, unsealed", verify({(root / "plain").string()}), files);
+    report("trawlex-verify, sealed, without --seal-key", verify({(root / "sealed").string()}), files);
     report("trawlex-verify, sealed, with --seal-key",
-           verify({"--seal-key", (root / "keys").string(), (root / "sealed").string()}), files, hosts);
+           verify({"--seal-key", (root / "keys").string(), (root / "sealed").string()}), files);
     fs::remove_all(root);
     return 0;
 }
