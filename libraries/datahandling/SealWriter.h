@@ -56,6 +56,9 @@ private:
     bool sealing = false;
     bool lineGiven = false;
     bool chainMoved = false;  // the chain holds the number of the line given
+    // The epoch key pair that begin found to match the published key; the line of the same
+    // epoch (nearly always) takes it without deriving the public key a second time.
+    SealStore::Epoch checked;
     std::string why;
 };
 

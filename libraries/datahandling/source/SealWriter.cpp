@@ -59,6 +59,7 @@ SealWriter::SealWriter() = default;
 
 SealWriter::~SealWriter()
 {
+    wipe(checked.seed);
     if (owner != nullptr) {
         owner->setSealer(nullptr);
     }
@@ -93,12 +94,15 @@ bool SealWriter::begin(DataLog& log)
     // itself is taken for the file's final time (lastLine).
     SealStore::Epoch now;
     const int64_t erasedBy = std::max(DateTime::now().count, time);
-    const bool ready = store.open(dir, problem) &&
-                       store.eraseEnded(erasedBy, SealStore::Clock::checked, problem) &&
-                       hostMatches(store, log.getSourceMeta("host"), problem) &&
-                       store.epochAt(time, now, problem) && publishedKeyOf(now, problem) &&
-                       chain.begin(store.chainFolder(), log.sourceKey(), problem);
+    const bool keyReady = store.open(dir, problem) &&
+                          store.eraseEnded(erasedBy, SealStore::Clock::checked, problem) &&
+                          hostMatches(store, log.getSourceMeta("host"), problem) &&
+                          store.epochAt(time, now, problem) && publishedKeyOf(now, problem);
+    if (keyReady) {
+        checked = now;
+    }
     wipe(now.seed);
+    const bool ready = keyReady && chain.begin(store.chainFolder(), log.sourceKey(), problem);
     if (!ready || !sealed->usable() || !whole->usable()) {
         fail("Cannot seal: " + (problem.empty() ? std::string("the crypto library cannot be used") : problem));
         return false;
@@ -157,7 +161,11 @@ std::optional<std::string> SealWriter::lastLine(const DataLog& log)
         fail("Cannot seal: " + problem);
         return std::nullopt;
     }
-    const std::optional<std::string> publicKey = publishedKeyOf(epoch, problem);
+    const bool alreadyChecked = epoch.number == checked.number && !epoch.seed.empty() &&
+                                epoch.seed == checked.seed && epoch.publicKey == checked.publicKey;
+    const std::optional<std::string> publicKey =
+        alreadyChecked ? std::optional<std::string>(checked.publicKey) : publishedKeyOf(epoch, problem);
+    wipe(checked.seed);
     if (!publicKey) {
         wipe(epoch.seed);
         sealing = false;
