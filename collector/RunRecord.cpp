@@ -17,18 +17,12 @@ namespace {
 namespace Platform = KelvraCorelib::Platform;
 using KelvraCorelib::prometheusFamily;
 using KelvraCorelib::prometheusLabelValue;
+using KelvraCorelib::prometheusSeconds;
 
 const char* const lastSuccessName = "trawlex_last_success_timestamp_seconds";
 // A previous file larger than this is not read back.
 constexpr uint64_t previousLimit = 65536;
 
-// Milliseconds as seconds, to the millisecond.
-std::string seconds(int64_t milliseconds)
-{
-    const int64_t magnitude = milliseconds < 0 ? -milliseconds : milliseconds;
-    const std::string fraction = std::to_string(1000 + magnitude % 1000).substr(1);
-    return (milliseconds < 0 ? "-" : "") + std::to_string(magnitude / 1000) + "." + fraction;
-}
 
 bool isSafeNameByte(char c)
 {
@@ -58,11 +52,11 @@ std::string RunRecord::text(const Values& values, std::optional<int64_t> lastSuc
         lastSuccess = values.time;
     std::string text;
     prometheusFamily(text, "trawlex_last_run_timestamp_seconds", "gauge", "Start of the last run, seconds since 1970.",
-                     sample("trawlex_last_run_timestamp_seconds", seconds(values.time)));
+                     sample("trawlex_last_run_timestamp_seconds", prometheusSeconds(values.time)));
     if (lastSuccess)
         prometheusFamily(text, lastSuccessName, "gauge",
                          "Start of the last run that ended with exit code 0, seconds since 1970.",
-                         sample(lastSuccessName, seconds(*lastSuccess)));
+                         sample(lastSuccessName, prometheusSeconds(*lastSuccess)));
     prometheusFamily(text, "trawlex_run_exit_code", "gauge", "Exit code of the last run.",
                      sample("trawlex_run_exit_code", std::to_string(values.exitCode)));
     std::string byOutcome;
@@ -72,7 +66,7 @@ std::string RunRecord::text(const Values& values, std::optional<int64_t> lastSuc
     }
     prometheusFamily(text, "trawlex_run_outcome", "gauge", "Outcome of the last run: 1 for the one it had.", byOutcome);
     prometheusFamily(text, "trawlex_run_duration_seconds", "gauge", "Duration of the last run.",
-                     sample("trawlex_run_duration_seconds", seconds(values.durationMilliseconds)));
+                     sample("trawlex_run_duration_seconds", prometheusSeconds(values.durationMilliseconds)));
     if (values.utilityExitValue)
         prometheusFamily(text, "trawlex_utility_exit_value", "gauge", "Exit value of the utility in the last run.",
                          sample("trawlex_utility_exit_value", std::to_string(*values.utilityExitValue)));
@@ -84,7 +78,7 @@ std::string RunRecord::text(const Values& values, std::optional<int64_t> lastSuc
     if (values.sealKeysUntil)
         prometheusFamily(text, "trawlex_seal_keys_end_timestamp_seconds", "gauge",
                          "End of the seal store's last epoch, seconds since 1970: no key seals later files.",
-                         sample("trawlex_seal_keys_end_timestamp_seconds", seconds(*values.sealKeysUntil)));
+                         sample("trawlex_seal_keys_end_timestamp_seconds", prometheusSeconds(*values.sealKeysUntil)));
     return text;
 }
 

@@ -18,10 +18,7 @@ using KelvraCorelib::prometheusLabelValue;
 // 1900epoch milliseconds as seconds since 1970, to the millisecond.
 std::string unixSeconds(int64_t time)
 {
-    const int64_t since = time - KelvraCorelib::DateTime::unixEpochCount;
-    const int64_t magnitude = since < 0 ? -since : since;
-    const std::string fraction = std::to_string(1000 + magnitude % 1000).substr(1);
-    return (since < 0 ? "-" : "") + std::to_string(magnitude / 1000) + "." + fraction;
+    return KelvraCorelib::prometheusSeconds(time - KelvraCorelib::DateTime::unixEpochCount);
 }
 
 std::string sourceLabels(const std::pair<std::string, std::string>& source)

@@ -19,6 +19,16 @@ std::string prometheusLabelValue(const std::string& value)
     return result;
 }
 
+std::string prometheusSeconds(int64_t milliseconds)
+{
+    const uint64_t magnitude = milliseconds < 0 ? uint64_t(0) - uint64_t(milliseconds) : uint64_t(milliseconds);
+    std::string text = milliseconds < 0 ? "-" : "";
+    text += std::to_string(magnitude / 1000);
+    text += '.';
+    text += std::to_string(1000 + magnitude % 1000).substr(1);
+    return text;
+}
+
 void prometheusFamily(std::string& text, const char* name, const char* type, const char* help,
                       const std::string& samples)
 {

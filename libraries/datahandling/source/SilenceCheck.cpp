@@ -103,11 +103,20 @@ std::map<SilenceCheck::SourceId, SilenceCheck::Collection> SilenceCheck::newest(
 std::string SilenceCheck::timeText(int64_t time)
 {
     const DateTimeDetails fields(time);
-    const auto two = [](int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); };
+    const auto two = [](int64_t value) {
+        std::string text = std::to_string(value);
+        return value < 10 ? text.insert(0, 1, '0') : text;
+    };
     std::string year = std::to_string(fields.year);
     year.insert(0, year.size() < 4 ? 4 - year.size() : 0, '0');
-    return year + "-" + two(fields.month) + "-" + two(fields.day) + "T" + two(fields.hour) + ":" + two(fields.minute) +
-           (fields.second != 0 ? ":" + two(fields.second) : std::string()) + "Z";
+    std::string text = year + "-" + two(fields.month) + "-" + two(fields.day) + "T" + two(fields.hour) + ":" +
+                       two(fields.minute);
+    if (fields.second != 0) {
+        text += ':';
+        text += two(fields.second);
+    }
+    text += 'Z';
+    return text;
 }
 
 bool SilenceCheck::parseTime(const std::string& text, int64_t& time)
