@@ -38,41 +38,14 @@ using bench::median;
 using bench::now;
 using bench::spread;
 
-struct Run {
-    double wallSeconds = 0;
-    double cpuSeconds = 0;      // user + system time of the child
-    double minorFaults = 0;     // of the child (its copy of this program before exec included) and
-                                // of the children it waited for
-};
+using Run = bench::ChildRun;
 
 // Runs the command (in folder when given) with standard output to /dev/null; exits the
 // benchmark when it does not exit with 0.
 Run run(const std::vector<std::string>& command, const fs::path& folder = {})
 {
-    std::fflush(stdout);  // the child must not write this program's buffered output again
-    const double start = now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout) || (!folder.empty() && chdir(folder.c_str()) != 0)) {
-            _exit(126);
-        }
-        std::vector<char*> argv;
-        for (const std::string& part : command) {
-            argv.push_back(const_cast<char*>(part.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage {};
-    const bool waited = pid > 0 && wait4(pid, &status, 0, &usage) == pid;
-    Run result;
-    result.wallSeconds = now() - start;
-    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    result.minorFaults = double(usage.ru_minflt);
-    if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const Run result = bench::runChild(command, folder.string());
+    if (!result.succeeded) {
         std::fprintf(stderr, "bench-trawlex: command failed: %s\n", command.front().c_str());
         std::exit(1);
     }

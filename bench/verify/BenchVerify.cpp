@@ -72,11 +72,7 @@ void writeFile(const fs::path& target, const std::string& host, int source, int6
 {
     DataLog log;
     log.setLogType(DataCommons::logRaw);
-    DataCommons::SourceInfo info;
-    info.application = "Trawlex";
-    info.module = "os";
-    info.datatype = "source" + std::to_string(source);
-    info.collectionInterval = TimeSpan(interval);
+    const DataCommons::SourceInfo info{"Trawlex", "os", "source" + std::to_string(source), TimeSpan(interval), {}, 1};
     log.setSource(info);
     log.setSourceMeta("host", host);
     log.setSourceMeta("time", std::to_string(time));
@@ -115,28 +111,11 @@ Cost verify(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> command{TRAWLEX_VERIFY_PROGRAM, "--quiet"};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    std::fflush(stdout);
-    const double start = bench::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (!freopen("/dev/null", "w", stdout)) {
-            _exit(126);
-        }
-        std::vector<char*> argv;
-        for (const std::string& part : command) {
-            argv.push_back(const_cast<char*>(part.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage {};
-    if (pid <= 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const bench::ChildRun result = bench::runChild(command);
+    if (!result.succeeded) {
         fail("trawlex-verify did not find every file valid");
     }
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return {bench::now() - start, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+    return {result.wallSeconds, result.cpuSeconds};
 }
 
 void report(const char* what, const Cost& cost, long files)
